@@ -1,0 +1,43 @@
+# The two commands of the README: `make run` and `make test`. Both install what is missing first.
+JOBS ?= $(shell nproc)
+CMAKE_GEN = -G Ninja
+BUILD_TYPE ?= Release
+
+.PHONY: deps configure build run test test-plain test-asan test-tsan bench clean
+
+deps:
+	bash scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+build: configure
+	cmake --build build -j $(JOBS)
+
+run: build
+	./build/src/app/velmora
+
+# Plain build (tests and benchmarks), then the AddressSanitizer + UndefinedBehaviorSanitizer build,
+# then the ThreadSanitizer build of the concurrency tests. The last line printed is CTest's summary.
+test: deps
+	$(MAKE) --no-print-directory test-plain test-tsan test-asan
+
+test-plain: configure
+	cmake --build build -j $(JOBS)
+	cd build && ctest --output-on-failure -j $(JOBS)
+
+test-asan:
+	cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DVELMORA_SANITIZE=address
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+test-tsan:
+	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DVELMORA_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && ctest --output-on-failure -j $(JOBS) --no-tests=ignore
+
+bench: build
+	bash bench/run-all.sh
+
+clean:
+	rm -rf build build-asan build-tsan

@@ -1,0 +1,23 @@
+# Libraries from Debian packages (scripts/install-deps.sh installs them), as imported targets.
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+find_package(CURL REQUIRED)
+find_package(SQLite3 REQUIRED)
+find_package(JPEG REQUIRED)
+find_package(PNG REQUIRED)
+find_package(TIFF REQUIRED)
+find_package(GIF REQUIRED)
+pkg_check_modules(PROJ REQUIRED IMPORTED_TARGET proj)
+pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
+pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
+pkg_check_modules(EXIF REQUIRED IMPORTED_TARGET libexif)
+find_package(GTest REQUIRED)
+find_package(GDAL REQUIRED)
+if(VELMORA_BENCH)
+  find_package(benchmark QUIET)
+endif()
+
+# What each folder links beyond the folders below it.
+set(VELMORA_LIBS_platform Threads::Threads SQLite::SQLite3 PkgConfig::CAIRO PkgConfig::FONTCONFIG
+    JPEG::JPEG PNG::PNG TIFF::TIFF GIF::GIF PkgConfig::EXIF)
+set(VELMORA_LIBS_core CURL::libcurl PkgConfig::PROJ)

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the benchmarks need.
+# Idempotent: packages already present are not fetched again.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain and test frameworks
+  build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  # core: HTTP, SQLite, PROJ
+  libcurl4-openssl-dev curl libsqlite3-dev sqlite3 libproj-dev proj-bin proj-data
+  # imaging: cairo, fonts with Chinese glyphs, codecs, EXIF
+  libcairo2-dev libfontconfig-dev fontconfig fonts-wqy-zenhei
+  libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev libexif-dev
+  # GDAL: reference for contours and elevation benchmarks, world-file checks in tests
+  libgdal-dev gdal-bin
+  # map publishing server: the OpenLayers 2 library packed into the web files
+  libjs-openlayers
+  # orbit model: the verification set and reference propagator
+  python3-sgp4 python3-numpy
+  # benchmark peers
+  wrk nginx-light
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+echo "install-deps: installing ${missing[*]}"
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,163 @@
+// Settings: the program's folders, the options object ("kovra0.opt"), the two profile stores of
+// typed values ("Kovra0.reg", "dis0.reg") and the registry profile (an INI file in the config
+// folder, in a folder named after the registry key "Tarnwick").
+#pragma once
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "core/text_style.h"
+
+namespace velmora {
+
+// ---- folders --------------------------------------------------------------------------------
+// Program folder (what ships; read-only), data folder (writable), work folder (temporary and
+// exchange files) and config folder (the registry profile). Each ends with '/'.
+// Resolved once from the environment: VELMORA_PROGRAM_DIR, VELMORA_DATA_DIR, VELMORA_CONFIG_DIR,
+// else the folder "data" beside the build tree's program or the install prefix's share/velmora,
+// $XDG_DATA_HOME/velmora (~/.local/share/velmora) and $XDG_CONFIG_HOME/Tarnwick.
+struct Folders {
+  std::string program;
+  std::string data;
+  std::string work;
+  std::string config;
+};
+Folders ResolveFolders();
+
+// ---- options object -------------------------------------------------------------------------
+class CAppOptions {
+ public:
+  std::string program_dir;
+  std::string data_dir;
+  std::string work_dir;
+  int download_threads = 5;
+  bool show_place_tree = true;
+  int dem_source_mode = 1;       // 0-5, see the elevation options page
+  int satellite_switch = 1;      // non-zero starts the orbit threads of the views
+  int jpeg_quality = 90;
+  bool map_publish = false;      // the map publishing service, read once at start-up
+  int coord_format = 0;          // 0 decimal degrees, 1 degrees-minutes-seconds
+  int retry_limit = 3;           // download retries of one tile
+  bool offline = false;          // offline mode: tiles are never downloaded
+  int http_timeout_ms = 15000;
+
+  // Reads the options file; a missing file keeps the defaults (true), an unreadable or short one
+  // keeps the defaults, logs the reason and returns false. Folders are not stored in the file
+  // except the data folder chosen by the user.
+  bool Load(const std::string& path);
+  bool Save(const std::string& path) const;
+};
+
+// The global options object. Folders are filled from ResolveFolders() on first use.
+CAppOptions& AppOptions();
+
+// ---- profile store --------------------------------------------------------------------------
+struct IntPair {
+  int32_t a = 0, b = 0;
+  bool operator==(const IntPair&) const = default;
+};
+struct Point3D {
+  double x = 0, y = 0, z = 0;
+  bool operator==(const Point3D&) const = default;
+};
+struct PointF {
+  float x = 0, y = 0;
+  bool operator==(const PointF&) const = default;
+};
+struct Color {
+  uint32_t argb = 0;
+  bool operator==(const Color&) const = default;
+};
+
+// The 11 value types, in the order of their type codes 0-10.
+using ProfileValue = std::variant<int32_t, std::string, IntPair, Point3D, bool, PointF, float,
+                                  double, Color, CTextStyle, std::vector<int32_t>>;
+
+class CProfileStore {
+ public:
+  int32_t GetInt(const std::string& key, int32_t def) const;
+  float GetFloat(const std::string& key, float def) const;
+  double GetDouble(const std::string& key, double def) const;
+  std::string GetString(const std::string& key, const std::string& def) const;
+  bool GetBool(const std::string& key, bool def) const;
+  IntPair GetIntPair(const std::string& key, IntPair def) const;
+  Point3D GetPoint3D(const std::string& key, Point3D def) const;
+  PointF GetPointF(const std::string& key, PointF def) const;
+  Color GetColor(const std::string& key, Color def) const;
+  CTextStyle GetTextStyle(const std::string& key, const CTextStyle& def) const;
+  std::vector<int32_t> GetIntList(const std::string& key, const std::vector<int32_t>& def) const;
+
+  void SetInt(const std::string& key, int32_t v) { Set(key, v); }
+  void SetFloat(const std::string& key, float v) { Set(key, v); }
+  void SetDouble(const std::string& key, double v) { Set(key, v); }
+  void SetString(const std::string& key, const std::string& v) { Set(key, v); }
+  void SetBool(const std::string& key, bool v) { Set(key, v); }
+  void SetIntPair(const std::string& key, IntPair v) { Set(key, v); }
+  void SetPoint3D(const std::string& key, Point3D v) { Set(key, v); }
+  void SetPointF(const std::string& key, PointF v) { Set(key, v); }
+  void SetColor(const std::string& key, Color v) { Set(key, v); }
+  void SetTextStyle(const std::string& key, const CTextStyle& v) { Set(key, v); }
+  void SetIntList(const std::string& key, const std::vector<int32_t>& v) { Set(key, v); }
+
+  // Creates or replaces the value; marks the store changed only when the value differs.
+  void Set(const std::string& key, ProfileValue value);
+  std::optional<ProfileValue> Find(const std::string& key) const;
+  bool Remove(const std::string& key);
+  bool IsChanged() const;
+  void ClearChanged();
+
+  // Load replaces the contents with the file's; a missing file gives an empty store (true); an
+  // unreadable or damaged file leaves the store empty, logs the reason and returns false, and the
+  // store remembers not to overwrite that file on Save unless something was set since.
+  bool Load(const std::string& path);
+  // Writes the store atomically when it changed (or `force`); clears the changed flag on success.
+  bool Save(const std::string& path, bool force = false);
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, ProfileValue> values_;
+  bool changed_ = false;
+  bool load_failed_ = false;
+};
+
+// The two global stores: program settings ("Kovra0.reg") and drawing defaults ("dis0.reg").
+CProfileStore& ProgramSettings();
+CProfileStore& DrawingDefaults();
+std::string ProfileStoreFileName(const char* pattern, int number);  // "Kovra%d.reg", 0 -> "Kovra0.reg"
+
+// ---- registry profile (INI) -----------------------------------------------------------------
+class CRegistryProfile {
+ public:
+  // Loads the INI file (a missing file is an empty profile). Writes go to the file at once,
+  // atomically.
+  bool Open(const std::string& path);
+  const std::string& Path() const { return path_; }
+
+  std::string GetString(const std::string& section, const std::string& key, const std::string& def) const;
+  int GetInt(const std::string& section, const std::string& key, int def) const;
+  double GetDouble(const std::string& section, const std::string& key, double def) const;
+  bool WriteString(const std::string& section, const std::string& key, const std::string& value);
+  bool WriteInt(const std::string& section, const std::string& key, int value);
+  bool WriteDouble(const std::string& section, const std::string& key, double value);  // "%f"
+
+ private:
+  bool SaveLocked() const;
+  mutable std::mutex mutex_;
+  std::string path_;
+  std::map<std::string, std::map<std::string, std::string>> sections_;
+};
+
+// The global registry profile, opened on first use at "<config folder>velmora.ini".
+CRegistryProfile& RegistryProfile();
+std::string GetProfileString(const std::string& section, const std::string& key, const std::string& def);
+bool WriteProfileString(const std::string& section, const std::string& key, const std::string& value);
+int GetProfileInt(const std::string& section, const std::string& key, int def);
+bool WriteProfileInt(const std::string& section, const std::string& key, int value);
+double GetProfileDouble(const std::string& section, const std::string& key, double def);
+bool WriteProfileDouble(const std::string& section, const std::string& key, double value);
+
+}  // namespace velmora
