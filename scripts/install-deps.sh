@@ -17,6 +17,8 @@ PACKAGES=(
   libjs-openlayers
   # orbit model: the verification set and reference propagator
   python3-sgp4 python3-numpy
+  # locale-independence tests run under a German locale
+  locales
   # benchmark peers
   wrk nginx-light
 )
@@ -28,7 +30,14 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
+ensure_locale() {
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "install-deps: could not generate de_DE.UTF-8"
+  fi
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+  ensure_locale
   exit 0
 fi
 
@@ -38,3 +47,4 @@ export DEBIAN_FRONTEND=noninteractive
 echo "install-deps: installing ${missing[*]}"
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+ensure_locale

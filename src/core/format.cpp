@@ -1,8 +1,12 @@
 // Locale-free formatting through std::to_chars / std::from_chars.
 #include "core/format.h"
 
+#include <locale.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace velmora {
@@ -15,13 +19,57 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+locale_t CLocale() {
+  static locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  return c_locale;
+}
+
+// Appends `n` as at least two decimal digits.
+void AppendTwoDigits(std::string& out, long long n) {
+  if (n < 10) out.push_back('0');
+  out += std::to_string(n);
+}
+
 }  // namespace
+
+std::string VFormatC(const char* format, va_list args) {
+  // uselocale changes this thread's locale only, so other threads are not disturbed.
+  locale_t c_locale = CLocale();
+  locale_t previous = c_locale ? uselocale(c_locale) : static_cast<locale_t>(nullptr);
+  char buf[256];
+  va_list copy;
+  va_copy(copy, args);
+  int n = std::vsnprintf(buf, sizeof buf, format, copy);
+  va_end(copy);
+  std::string out;
+  if (n > 0 && static_cast<size_t>(n) < sizeof buf) {
+    out.assign(buf, static_cast<size_t>(n));
+  } else if (n > 0) {
+    out.resize(static_cast<size_t>(n));
+    std::vsnprintf(out.data(), out.size() + 1, format, args);
+  }
+  if (c_locale) uselocale(previous);
+  return out;
+}
+
+std::string FormatC(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  std::string out = VFormatC(format, ap);
+  va_end(ap);
+  return out;
+}
 
 std::string FormatFixed(double value, int precision) {
   if (std::isnan(value)) return "nan";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  precision = std::clamp(precision, 0, 60);
+  // 309 integer digits of the largest double, sign, point and 60 decimals fit.
   char buf[400];
   auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, precision);
+  if (r.ec != std::errc()) return "nan";
   return std::string(buf, r.ptr);
 }
 
@@ -40,7 +88,9 @@ std::string FormatNumber3(double value) { return FormatFixed(value, 3); }
 bool SplitDegrees(double angle, int* degrees, int* minutes, float* seconds) {
   bool positive = !(angle < 0);
   double a = std::fabs(angle);
+  // Keep the integer conversions defined for any input.
   if (!std::isfinite(a)) a = 0;
+  if (a >= 2147483647.0) a = 2147483647.0;
   int d = static_cast<int>(a);
   double rest = (a - d) * 60.0;
   int m = static_cast<int>(rest);
@@ -52,48 +102,44 @@ bool SplitDegrees(double angle, int* degrees, int* minutes, float* seconds) {
 }
 
 std::string FormatDms(double value) {
-  if (!std::isfinite(value)) return "nan";
-  bool negative = value < 0;
+  if (!std::isfinite(value)) return FormatFixed(value, 0);
   double a = std::fabs(value);
-  // Round to the printed precision first so that 59.99999 seconds never prints as "60.0000".
-  double total_seconds = std::round(a * 3600.0 * 1e4) / 1e4;
-  long long whole = static_cast<long long>(total_seconds);
-  double frac = total_seconds - static_cast<double>(whole);
-  int d = static_cast<int>(whole / 3600);
-  int m = static_cast<int>((whole / 60) % 60);
-  double s = static_cast<double>(whole % 60) + frac;
-  std::string sec = FormatFixed(s, 4);
-  if (sec.size() < 7) sec.insert(0, 7 - sec.size(), '0');
-  std::string out = negative ? "-" : "";
-  out += std::to_string(d);
+  // Count in units of 0.0001 second, the printed precision, and round once: seconds never print
+  // as "60.0000" (they carry into minutes and degrees), and a value that rounds to zero prints
+  // without a minus sign.
+  double ticks_d = std::round(a * 36000000.0);
+  if (ticks_d >= 9.0e18) {
+    std::string out = value < 0 ? "-" : "";
+    out += FormatFixed(std::floor(a), 0);
+    out += "°00′00.0000";
+    return out;
+  }
+  long long ticks = static_cast<long long>(ticks_d);
+  long long whole = ticks / 10000;
+  long long frac = ticks % 10000;
+  std::string out = (value < 0 && ticks != 0) ? "-" : "";
+  out += std::to_string(whole / 3600);
   out += "°";
-  if (m < 10) out += "0";
-  out += std::to_string(m);
+  AppendTwoDigits(out, (whole / 60) % 60);
   out += "′";
-  out += sec;
+  AppendTwoDigits(out, whole % 60);
+  out += '.';
+  std::string f = std::to_string(frac);
+  out.append(4 - f.size(), '0');
+  out += f;
   return out;
 }
 
 bool ParseDms(std::string_view text, double* degrees) {
-  std::string_view s = Trim(text);
-  bool negative = false;
-  if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
-    negative = s.front() == '-';
-    s.remove_prefix(1);
-  }
-  auto take_number = [&](double* out, bool integer) {
-    const char* b = s.data();
-    const char* e = b + s.size();
-    std::from_chars_result r;
-    if (integer) {
-      long long v = 0;
-      r = std::from_chars(b, e, v);
-      *out = static_cast<double>(v);
-    } else {
-      r = std::from_chars(b, e, *out);
-    }
-    if (r.ec != std::errc() || r.ptr == b) return false;
-    s.remove_prefix(static_cast<size_t>(r.ptr - b));
+  std::string_view s = text;
+  auto skip_space = [&] {
+    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+  };
+  auto take_integer = [&](long long* out) {
+    skip_space();
+    auto r = std::from_chars(s.data(), s.data() + s.size(), *out);
+    if (r.ec != std::errc() || r.ptr == s.data()) return false;
+    s.remove_prefix(static_cast<size_t>(r.ptr - s.data()));
     return true;
   };
   auto take_mark = [&](std::initializer_list<std::string_view> marks) {
@@ -104,14 +150,29 @@ bool ParseDms(std::string_view text, double* degrees) {
       }
     return false;
   };
-  double d = 0, m = 0, sec = 0;
-  if (!take_number(&d, true) || !take_mark({"°"})) return false;
-  if (!take_number(&m, true) || !take_mark({"′", "'"})) return false;
-  if (!take_number(&sec, false)) return false;
+  // The sign is read apart from the degrees so that "-0°30′0″" keeps it.
+  skip_space();
+  bool negative = false;
+  if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+    if (s.empty() || s.front() < '0' || s.front() > '9') return false;
+  }
+  long long d = 0, m = 0;
+  double sec = 0;
+  if (!take_integer(&d) || d < 0 || !take_mark({"°"})) return false;
+  if (!take_integer(&m) || !take_mark({"′", "'"})) return false;
+  skip_space();
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  auto r = std::from_chars(s.data(), s.data() + s.size(), sec);
+  if (r.ec != std::errc() || r.ptr == s.data()) return false;
+  s.remove_prefix(static_cast<size_t>(r.ptr - s.data()));
   take_mark({"″", "\""});
-  if (!Trim(s).empty()) return false;
-  if (m < 0 || m >= 60 || sec < 0 || sec >= 60 || d < 0) return false;
-  double v = d + m / 60.0 + sec / 3600.0;
+  skip_space();
+  if (!s.empty()) return false;
+  // NaN fails these comparisons too.
+  if (!(m >= 0 && m < 60 && sec >= 0 && sec < 60)) return false;
+  double v = static_cast<double>(d) + static_cast<double>(m) / 60.0 + sec / 3600.0;
   if (degrees) *degrees = negative ? -v : v;
   return true;
 }
@@ -122,6 +183,7 @@ std::optional<double> ParseDouble(std::string_view text) {
   double v = 0;
   auto r = std::from_chars(s.data(), s.data() + s.size(), v);
   if (s.empty() || r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
+  if (!std::isfinite(v)) return std::nullopt;
   return v;
 }
 

@@ -6,6 +6,8 @@
 #include <ctime>
 #include <mutex>
 
+#include "core/format.h"
+
 namespace velmora {
 namespace {
 
@@ -17,9 +19,13 @@ struct LogState {
 };
 
 LogState& State() {
-  static LogState state;
-  return state;
+  // Never destroyed: threads that log while the program exits must still find it.
+  static LogState* state = new LogState;
+  return *state;
 }
+
+// Set while this thread is inside a sink, so that a sink that logs does not deadlock.
+thread_local bool in_sink = false;
 
 void DefaultSink(LogState& s, const std::string& line) {
   if (s.to_stderr) std::fprintf(stderr, "%s\n", line.c_str());
@@ -38,29 +44,52 @@ void DefaultSink(LogState& s, const std::string& line) {
 
 }  // namespace
 
+std::string CutUtf8(std::string text, size_t max_bytes) {
+  if (text.size() <= max_bytes) return text;
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  // Step back over at most three continuation bytes to the lead byte of the character the cut
+  // would split; bytes that are not UTF-8 are cut where asked.
+  size_t lead = max_bytes;
+  for (int i = 0; i < 3 && lead > 0 && (byte(lead) & 0xC0) == 0x80; ++i) --lead;
+  unsigned char c = byte(lead);
+  size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  text.resize(lead < max_bytes && c >= 0xC0 && lead + length > max_bytes ? lead : max_bytes);
+  return text;
+}
+
 void AppLog(const char* format, ...) {
-  char buf[513];
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(buf, sizeof buf, format, ap);
+  std::string line = CutUtf8(VFormatC(format, ap), kAppLogMaxChars);
   va_end(ap);
-  std::string line(buf);
+  if (in_sink) {
+    // A sink that logs: write the line straight to stderr instead of re-entering the sink.
+    std::fprintf(stderr, "%s\n", line.c_str());
+    return;
+  }
   LogState& s = State();
   std::lock_guard lock(s.mutex);
-  if (s.sink)
-    s.sink(line);
-  else
-    DefaultSink(s, line);
+  in_sink = true;
+  try {
+    if (s.sink)
+      s.sink(line);
+    else
+      DefaultSink(s, line);
+  } catch (...) {
+    // A failing log window must not take the caller down with it.
+  }
+  in_sink = false;
 }
 
 bool AppendLogFile(const char* path, const char* format, ...) {
-  FILE* f = std::fopen(path, "a");
-  if (!f) return false;
   va_list ap;
   va_start(ap, format);
-  int n = std::vfprintf(f, format, ap);
+  std::string line = VFormatC(format, ap);
   va_end(ap);
-  bool ok = n >= 0 && std::fputc('\n', f) != EOF;
+  FILE* f = std::fopen(path, "a");
+  if (!f) return false;
+  line.push_back('\n');
+  bool ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
   ok = (std::fclose(f) == 0) && ok;
   return ok;
 }

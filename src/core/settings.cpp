@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 
@@ -10,6 +11,7 @@
 #include "core/format.h"
 #include "core/log.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 
 namespace velmora {
 namespace fs = std::filesystem;
@@ -32,6 +34,11 @@ std::string ExecutableFolder() {
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
   return ec ? std::string() : exe.parent_path().string();
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(path, ec);
 }
 
 }  // namespace
@@ -70,71 +77,95 @@ Folders ResolveFolders() {
 }
 
 // ---- options --------------------------------------------------------------------------------
+// kovra0.opt: schema 1, then the data folder as UTF-8 bytes with the string length prefix
+// ("" for the default; a path need not be expressible in GBK), download threads (i32), place-name
+// tree (u8), elevation source mode (i32), JPEG quality (i32), map publishing (u8), coordinate
+// format (i32), retry limit (i32), offline (u8), HTTP time-out in ms (i32).
 
 namespace {
-constexpr uint32_t kOptionsSchema = 1;
+constexpr int32_t kOptionsSchema = 1;
+
+// The value when it lies in [lo, hi], else the default (logged).
+int Checked(const char* name, int value, int lo, int hi, int def) {
+  if (value >= lo && value <= hi) return value;
+  AppLog("options: %s %d is out of range (%d-%d); %d is used", name, value, lo, hi, def);
+  return def;
+}
+
+}  // namespace
+
+std::vector<uint8_t> CAppOptions::Encode() const {
+  ArchiveWriter ar;
+  ar.Schema(kOptionsSchema);
+  ar.RawString(data_dir == ResolveFolders().data ? std::string() : data_dir);
+  ar.I32(download_threads);
+  ar.U8(show_place_tree ? 1 : 0);
+  ar.I32(dem_source_mode);
+  ar.I32(jpeg_quality);
+  ar.U8(map_publish ? 1 : 0);
+  ar.I32(coord_format);
+  ar.I32(retry_limit);
+  ar.U8(offline ? 1 : 0);
+  ar.I32(http_timeout_ms);
+  return std::move(ar.Bytes());
 }
 
 bool CAppOptions::Load(const std::string& path) {
-  std::error_code ec;
-  if (!fs::exists(path, ec)) return true;
-  std::string error;
-  auto bytes = ReadFileBytes(path, &error);
-  if (!bytes) {
-    AppLog("options: cannot read %s: %s", path.c_str(), error.c_str());
-    return false;
-  }
-  try {
-    ArchiveReader ar(*bytes);
-    uint32_t schema = ar.U32();
-    if (schema != kOptionsSchema) throw ArchiveError("unknown schema " + std::to_string(schema));
-    CAppOptions o = *this;
-    std::string data = ar.String();
+  const CAppOptions defaults;
+  CAppOptions o = *this;
+  std::string data;
+  ArchiveLoad result = LoadArchiveFile(path, [&](ArchiveReader& ar) {
+    ar.Schema(kOptionsSchema);
+    data = ar.RawString();
     o.download_threads = ar.I32();
     o.show_place_tree = ar.U8() != 0;
     o.dem_source_mode = ar.I32();
-    o.satellite_switch = ar.I32();
     o.jpeg_quality = ar.I32();
     o.map_publish = ar.U8() != 0;
     o.coord_format = ar.I32();
     o.retry_limit = ar.I32();
     o.offline = ar.U8() != 0;
     o.http_timeout_ms = ar.I32();
-    if (o.download_threads < 1 || o.download_threads > 64) o.download_threads = 5;
-    if (o.dem_source_mode < 0 || o.dem_source_mode > 5) o.dem_source_mode = 1;
-    if (o.jpeg_quality < 1 || o.jpeg_quality > 100) o.jpeg_quality = 90;
-    if (o.retry_limit < 0) o.retry_limit = 3;
-    if (o.http_timeout_ms < 100) o.http_timeout_ms = 15000;
-    if (!data.empty()) {
-      o.data_dir = WithTrailingSlash(data);
-      o.work_dir = o.data_dir + "work/";
-    }
-    *this = o;
-    return true;
-  } catch (const ArchiveError& e) {
-    AppLog("options: %s is damaged (%s); defaults are used", path.c_str(), e.what());
+  });
+  if (result == ArchiveLoad::kMissing) return true;
+  if (result == ArchiveLoad::kDamaged) {
+    AppLog("options: the values in use are kept and %s is not overwritten", path.c_str());
+    damaged_path_ = path;
+    damaged_baseline_ = Encode();
     return false;
   }
+  o.download_threads = Checked("download threads", o.download_threads, 1, 64, defaults.download_threads);
+  o.dem_source_mode = Checked("elevation source", o.dem_source_mode, 0, 5, defaults.dem_source_mode);
+  o.jpeg_quality = Checked("JPEG quality", o.jpeg_quality, 1, 100, defaults.jpeg_quality);
+  o.coord_format = Checked("coordinate format", o.coord_format, 0, 1, defaults.coord_format);
+  o.retry_limit = Checked("retry limit", o.retry_limit, 0, 100, defaults.retry_limit);
+  o.http_timeout_ms = Checked("HTTP time-out", o.http_timeout_ms, 100, 600000, defaults.http_timeout_ms);
+  if (!data.empty()) {
+    if (IsValidUtf8(data)) {
+      o.data_dir = WithTrailingSlash(data);
+      o.work_dir = o.data_dir + "work/";
+    } else {
+      AppLog("options: the data folder in %s is not UTF-8 and is ignored", path.c_str());
+    }
+  }
+  o.damaged_path_.clear();
+  o.damaged_baseline_.clear();
+  *this = std::move(o);
+  return true;
 }
 
 bool CAppOptions::Save(const std::string& path) const {
-  ArchiveWriter ar;
-  ar.U32(kOptionsSchema);
-  ar.String(data_dir);
-  ar.I32(download_threads);
-  ar.U8(show_place_tree);
-  ar.I32(dem_source_mode);
-  ar.I32(satellite_switch);
-  ar.I32(jpeg_quality);
-  ar.U8(map_publish);
-  ar.I32(coord_format);
-  ar.I32(retry_limit);
-  ar.U8(offline);
-  ar.I32(http_timeout_ms);
+  std::vector<uint8_t> bytes = Encode();
+  // Nothing the user changed would replace the file that could not be read.
+  if (path == damaged_path_ && bytes == damaged_baseline_) return true;
   std::string error;
-  if (!ar.SaveToFile(path, &error)) {
+  if (!WriteFileAtomic(path, bytes, &error)) {
     AppLog("options: cannot save %s", error.c_str());
     return false;
+  }
+  if (path == damaged_path_) {
+    damaged_path_.clear();
+    damaged_baseline_.clear();
   }
   return true;
 }
@@ -151,16 +182,23 @@ CAppOptions& AppOptions() {
   return options;
 }
 
+std::string OptionsFilePath() { return ResolveFolders().data + kOptionsFileName; }
+bool LoadAppOptions() { return AppOptions().Load(OptionsFilePath()); }
+bool SaveAppOptions() { return AppOptions().Save(OptionsFilePath()); }
+
 // ---- profile store --------------------------------------------------------------------------
+// Kovra0.reg / dis0.reg: schema 1, the number of entries (u32), then per entry the key (string)
+// and the value: its type code (u8, the ProfileValue order) and its bytes (i32; string; two i32;
+// three f64; u8; two f32; f32; f64; u32 ARGB; CTextStyle::Serialize; u32 count and i32 items).
 
 namespace {
 
-constexpr uint32_t kProfileSchema = 1;
+constexpr int32_t kProfileSchema = 1;
 
 template <typename T>
-T GetTyped(const std::mutex& m, const std::map<std::string, ProfileValue>& values,
-           const std::string& key, T def) {
-  std::lock_guard lock(const_cast<std::mutex&>(m));
+T GetTyped(std::mutex& m, const std::map<std::string, ProfileValue>& values, const std::string& key,
+           T def) {
+  std::lock_guard lock(m);
   auto it = values.find(key);
   if (it == values.end()) return def;
   if (const T* v = std::get_if<T>(&it->second)) return *v;
@@ -191,7 +229,7 @@ void WriteValue(ArchiveWriter& ar, const ProfileValue& v) {
 }
 
 ProfileValue ReadValue(ArchiveReader& ar) {
-  switch (ar.U8()) {
+  switch (uint8_t type = ar.U8()) {
     case 0: return ar.I32();
     case 1: return ar.String();
     case 2: { IntPair p; p.a = ar.I32(); p.b = ar.I32(); return p; }
@@ -208,7 +246,7 @@ ProfileValue ReadValue(ArchiveReader& ar) {
       for (auto& i : list) i = ar.I32();
       return list;
     }
-    default: throw ArchiveError("unknown profile value type");
+    default: throw ArchiveError("unknown profile value type " + std::to_string(type));
   }
 }
 
@@ -261,53 +299,49 @@ void CProfileStore::ClearChanged() {
 }
 
 bool CProfileStore::Load(const std::string& path) {
-  std::lock_guard lock(mutex_);
-  values_.clear();
-  changed_ = false;
-  load_failed_ = false;
-  std::error_code ec;
-  if (!fs::exists(path, ec)) return true;
-  std::string error;
-  auto bytes = ReadFileBytes(path, &error);
-  try {
-    if (!bytes) throw ArchiveError(error);
-    ArchiveReader ar(*bytes);
-    if (ar.U32() != kProfileSchema) throw ArchiveError("unknown schema");
-    uint32_t n = ar.Count(2);
-    std::map<std::string, ProfileValue> values;
+  std::map<std::string, ProfileValue> values;
+  ArchiveLoad result = LoadArchiveFile(path, [&](ArchiveReader& ar) {
+    ar.Schema(kProfileSchema);
+    uint32_t n = ar.Count(2);  // each entry has at least a key length and a type code
     for (uint32_t i = 0; i < n; ++i) {
       std::string key = ar.String();
       values[key] = ReadValue(ar);
     }
-    values_ = std::move(values);
-    return true;
-  } catch (const ArchiveError& e) {
-    AppLog("profile store: %s cannot be read (%s); defaults are used and the file is kept",
-           path.c_str(), e.what());
-    load_failed_ = true;
+  });
+  std::lock_guard lock(mutex_);
+  changed_ = false;
+  damaged_path_.clear();
+  if (result == ArchiveLoad::kDamaged) {
+    AppLog("profile store: defaults are used and %s is kept as it is", path.c_str());
+    values_.clear();
+    damaged_path_ = path;
     return false;
   }
+  values_ = std::move(values);
+  return true;
 }
 
 bool CProfileStore::Save(const std::string& path, bool force) {
   std::lock_guard lock(mutex_);
+  bool over_damaged = !damaged_path_.empty() && path == damaged_path_;
+  // The file that could not be read is replaced only by something the user set since.
+  if (over_damaged && !changed_) return true;
   if (!changed_ && !force) return true;
-  // A damaged file is kept as it is unless the user changed something since it was read.
-  if (load_failed_ && !changed_) return true;
+  if (over_damaged) {
+    std::error_code ec;
+    fs::copy_file(path, path + ".damaged", fs::copy_options::overwrite_existing, ec);
+    if (ec) AppLog("profile store: cannot keep a copy of %s: %s", path.c_str(), ec.message().c_str());
+  }
   ArchiveWriter ar;
-  ar.U32(kProfileSchema);
+  ar.Schema(kProfileSchema);
   ar.U32(static_cast<uint32_t>(values_.size()));
   for (const auto& [key, value] : values_) {
     ar.String(key);
     WriteValue(ar, value);
   }
-  std::string error;
-  if (!ar.SaveToFile(path, &error)) {
-    AppLog("profile store: cannot save %s", error.c_str());
-    return false;
-  }
+  if (!ar.SaveToFile(path)) return false;
   changed_ = false;
-  load_failed_ = false;
+  if (over_damaged) damaged_path_.clear();
   return true;
 }
 
@@ -328,67 +362,142 @@ std::string ProfileStoreFileName(const char* pattern, int number) {
   return s;
 }
 
+namespace {
+
+bool LoadStore(CProfileStore& store, const char* pattern) {
+  std::string name = ProfileStoreFileName(pattern, 0);
+  std::string path = AppOptions().data_dir + name;
+  std::string seed = AppOptions().program_dir + name;
+  if (!FileExists(path) && FileExists(seed)) return store.Load(seed);
+  return store.Load(path);
+}
+
+}  // namespace
+
+bool LoadProfileStores() {
+  bool a = LoadStore(ProgramSettings(), kProgramSettingsPattern);
+  bool b = LoadStore(DrawingDefaults(), kDrawingDefaultsPattern);
+  return a && b;
+}
+
+bool SaveProfileStores() {
+  const std::string& folder = AppOptions().data_dir;
+  bool a = ProgramSettings().Save(folder + ProfileStoreFileName(kProgramSettingsPattern, 0));
+  bool b = DrawingDefaults().Save(folder + ProfileStoreFileName(kDrawingDefaultsPattern, 0));
+  return a && b;
+}
+
 // ---- registry profile -----------------------------------------------------------------------
+
+namespace {
+
+enum class IniPart { kSection, kKey, kValue };
+
+void AppendHexEscape(std::string& out, unsigned char c) {
+  static const char hex[] = "0123456789ABCDEF";
+  out += "\\x";
+  out.push_back(hex[c >> 4]);
+  out.push_back(hex[c & 15]);
+}
+
+std::string IniEscape(std::string_view text, IniPart part) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    bool edge = i == 0 || i + 1 == text.size();
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if ((c == ' ' || c == '\t') && edge) AppendHexEscape(out, c);  // would be trimmed
+    else if (c < 0x20 || c == 0x7F) AppendHexEscape(out, c);
+    else if (part == IniPart::kKey && (c == '=' || (i == 0 && (c == '[' || c == ';' || c == '#'))))
+      AppendHexEscape(out, c);
+    else out.push_back(static_cast<char>(c));
+  }
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string IniUnescape(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out.push_back(text[i]);
+      continue;
+    }
+    char c = text[++i];
+    if (c == 'n') out.push_back('\n');
+    else if (c == 'r') out.push_back('\r');
+    else if (c == 'x' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2])));
+      i += 2;
+    } else out.push_back(c);
+  }
+  return out;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
 
 bool CRegistryProfile::Open(const std::string& path) {
   std::lock_guard lock(mutex_);
   path_ = path;
   sections_.clear();
-  std::error_code ec;
-  if (!fs::exists(path, ec)) return true;
+  read_failed_ = false;
+  if (!FileExists(path)) return true;
   std::string error;
   auto bytes = ReadFileBytes(path, &error);
   if (!bytes) {
-    AppLog("profile: cannot read %s", error.c_str());
+    AppLog("profile: cannot read %s; it is left as it is and changes are kept in memory only",
+           error.c_str());
+    read_failed_ = true;
     return false;
   }
   std::string text(bytes->begin(), bytes->end());
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  if (!IsValidUtf8(text)) {
+    AppLog("profile: %s is not UTF-8 text; it is read as GBK", path.c_str());
+    text = AnsiToUtf8(text);
+  }
   std::string section;
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
+    std::string_view line = TrimBlanks(std::string_view(text).substr(pos, end - pos));
     pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line.front() == '[' && line.back() == ']') {
-      section = line.substr(1, line.size() - 2);
+      section = IniUnescape(TrimBlanks(line.substr(1, line.size() - 2)));
       continue;
     }
     size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    std::string value = line.substr(eq + 1);
-    // Escapes written by SaveLocked: \\ \n \r
-    std::string plain;
-    for (size_t i = 0; i < value.size(); ++i) {
-      if (value[i] == '\\' && i + 1 < value.size()) {
-        char c = value[++i];
-        plain.push_back(c == 'n' ? '\n' : c == 'r' ? '\r' : c);
-      } else {
-        plain.push_back(value[i]);
-      }
-    }
-    sections_[section][line.substr(0, eq)] = plain;
+    if (eq == std::string_view::npos) continue;
+    sections_[section][IniUnescape(TrimBlanks(line.substr(0, eq)))] =
+        IniUnescape(TrimBlanks(line.substr(eq + 1)));
   }
   return true;
 }
 
 bool CRegistryProfile::SaveLocked() const {
   if (path_.empty()) return false;
+  if (read_failed_) return false;
   std::string text;
   for (const auto& [section, keys] : sections_) {
-    text += "[" + section + "]\n";
-    for (const auto& [key, value] : keys) {
-      text += key + "=";
-      for (char c : value) {
-        if (c == '\\') text += "\\\\";
-        else if (c == '\n') text += "\\n";
-        else if (c == '\r') text += "\\r";
-        else text.push_back(c);
-      }
-      text += "\n";
-    }
+    text += "[" + IniEscape(section, IniPart::kSection) + "]\n";
+    for (const auto& [key, value] : keys)
+      text += IniEscape(key, IniPart::kKey) + "=" + IniEscape(value, IniPart::kValue) + "\n";
   }
   std::string error;
   if (!WriteFileAtomic(path_, text.data(), text.size(), &error)) {
@@ -409,7 +518,7 @@ std::string CRegistryProfile::GetString(const std::string& section, const std::s
 
 int CRegistryProfile::GetInt(const std::string& section, const std::string& key, int def) const {
   auto v = ParseInt(GetString(section, key, ""));
-  return v ? static_cast<int>(*v) : def;
+  return v && *v >= INT_MIN && *v <= INT_MAX ? static_cast<int>(*v) : def;
 }
 
 double CRegistryProfile::GetDouble(const std::string& section, const std::string& key,
@@ -421,7 +530,10 @@ double CRegistryProfile::GetDouble(const std::string& section, const std::string
 bool CRegistryProfile::WriteString(const std::string& section, const std::string& key,
                                    const std::string& value) {
   std::lock_guard lock(mutex_);
-  sections_[section][key] = value;
+  auto& keys = sections_[section];
+  auto it = keys.find(key);
+  if (it != keys.end() && it->second == value) return !read_failed_;
+  keys[key] = value;
   return SaveLocked();
 }
 
@@ -434,6 +546,7 @@ bool CRegistryProfile::WriteDouble(const std::string& section, const std::string
 }
 
 CRegistryProfile& RegistryProfile() {
+  // Never destroyed: threads that read settings while the program exits must still find it.
   static CRegistryProfile* profile = [] {
     auto* p = new CRegistryProfile;
     p->Open(ResolveFolders().config + "velmora.ini");

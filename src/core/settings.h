@@ -17,7 +17,7 @@ namespace velmora {
 // ---- folders --------------------------------------------------------------------------------
 // Program folder (what ships; read-only), data folder (writable), work folder (temporary and
 // exchange files) and config folder (the registry profile). Each ends with '/'.
-// Resolved once from the environment: VELMORA_PROGRAM_DIR, VELMORA_DATA_DIR, VELMORA_CONFIG_DIR,
+// Resolved from the environment: VELMORA_PROGRAM_DIR, VELMORA_DATA_DIR, VELMORA_CONFIG_DIR,
 // else the folder "data" beside the build tree's program or the install prefix's share/velmora,
 // $XDG_DATA_HOME/velmora (~/.local/share/velmora) and $XDG_CONFIG_HOME/Tarnwick.
 struct Folders {
@@ -29,31 +29,47 @@ struct Folders {
 Folders ResolveFolders();
 
 // ---- options object -------------------------------------------------------------------------
+inline constexpr const char* kOptionsFileName = "kovra0.opt";
+
 class CAppOptions {
  public:
   std::string program_dir;
   std::string data_dir;
   std::string work_dir;
   int download_threads = 5;
-  bool show_place_tree = true;
+  bool show_place_tree = true;   // the place-name tree in the side bar
   int dem_source_mode = 1;       // 0-5, see the elevation options page
-  int satellite_switch = 1;      // non-zero starts the orbit threads of the views
-  int jpeg_quality = 90;
+  int satellite_switch = 1;      // non-zero starts the orbit threads of the views; no setting changes it
+  int jpeg_quality = 90;         // encoder quality 1-100
   bool map_publish = false;      // the map publishing service, read once at start-up
   int coord_format = 0;          // 0 decimal degrees, 1 degrees-minutes-seconds
   int retry_limit = 3;           // download retries of one tile
   bool offline = false;          // offline mode: tiles are never downloaded
   int http_timeout_ms = 15000;
 
-  // Reads the options file; a missing file keeps the defaults (true), an unreadable or short one
-  // keeps the defaults, logs the reason and returns false. Folders are not stored in the file
-  // except the data folder chosen by the user.
+  // Reads the options file. A missing file keeps the values (true). An unreadable or damaged
+  // file keeps the values, logs the reason and returns false; Save then leaves that file alone
+  // until some value differs from what it was after the failed load. Values out of range are
+  // logged and replaced by their defaults. The file holds the data folder only when the user
+  // chose one other than the default.
   bool Load(const std::string& path);
+  // Writes the options atomically; false (logged) when that fails.
   bool Save(const std::string& path) const;
+
+ private:
+  std::vector<uint8_t> Encode() const;
+  // The file whose load failed and Encode() right after that failure; cleared by a save over it.
+  mutable std::string damaged_path_;
+  mutable std::vector<uint8_t> damaged_baseline_;
 };
 
 // The global options object. Folders are filled from ResolveFolders() on first use.
 CAppOptions& AppOptions();
+// "<data folder from the environment>kovra0.opt": fixed, so that the file that names a data
+// folder chosen by the user can always be found.
+std::string OptionsFilePath();
+bool LoadAppOptions();   // AppOptions().Load(OptionsFilePath())
+bool SaveAppOptions();   // AppOptions().Save(OptionsFilePath())
 
 // ---- profile store --------------------------------------------------------------------------
 struct IntPair {
@@ -79,6 +95,8 @@ using ProfileValue = std::variant<int32_t, std::string, IntPair, Point3D, bool, 
 
 class CProfileStore {
  public:
+  // Each getter returns the stored value, or the default when the key is absent or holds a
+  // value of another type.
   int32_t GetInt(const std::string& key, int32_t def) const;
   float GetFloat(const std::string& key, float def) const;
   double GetDouble(const std::string& key, double def) const;
@@ -112,7 +130,8 @@ class CProfileStore {
 
   // Load replaces the contents with the file's; a missing file gives an empty store (true); an
   // unreadable or damaged file leaves the store empty, logs the reason and returns false, and the
-  // store remembers not to overwrite that file on Save unless something was set since.
+  // store remembers not to overwrite that file on Save unless something was set since (then a
+  // copy of the damaged file is kept as "<path>.damaged" first).
   bool Load(const std::string& path);
   // Writes the store atomically when it changed (or `force`); clears the changed flag on success.
   bool Save(const std::string& path, bool force = false);
@@ -121,25 +140,43 @@ class CProfileStore {
   mutable std::mutex mutex_;
   std::map<std::string, ProfileValue> values_;
   bool changed_ = false;
-  bool load_failed_ = false;
+  std::string damaged_path_;  // the file whose load failed, kept until something is saved over it
 };
 
 // The two global stores: program settings ("Kovra0.reg") and drawing defaults ("dis0.reg").
 CProfileStore& ProgramSettings();
 CProfileStore& DrawingDefaults();
 std::string ProfileStoreFileName(const char* pattern, int number);  // "Kovra%d.reg", 0 -> "Kovra0.reg"
+inline constexpr const char* kProgramSettingsPattern = "Kovra%d.reg";
+inline constexpr const char* kDrawingDefaultsPattern = "dis%d.reg";
+// Loads both global stores from the data folder; a store whose file is not there yet is seeded
+// from the copy shipped in the program folder. False when a file exists but is damaged.
+bool LoadProfileStores();
+// Saves both global stores that changed into the data folder (at exit).
+bool SaveProfileStores();
 
 // ---- registry profile (INI) -----------------------------------------------------------------
+// A UTF-8 text file of "[section]" lines and "key=value" lines. Spaces around keys and values are
+// dropped on reading; the writer escapes what would not survive: "\\", line breaks and other
+// control characters always, a leading or trailing space or tab of a section, key or value, and
+// "=" and a leading "[", ";" or "#" in a key (as "\\", "\n", "\r" and "\xHH"). Lines starting
+// with ';' or '#' are comments; comments and unreadable lines are not kept when the file is
+// rewritten.
 class CRegistryProfile {
  public:
-  // Loads the INI file (a missing file is an empty profile). Writes go to the file at once,
-  // atomically.
+  // Loads the INI file (a missing file is an empty profile). A file that is not valid UTF-8 is
+  // read as GBK (logged). A file that exists but cannot be read is never rewritten: later
+  // writes only change the values in memory (logged), so that the file stays as it was.
   bool Open(const std::string& path);
   const std::string& Path() const { return path_; }
 
   std::string GetString(const std::string& section, const std::string& key, const std::string& def) const;
+  // The default when the key is absent or its text is not a whole number in the int range.
   int GetInt(const std::string& section, const std::string& key, int def) const;
+  // The default when the key is absent or its text is not a finite number.
   double GetDouble(const std::string& section, const std::string& key, double def) const;
+  // Each write stores the value and rewrites the file atomically (unless the value is already
+  // stored); false when the file could not be written.
   bool WriteString(const std::string& section, const std::string& key, const std::string& value);
   bool WriteInt(const std::string& section, const std::string& key, int value);
   bool WriteDouble(const std::string& section, const std::string& key, double value);  // "%f"
@@ -148,6 +185,7 @@ class CRegistryProfile {
   bool SaveLocked() const;
   mutable std::mutex mutex_;
   std::string path_;
+  bool read_failed_ = false;
   std::map<std::string, std::map<std::string, std::string>> sections_;
 };
 

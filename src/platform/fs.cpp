@@ -5,6 +5,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -43,8 +44,16 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t size, std
   std::error_code ec;
   fs::path parent = fs::path(path).parent_path();
   if (!parent.empty()) fs::create_directories(parent, ec);
-  std::string tmp = path + ".tmp" + std::to_string(::getpid());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // The temporary name is unique per process and call, so that two threads replacing the same
+  // file never write into one temporary file; O_EXCL skips a leftover of a crashed run.
+  static std::atomic<unsigned> serial{0};
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tmp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) return fail("cannot create temporary file");
   const char* p = static_cast<const char*>(data);
   size_t left = size;
@@ -61,10 +70,12 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t size, std
     p += n;
     left -= static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    int saved = errno;
+  // Close even when the flush failed, and report the first error.
+  int flush_error = ::fsync(fd) == 0 ? 0 : errno;
+  if (::close(fd) != 0 && flush_error == 0) flush_error = errno;
+  if (flush_error != 0) {
     ::unlink(tmp.c_str());
-    errno = saved;
+    errno = flush_error;
     return fail("flush failed");
   }
   if (::rename(tmp.c_str(), path.c_str()) != 0) {
@@ -72,6 +83,13 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t size, std
     ::unlink(tmp.c_str());
     errno = saved;
     return fail("rename failed");
+  }
+  // Make the rename itself durable; a failure here leaves a correct file, so it is not an error.
+  std::string folder = parent.empty() ? std::string(".") : parent.string();
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
   }
   return true;
 }

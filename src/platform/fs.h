@@ -10,7 +10,8 @@ namespace velmora {
 // The whole file, or nothing when it cannot be opened or read (error text in *error).
 std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path, std::string* error = nullptr);
 
-// Writes the bytes to "<path>.tmp<pid>", flushes them to disk and renames the file over `path`,
+// Writes the bytes to a new temporary file beside `path` ("<path>.tmp<pid>-<n>"), flushes them
+// to disk and renames the file over `path`,
 // so that readers see either the old or the new file, never a torn one. Creates missing parent
 // folders. False (error text in *error) when any step fails; the old file is then untouched.
 bool WriteFileAtomic(const std::string& path, const void* data, size_t size, std::string* error = nullptr);

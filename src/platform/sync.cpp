@@ -10,10 +10,10 @@ uint64_t TickCount64() {
 }
 
 void Event::Set() {
-  {
-    std::lock_guard lock(mutex_);
-    set_ = true;
-  }
+  // Notified under the lock: a waiter that wakes may destroy the event at once, and by then this
+  // call must no longer touch the condition variable.
+  std::lock_guard lock(mutex_);
+  set_ = true;
   if (manual_)
     cv_.notify_all();
   else

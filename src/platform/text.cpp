@@ -9,20 +9,42 @@
 namespace velmora {
 namespace {
 
+// Length of the well-formed UTF-8 sequence at the start of `s`, or 0 when the bytes there do
+// not form one (stray continuation byte, overlong form, surrogate, value above U+10FFFF,
+// sequence cut short).
+size_t WellFormedUtf8Length(std::string_view s) {
+  if (s.empty()) return 0;
+  unsigned char c = static_cast<unsigned char>(s[0]);
+  if (c < 0x80) return 1;
+  size_t n = (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+  if (n == 0 || n > s.size()) return 0;
+  for (size_t i = 1; i < n; ++i)
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0;
+  unsigned char c1 = static_cast<unsigned char>(s[1]);
+  if (c == 0xE0 && c1 < 0xA0) return 0;   // overlong
+  if (c == 0xED && c1 >= 0xA0) return 0;  // UTF-16 surrogate
+  if (c == 0xF0 && c1 < 0x90) return 0;   // overlong
+  if (c == 0xF4 && c1 >= 0x90) return 0;  // above U+10FFFF
+  return n;
+}
+
 class Converter {
  public:
   Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv_open failed");
+    if (cd_ == reinterpret_cast<iconv_t>(-1))
+      throw std::runtime_error(std::string("iconv cannot convert from ") + from + " to " + to);
   }
   ~Converter() { iconv_close(cd_); }
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
 
-  // Converts `in`; at an invalid or unconvertible sequence appends `replacement` and skips
-  // `skip_on_error(in)` bytes of the input.
+  // Converts `in`; where iconv stops at an invalid, unconvertible or cut-off sequence, appends
+  // `replacement` and skips `skip_on_error(rest)` bytes (at least one) of the input.
   template <typename Skip>
-  std::string Run(std::string_view in, std::string_view replacement, Skip skip_on_error) {
+  std::string Run(std::string_view in, std::string_view replacement, Skip skip_on_error,
+                  size_t* replaced) {
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    size_t count = 0;
     std::string out;
     out.reserve(in.size() * 3 / 2 + 8);
     char* src = const_cast<char*>(in.data());
@@ -33,11 +55,12 @@ class Converter {
       size_t room = sizeof buf;
       size_t rc = iconv(cd_, &src, &left, &dst, &room);
       out.append(buf, static_cast<size_t>(dst - buf));
-      if (rc != static_cast<size_t>(-1)) continue;
-      if (errno == E2BIG) continue;
-      // EILSEQ or EINVAL (a truncated sequence at the end): replace and go on.
+      if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
+      // EILSEQ, or EINVAL for a sequence cut off by the end of the input.
       out.append(replacement);
+      ++count;
       size_t skip = skip_on_error(std::string_view(src, left));
+      if (skip == 0 || skip > left) skip = 1;
       src += skip;
       left -= skip;
       iconv(cd_, nullptr, nullptr, nullptr, nullptr);
@@ -46,6 +69,7 @@ class Converter {
     size_t room = sizeof buf;
     iconv(cd_, nullptr, nullptr, &dst, &room);
     out.append(buf, static_cast<size_t>(dst - buf));
+    if (replaced) *replaced = count;
     return out;
   }
 
@@ -53,46 +77,31 @@ class Converter {
   iconv_t cd_;
 };
 
-// Length of the UTF-8 sequence starting at s[0], or 1 when it is not a valid sequence.
-size_t Utf8SequenceLength(std::string_view s) {
-  if (s.empty()) return 0;
-  unsigned char c = static_cast<unsigned char>(s[0]);
-  size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-  if (n == 0 || n > s.size()) return 1;
-  for (size_t i = 1; i < n; ++i)
-    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 1;
-  return n;
-}
-
 }  // namespace
 
-std::string AnsiToUtf8(std::string_view gbk) {
+std::string AnsiToUtf8(std::string_view gbk, size_t* replaced) {
   thread_local Converter conv("UTF-8", "GBK");
-  return conv.Run(gbk, "\xEF\xBF\xBD", [](std::string_view) { return size_t{1}; });
+  return conv.Run(gbk, "\xEF\xBF\xBD", [](std::string_view) { return size_t{1}; }, replaced);
 }
 
-std::string Utf8ToAnsi(std::string_view utf8) {
+std::string AnsiToUtf8(std::string_view gbk) { return AnsiToUtf8(gbk, nullptr); }
+
+std::string Utf8ToAnsi(std::string_view utf8, size_t* replaced) {
   thread_local Converter conv("GBK", "UTF-8");
-  return conv.Run(utf8, "?", [](std::string_view rest) { return Utf8SequenceLength(rest); });
+  // A well-formed character that GBK lacks is skipped whole (one '?'); a malformed byte alone.
+  return conv.Run(utf8, "?", [](std::string_view rest) { return WellFormedUtf8Length(rest); },
+                  replaced);
 }
+
+std::string Utf8ToAnsi(std::string_view utf8) { return Utf8ToAnsi(utf8, nullptr); }
 
 void Utf8ToAnsi(std::string& text) { text = Utf8ToAnsi(std::string_view(text)); }
 
 bool IsValidUtf8(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t n = Utf8SequenceLength(text.substr(i));
-    if (n == 1 && c >= 0x80) return false;
-    if (n == 2 && c < 0xC2) return false;  // overlong
-    if (n == 3) {
-      unsigned char c1 = static_cast<unsigned char>(text[i + 1]);
-      if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 >= 0xA0)) return false;
-    }
-    if (n == 4) {
-      unsigned char c1 = static_cast<unsigned char>(text[i + 1]);
-      if (c > 0xF4 || (c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 >= 0x90)) return false;
-    }
+    size_t n = WellFormedUtf8Length(text.substr(i));
+    if (n == 0) return false;
     i += n;
   }
   return true;

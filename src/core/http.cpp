@@ -1,0 +1,208 @@
+// HttpFetch and HttpGet on libcurl, one easy handle per thread.
+#include "core/http.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "core/proxy_list.h"
+#include "core/settings.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr const char* kDefaultUserAgent = "Mozilla/5.0 (X11; Linux x86_64) Velmora/0.1";
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// The thread's easy handle. Reusing it keeps connections (and TLS sessions, DNS answers) alive
+// between requests of the same thread; curl_easy_reset clears the options but not those caches.
+class ThreadHandle {
+ public:
+  ThreadHandle() {
+    GlobalInit();
+    handle_ = curl_easy_init();
+  }
+  ~ThreadHandle() {
+    if (handle_) curl_easy_cleanup(handle_);
+  }
+  ThreadHandle(const ThreadHandle&) = delete;
+  ThreadHandle& operator=(const ThreadHandle&) = delete;
+  CURL* Get() {
+    if (handle_) curl_easy_reset(handle_);
+    return handle_;
+  }
+
+ private:
+  CURL* handle_ = nullptr;
+};
+
+struct Transfer {
+  std::vector<uint8_t>* body;
+  size_t max_bytes;
+  bool overflow = false;
+};
+
+size_t OnData(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const size_t len = size * count;
+  const size_t room = t->max_bytes - std::min(t->max_bytes, t->body->size());
+  if (len > room) {
+    // Keep what fits so that the caller sees the start of the reply, then end the transfer:
+    // reading on would only waste the network.
+    t->body->insert(t->body->end(), data, data + room);
+    t->overflow = true;
+    return 0;
+  }
+  t->body->insert(t->body->end(), data, data + len);
+  return len;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char a = text[i], b = prefix[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + 32);
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b + 32);
+    if (a != b) return false;
+  }
+  return true;
+}
+
+// The proxy for a request: the list's current entry when a list is in use, else the profile's.
+std::string ChooseProxy() {
+  CProxyList& list = ProxyList();
+  if (list.InUse()) return list.Current();
+  return GetProfileString(kHttpProfileSection, "ProxyServer", "");
+}
+
+}  // namespace
+
+bool HttpResult::IsHtml() const {
+  std::string_view type = content_type;
+  while (!type.empty() && type.front() == ' ') type.remove_prefix(1);
+  if (StartsWithNoCase(type, "text/html") || StartsWithNoCase(type, "application/xhtml")) return true;
+  std::string_view text = Text();
+  if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
+      static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF) {
+    text.remove_prefix(3);
+  }
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' ||
+                           text.front() == '\n')) {
+    text.remove_prefix(1);
+  }
+  for (std::string_view start : {"<!doctype html", "<html", "<head", "<body"}) {
+    if (StartsWithNoCase(text, start)) return true;
+  }
+  return false;
+}
+
+HttpResult HttpFetch(std::string_view url, const HttpOptions& options) {
+  HttpResult result;
+  thread_local ThreadHandle thread_handle;
+  CURL* curl = thread_handle.Get();
+  if (!curl) {
+    result.curl_code = CURLE_FAILED_INIT;
+    result.error = "cannot create an HTTP handle";
+    return result;
+  }
+
+  const std::string url_text(url);
+  Transfer transfer{&result.body, options.max_bytes ? options.max_bytes : kHttpDefaultMaxBytes};
+  char error_buffer[CURL_ERROR_SIZE] = {};
+  int timeout_ms = options.timeout_ms > 0 ? options.timeout_ms : AppOptions().http_timeout_ms;
+  if (timeout_ms <= 0) timeout_ms = 15000;
+
+  curl_easy_setopt(curl, CURLOPT_URL, url_text.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // time-outs without signals: required with threads
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout_ms));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout_ms));
+  curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");  // every encoding libcurl can undo
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnData);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer);
+  const std::string agent = GetProfileString(kHttpProfileSection, "UserAgent", kDefaultUserAgent);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
+
+  // An empty proxy text turns proxies off, also those of the environment: the settings decide.
+  result.proxy = options.use_proxy ? ChooseProxy() : std::string();
+  curl_easy_setopt(curl, CURLOPT_PROXY, result.proxy.c_str());
+
+  std::string cookie_text;
+  for (const auto& [name, value] : options.cookies) {
+    if (!cookie_text.empty()) cookie_text += "; ";
+    cookie_text += name + "=" + value;
+  }
+  if (!cookie_text.empty()) curl_easy_setopt(curl, CURLOPT_COOKIE, cookie_text.c_str());
+
+  curl_slist* headers = nullptr;
+  for (const std::string& h : options.headers) headers = curl_slist_append(headers, h.c_str());
+  if (headers) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+
+  CURLcode rc = curl_easy_perform(curl);
+
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  result.http_status = static_cast<int>(status);
+  char* type = nullptr;
+  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) result.content_type = type;
+  if (headers) curl_slist_free_all(headers);
+
+  if (transfer.overflow) {
+    result.curl_code = kHttpErrorTooLarge;
+    result.error = "reply larger than " + std::to_string(transfer.max_bytes) + " bytes";
+  } else if (rc != CURLE_OK) {
+    result.curl_code = static_cast<int>(rc);
+    result.error = error_buffer[0] ? error_buffer : curl_easy_strerror(rc);
+  } else if (!result.Ok()) {
+    result.error = "HTTP status " + std::to_string(result.http_status);
+  }
+  // The handle must not keep pointers into this frame.
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+  return result;
+}
+
+int HttpGet(const char* url, uint8_t** buffer, int size, const char* const* cookies) {
+  if (!url || !buffer || size < 0) return 0;
+  const bool allocate = *buffer == nullptr;
+  if (!allocate && size == 0) return 0;
+  HttpOptions options;
+  if (cookies) {
+    for (size_t i = 0; cookies[i] && cookies[i + 1]; i += 2) options.cookies.emplace_back(cookies[i], cookies[i + 1]);
+  }
+  options.max_bytes = allocate ? kHttpDefaultMaxBytes : static_cast<size_t>(size);
+  HttpResult r = HttpFetch(url, options);
+  if (r.TooLarge()) {
+    if (!allocate) std::memcpy(*buffer, r.body.data(), std::min(r.body.size(), static_cast<size_t>(size)));
+    return -kHttpErrorTooLarge;
+  }
+  if (r.curl_code != 0) return -r.curl_code;
+  if (!r.Ok() || r.body.empty()) return 0;
+  const size_t n = r.body.size();
+  if (allocate) {
+    auto* p = static_cast<uint8_t*>(std::malloc(n + 1));
+    if (!p) return 0;
+    std::memcpy(p, r.body.data(), n);
+    p[n] = 0;
+    *buffer = p;
+  } else {
+    std::memcpy(*buffer, r.body.data(), n);
+    if (n < static_cast<size_t>(size)) (*buffer)[n] = 0;
+  }
+  return static_cast<int>(n);
+}
+
+void HttpFreeBuffer(uint8_t* buffer) { std::free(buffer); }
+
+}  // namespace velmora

@@ -1,0 +1,395 @@
+// Options file, profile stores and the INI registry profile, on real files in a temporary folder.
+#include "core/settings.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "core/archive.h"
+#include "core/log.h"
+#include "support/temp_dir.h"
+
+namespace velmora {
+namespace {
+
+// The data and config folders of this program point into a temporary folder before anything
+// resolves them, so that no test touches the user's files.
+struct IsolatedFolders {
+  test::TempDir dir;
+  IsolatedFolders() {
+    setenv("VELMORA_DATA_DIR", dir.File("data").c_str(), 1);
+    setenv("VELMORA_CONFIG_DIR", dir.File("config").c_str(), 1);
+  }
+};
+const IsolatedFolders isolated;
+
+bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+// ---- profile store ----
+
+void Fill(CProfileStore& s) {
+  s.SetInt("BdCrtThd", 8);
+  s.SetString("utm_name", "经纬度 - WGS84");
+  s.SetIntPair("REG_DEM_FACTOR", {3, -4});
+  s.SetPoint3D("eye", {120.25, 36.5, 1e7});
+  s.SetBool("DemAddDB", true);
+  s.SetPointF("offset", {0.5f, -1.25f});
+  s.SetFloat("alpha", 0.75f);
+  s.SetDouble("zoom", 12.125);
+  s.SetColor("line", {0x80FF0000u});
+  CTextStyle style;
+  style.face = "宋体";
+  style.alignment = 1;
+  style.color = 0xFF00FF00u;
+  style.flags = CTextStyle::kItalic;
+  style.size = 10.5f;
+  s.SetTextStyle("label", style);
+  s.SetIntList("columns", {1, -2, 3, 400000});
+}
+
+bool SaveFilledStore(const std::string& path) {
+  CProfileStore s;
+  Fill(s);
+  return s.Save(path);
+}
+
+void ExpectFilled(const CProfileStore& s) {
+  EXPECT_EQ(s.GetInt("BdCrtThd", 0), 8);
+  EXPECT_EQ(s.GetString("utm_name", ""), "经纬度 - WGS84");
+  EXPECT_EQ(s.GetIntPair("REG_DEM_FACTOR", {}), (IntPair{3, -4}));
+  EXPECT_EQ(s.GetPoint3D("eye", {}), (Point3D{120.25, 36.5, 1e7}));
+  EXPECT_TRUE(s.GetBool("DemAddDB", false));
+  EXPECT_EQ(s.GetPointF("offset", {}), (PointF{0.5f, -1.25f}));
+  EXPECT_EQ(s.GetFloat("alpha", 0), 0.75f);
+  EXPECT_EQ(s.GetDouble("zoom", 0), 12.125);
+  EXPECT_EQ(s.GetColor("line", {}).argb, 0x80FF0000u);
+  CTextStyle style = s.GetTextStyle("label", CTextStyle());
+  EXPECT_EQ(style.face, "宋体");
+  EXPECT_EQ(style.alignment, 1);
+  EXPECT_EQ(style.size, 10.5f);
+  EXPECT_EQ(style.flags, CTextStyle::kItalic);
+  EXPECT_EQ(s.GetIntList("columns", {}), (std::vector<int32_t>{1, -2, 3, 400000}));
+}
+
+TEST(ProfileStore, AllElevenTypesSurviveTheFile) {
+  test::TempDir dir;
+  std::string path = dir.File("Kovra0.reg");
+  ASSERT_TRUE(SaveFilledStore(path));
+  CProfileStore back;
+  ASSERT_TRUE(back.Load(path));
+  ExpectFilled(back);
+  EXPECT_FALSE(back.IsChanged());
+  // Defaults for absent keys and for keys holding another type.
+  EXPECT_EQ(back.GetInt("absent", -7), -7);
+  EXPECT_EQ(back.GetInt("utm_name", -7), -7);
+  EXPECT_EQ(back.GetString("BdCrtThd", "d"), "d");
+  EXPECT_FALSE(back.GetBool("zoom", false));
+}
+
+TEST(ProfileStore, ChangedOnlyWhenAValueDiffers) {
+  test::TempDir dir;
+  std::string path = dir.File("dis0.reg");
+  CProfileStore s;
+  EXPECT_TRUE(s.Load(path));  // missing file: empty store
+  EXPECT_FALSE(s.IsChanged());
+  EXPECT_TRUE(s.Save(path));
+  EXPECT_FALSE(Exists(path));  // nothing changed, nothing written
+  s.SetInt("n", 1);
+  EXPECT_TRUE(s.IsChanged());
+  ASSERT_TRUE(s.Save(path));
+  EXPECT_FALSE(s.IsChanged());
+  s.SetInt("n", 1);
+  s.SetTextStyle("t", CTextStyle());
+  s.ClearChanged();
+  s.SetTextStyle("t", CTextStyle());
+  EXPECT_FALSE(s.IsChanged());
+  s.SetFloat("n", 1.0f);  // same key, another type: a change
+  EXPECT_TRUE(s.IsChanged());
+  s.ClearChanged();
+  EXPECT_FALSE(s.Remove("none"));
+  EXPECT_FALSE(s.IsChanged());
+  EXPECT_TRUE(s.Remove("n"));
+  EXPECT_TRUE(s.IsChanged());
+  // A forced save writes an unchanged store.
+  std::filesystem::remove(path);
+  s.ClearChanged();
+  EXPECT_TRUE(s.Save(path, true));
+  EXPECT_TRUE(Exists(path));
+}
+
+TEST(ProfileStore, DamagedFileIsKeptUntilSomethingIsSet) {
+  test::TempDir dir;
+  std::string path = dir.File("Kovra0.reg");
+  ASSERT_TRUE(SaveFilledStore(path));
+  std::string good = test::ReadTestFile(path);
+  const std::string damaged_files[] = {
+      good.substr(0, good.size() - 3),                    // cut short
+      std::string("\x01\0\0\0\xFF\xFF\xFF\x7F", 8),       // a count of two billion entries
+      std::string("\x01\0\0\0\x01\0\0\0\x01k\x0B", 11),   // unknown type code 11
+      std::string("\x07\0\0\0\0\0\0\0", 8),               // unknown schema
+      "",
+  };
+  for (const std::string& bad : damaged_files) {
+    test::WriteTestFile(path, bad);
+    CProfileStore s;
+    s.SetInt("before", 1);
+    EXPECT_FALSE(s.Load(path));
+    EXPECT_EQ(s.GetInt("before", -1), -1);  // the store is empty: defaults are used
+    EXPECT_FALSE(s.IsChanged());
+    EXPECT_TRUE(s.Save(path, true));  // even a forced save leaves the file alone
+    EXPECT_EQ(test::ReadTestFile(path), bad);
+    EXPECT_FALSE(Exists(path + ".damaged"));
+  }
+  // Once the user sets something, the file is replaced and the damaged bytes are kept aside.
+  CProfileStore s;
+  EXPECT_FALSE(s.Load(path));
+  s.SetInt("after", 2);
+  ASSERT_TRUE(s.Save(path));
+  EXPECT_EQ(test::ReadTestFile(path + ".damaged"), damaged_files[4]);
+  CProfileStore back;
+  ASSERT_TRUE(back.Load(path));
+  EXPECT_EQ(back.GetInt("after", 0), 2);
+}
+
+TEST(ProfileStore, EveryTruncationIsRejected) {
+  test::TempDir dir;
+  std::string path = dir.File("Kovra0.reg");
+  ASSERT_TRUE(SaveFilledStore(path));
+  std::string good = test::ReadTestFile(path);
+  size_t reports = 0;
+  SetLogSink([&](const std::string&) { ++reports; });
+  for (size_t n = 0; n < good.size(); ++n) {
+    test::WriteTestFile(path, good.substr(0, n));
+    CProfileStore s;
+    EXPECT_FALSE(s.Load(path)) << n;
+    EXPECT_FALSE(s.Find("BdCrtThd")) << n;
+  }
+  SetLogSink(nullptr);
+  EXPECT_EQ(reports, 2 * good.size());  // the damage and the fallback, for each cut
+}
+
+TEST(ProfileStore, GlobalStoresLiveInTheDataFolderSeededFromTheProgramFolder) {
+  test::TempDir dir;
+  CAppOptions saved = AppOptions();
+  AppOptions().program_dir = dir.File("program/");
+  AppOptions().data_dir = dir.File("data/");
+  CProfileStore seed;
+  seed.SetString("city", "青岛");
+  ASSERT_TRUE(seed.Save(dir.File("program/Kovra0.reg")));
+
+  ASSERT_TRUE(LoadProfileStores());
+  EXPECT_EQ(ProgramSettings().GetString("city", ""), "青岛");
+  ASSERT_TRUE(SaveProfileStores());
+  EXPECT_FALSE(Exists(dir.File("data/Kovra0.reg")));  // unchanged: nothing written
+  ProgramSettings().SetInt("BdCrtThd", 4);
+  DrawingDefaults().ClearChanged();
+  ASSERT_TRUE(SaveProfileStores());
+  EXPECT_FALSE(Exists(dir.File("data/dis0.reg")));
+
+  // The next run reads the data folder's copy, not the seed.
+  ASSERT_TRUE(LoadProfileStores());
+  EXPECT_EQ(ProgramSettings().GetInt("BdCrtThd", 0), 4);
+  EXPECT_EQ(ProgramSettings().GetString("city", ""), "青岛");
+  EXPECT_EQ(ProfileStoreFileName("dis%d.reg", 0), "dis0.reg");
+  AppOptions() = saved;
+}
+
+// ---- options ----
+
+TEST(AppOptions, RoundTripAndMissingFile) {
+  test::TempDir dir;
+  std::string path = dir.File(kOptionsFileName);
+  CAppOptions o = AppOptions();
+  EXPECT_TRUE(o.Load(path));  // missing: defaults stay
+  EXPECT_EQ(o.download_threads, 5);
+  EXPECT_EQ(o.satellite_switch, 1);
+  o.download_threads = 9;
+  o.show_place_tree = false;
+  o.dem_source_mode = 5;
+  o.jpeg_quality = 75;
+  o.map_publish = true;
+  o.coord_format = 1;
+  o.retry_limit = 0;
+  o.offline = true;
+  o.http_timeout_ms = 3000;
+  o.satellite_switch = 0;  // not a setting: never stored
+  o.data_dir = dir.File("地图 \xF0\x9F\x97\xBA/");  // a folder that GBK cannot express
+  ASSERT_TRUE(o.Save(path));
+
+  CAppOptions back;
+  ASSERT_TRUE(back.Load(path));
+  EXPECT_EQ(back.download_threads, 9);
+  EXPECT_FALSE(back.show_place_tree);
+  EXPECT_EQ(back.dem_source_mode, 5);
+  EXPECT_EQ(back.jpeg_quality, 75);
+  EXPECT_TRUE(back.map_publish);
+  EXPECT_EQ(back.coord_format, 1);
+  EXPECT_EQ(back.retry_limit, 0);
+  EXPECT_TRUE(back.offline);
+  EXPECT_EQ(back.http_timeout_ms, 3000);
+  EXPECT_EQ(back.satellite_switch, 1);
+  EXPECT_EQ(back.data_dir, o.data_dir);
+  EXPECT_EQ(back.work_dir, o.data_dir + "work/");
+
+  // The default data folder is not written into the file, so that it follows the environment.
+  o.data_dir = ResolveFolders().data;
+  ASSERT_TRUE(o.Save(path));
+  std::string bytes = test::ReadTestFile(path);
+  ASSERT_GE(bytes.size(), 5u);
+  EXPECT_EQ(bytes[4], '\0');
+}
+
+TEST(AppOptions, DamagedFileIsKeptAndOutOfRangeValuesGetDefaults) {
+  test::TempDir dir;
+  std::string path = dir.File(kOptionsFileName);
+  CAppOptions o;
+  o.jpeg_quality = 60;
+  ASSERT_TRUE(o.Save(path));
+  std::string good = test::ReadTestFile(path);
+  std::string cut = good.substr(0, good.size() - 2);
+  test::WriteTestFile(path, cut);
+
+  CAppOptions damaged;
+  damaged.jpeg_quality = 33;
+  EXPECT_FALSE(damaged.Load(path));
+  EXPECT_EQ(damaged.jpeg_quality, 33);  // values in use are kept
+  EXPECT_TRUE(damaged.Save(path));
+  EXPECT_EQ(test::ReadTestFile(path), cut);  // nothing changed: the file stays
+  damaged.jpeg_quality = 34;
+  ASSERT_TRUE(damaged.Save(path));
+  CAppOptions back;
+  ASSERT_TRUE(back.Load(path));
+  EXPECT_EQ(back.jpeg_quality, 34);
+
+  ArchiveWriter w;
+  w.Schema(1);
+  w.RawString("");
+  w.I32(0);       // download threads
+  w.U8(1);
+  w.I32(9);       // elevation source
+  w.I32(500);     // JPEG quality
+  w.U8(0);
+  w.I32(7);       // coordinate format
+  w.I32(-1);      // retry limit
+  w.U8(0);
+  w.I32(5);       // HTTP time-out
+  ASSERT_TRUE(w.SaveToFile(path));
+  CAppOptions ranged;
+  ranged.jpeg_quality = 50;
+  ASSERT_TRUE(ranged.Load(path));
+  const CAppOptions defaults;
+  EXPECT_EQ(ranged.download_threads, defaults.download_threads);
+  EXPECT_EQ(ranged.dem_source_mode, defaults.dem_source_mode);
+  EXPECT_EQ(ranged.jpeg_quality, defaults.jpeg_quality);
+  EXPECT_EQ(ranged.coord_format, defaults.coord_format);
+  EXPECT_EQ(ranged.retry_limit, defaults.retry_limit);
+  EXPECT_EQ(ranged.http_timeout_ms, defaults.http_timeout_ms);
+}
+
+TEST(AppOptions, GlobalFileLivesInTheDataFolder) {
+  EXPECT_EQ(OptionsFilePath(), isolated.dir.File("data/kovra0.opt"));
+  CAppOptions saved = AppOptions();
+  AppOptions().jpeg_quality = 81;
+  ASSERT_TRUE(SaveAppOptions());
+  AppOptions().jpeg_quality = 10;
+  ASSERT_TRUE(LoadAppOptions());
+  EXPECT_EQ(AppOptions().jpeg_quality, 81);
+  AppOptions() = saved;
+}
+
+// ---- registry profile ----
+
+TEST(RegistryProfile, TextFormAndEscapes) {
+  test::TempDir dir;
+  std::string path = dir.File("velmora.ini");
+  CRegistryProfile p;
+  ASSERT_TRUE(p.Open(path));
+  ASSERT_TRUE(p.WriteString("recent", "kml", "/home/u/地图"));
+  ASSERT_TRUE(p.WriteInt("option", "threads", -5));
+  ASSERT_TRUE(p.WriteDouble("option", "zoom", 120.5));
+  EXPECT_EQ(test::ReadTestFile(path),
+            "[option]\nthreads=-5\nzoom=120.500000\n[recent]\nkml=/home/u/地图\n");
+
+  const std::pair<std::string, std::string> tricky[] = {
+      {"a=b", "c=d"},          {"[x", "]"},          {";comment", "#"},  {" key ", " value "},
+      {"tab\t", "\tx\t"},      {"new\nline", "1\r\n2"}, {"back\\slash", "\\x41\\n"},
+      {"", ""},                {"k", std::string("\x01\x7F", 2)},
+  };
+  for (const auto& [key, value] : tricky) ASSERT_TRUE(p.WriteString("s p]a[c e", key, value));
+  CRegistryProfile back;
+  ASSERT_TRUE(back.Open(path));
+  for (const auto& [key, value] : tricky) EXPECT_EQ(back.GetString("s p]a[c e", key, "?"), value) << key;
+  EXPECT_EQ(back.GetInt("option", "threads", 0), -5);
+  EXPECT_EQ(back.GetDouble("option", "zoom", 0), 120.5);
+  EXPECT_EQ(back.GetString("recent", "kml", ""), "/home/u/地图");
+  EXPECT_EQ(back.GetString("recent", "none", "dflt"), "dflt");
+}
+
+TEST(RegistryProfile, HandWrittenFiles) {
+  test::TempDir dir;
+  std::string path = dir.File("velmora.ini");
+  test::WriteTestFile(path,
+                      "\xEF\xBB\xBF; written by hand\r\n"
+                      "top = level\r\n"
+                      "[ option ]\r\n"
+                      "  threads = 12  \r\n"
+                      "big=99999999999\n"
+                      "word=abc\n"
+                      "nan=nan\n"
+                      "empty=\n"
+                      "# another comment\n"
+                      "no equals sign\n"
+                      "[weather]\n"
+                      "city=青岛");
+  CRegistryProfile p;
+  ASSERT_TRUE(p.Open(path));
+  EXPECT_EQ(p.GetString("", "top", ""), "level");
+  EXPECT_EQ(p.GetInt("option", "threads", 0), 12);
+  EXPECT_EQ(p.GetInt("option", "big", 3), 3);    // beyond int
+  EXPECT_EQ(p.GetInt("option", "word", 3), 3);
+  EXPECT_EQ(p.GetDouble("option", "nan", 2.5), 2.5);
+  EXPECT_EQ(p.GetDouble("option", "empty", 2.5), 2.5);  // empty text: the default
+  EXPECT_EQ(p.GetString("option", "empty", "x"), "");
+  EXPECT_EQ(p.GetString("weather", "city", ""), "青岛");
+
+  // A file saved in GBK by another editor is read as GBK.
+  test::WriteTestFile(path, "[weather]\ncity=\xC7\xE0\xB5\xBA\n");
+  ASSERT_TRUE(p.Open(path));
+  EXPECT_EQ(p.GetString("weather", "city", ""), "青岛");
+}
+
+TEST(RegistryProfile, UnreadableFileIsNeverRewritten) {
+  test::TempDir dir;
+  std::string path = dir.File("velmora.ini");
+  std::filesystem::create_directories(path + "/keep");  // exists, but cannot be read as a file
+  CRegistryProfile p;
+  EXPECT_FALSE(p.Open(path));
+  EXPECT_FALSE(p.WriteString("option", "k", "v"));
+  EXPECT_EQ(p.GetString("option", "k", ""), "v");  // kept in memory for this run
+  EXPECT_TRUE(std::filesystem::is_directory(path + "/keep"));
+
+  // An unchanged value is not written again.
+  std::string ok = dir.File("ok.ini");
+  CRegistryProfile q;
+  ASSERT_TRUE(q.Open(ok));
+  ASSERT_TRUE(q.WriteString("s", "k", "v"));
+  std::filesystem::remove(ok);
+  EXPECT_TRUE(q.WriteString("s", "k", "v"));
+  EXPECT_FALSE(Exists(ok));
+}
+
+TEST(RegistryProfile, GlobalProfileInTheConfigFolder) {
+  ASSERT_TRUE(WriteProfileDouble("option", "zoom", 12.25));
+  ASSERT_TRUE(WriteProfileInt("option", "threads", 6));
+  ASSERT_TRUE(WriteProfileString("recent", "kml", "/tmp"));
+  EXPECT_EQ(RegistryProfile().Path(), isolated.dir.File("config/velmora.ini"));
+  EXPECT_EQ(GetProfileDouble("option", "zoom", 0), 12.25);
+  EXPECT_EQ(GetProfileInt("option", "threads", 0), 6);
+  EXPECT_EQ(GetProfileString("recent", "kml", ""), "/tmp");
+  EXPECT_NE(test::ReadTestFile(isolated.dir.File("config/velmora.ini")).find("zoom=12.250000\n"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmora
