@@ -17,10 +17,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -50,7 +50,9 @@ constexpr uint64_t kMillion = 1'000'000;
 constexpr uint32_t kColumns = 316;  // the tiles form a block of 316 columns at zoom 17
 
 // Tile n: a key for the store and a z/x/y path for the files.
-uint64_t KeyOf(uint64_t n) { return (uint64_t{17} << 58) | ((n / kColumns + 100000) << 29) | (n % kColumns + 50000); }
+uint64_t KeyOf(uint64_t n) {
+  return (uint64_t{17} << 58) | ((n / kColumns + 100000) << 29) | (n % kColumns + 50000);
+}
 void PathOf(const std::string& root, uint64_t n, char* out, size_t size) {
   std::snprintf(out, size, "%s17/%llu/%llu.jpg", root.c_str(),
                 static_cast<unsigned long long>(n / kColumns + 100000),
@@ -310,13 +312,20 @@ int main(int argc, char** argv) {
   std::vector<char*> rest{argv[0]};
   for (int i = 1; i < argc; ++i) {
     std::string v;
-    if (ParseFlag(argv[i], "--tiles", &v)) g.tiles = std::strtoull(v.c_str(), nullptr, 10);
-    else if (ParseFlag(argv[i], "--tile-bytes", &v)) g.tile_bytes = std::strtoull(v.c_str(), nullptr, 10);
-    else if (ParseFlag(argv[i], "--appends", &v)) g.appends = std::strtoull(v.c_str(), nullptr, 10);
-    else if (ParseFlag(argv[i], "--million", &v)) g.million = v != "0";
-    else if (ParseFlag(argv[i], "--drop-caches", &v)) g.drop_caches = v != "0";
-    else if (ParseFlag(argv[i], "--dir", &v)) g.dir = v;
-    else rest.push_back(argv[i]);
+    if (ParseFlag(argv[i], "--tiles", &v))
+      g.tiles = std::strtoull(v.c_str(), nullptr, 10);
+    else if (ParseFlag(argv[i], "--tile-bytes", &v))
+      g.tile_bytes = std::strtoull(v.c_str(), nullptr, 10);
+    else if (ParseFlag(argv[i], "--appends", &v))
+      g.appends = std::strtoull(v.c_str(), nullptr, 10);
+    else if (ParseFlag(argv[i], "--million", &v))
+      g.million = v != "0";
+    else if (ParseFlag(argv[i], "--drop-caches", &v))
+      g.drop_caches = v != "0";
+    else if (ParseFlag(argv[i], "--dir", &v))
+      g.dir = v;
+    else
+      rest.push_back(argv[i]);
   }
   if (g.tiles == 0 || g.tile_bytes < 8 || g.appends == 0) {
     std::fprintf(stderr, "--tiles and --appends must be positive, --tile-bytes at least 8\n");
@@ -346,9 +355,11 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("StoreRead/cold", StoreColdRead)->Iterations(cold)->UseRealTime();
     benchmark::RegisterBenchmark("FilesRead/cold", FilesColdRead)->Iterations(cold)->UseRealTime();
     benchmark::RegisterBenchmark("StoreAppend", StoreAppend)
-        ->Iterations(static_cast<benchmark::IterationCount>(g.appends))->UseRealTime();
+        ->Iterations(static_cast<benchmark::IterationCount>(g.appends))
+        ->UseRealTime();
     benchmark::RegisterBenchmark("FilesWrite", FilesWrite)
-        ->Iterations(static_cast<benchmark::IterationCount>(g.appends))->UseRealTime();
+        ->Iterations(static_cast<benchmark::IterationCount>(g.appends))
+        ->UseRealTime();
     if (g.million) {
       benchmark::RegisterBenchmark("MillionOpen", MillionOpen)->Unit(benchmark::kMillisecond);
       benchmark::RegisterBenchmark("MillionLookup", MillionLookup)->UseRealTime();
@@ -364,8 +375,7 @@ int main(int argc, char** argv) {
     };
     std::printf("\nstore : one-file-per-tile (%llu tiles of %zu bytes)\n",
                 static_cast<unsigned long long>(g.tiles), g.tile_bytes);
-    ratio("random reads, 1 thread, cached", "StoreRead/warm/real_time",
-          "FilesRead/warm/real_time");
+    ratio("random reads, 1 thread, cached", "StoreRead/warm/real_time", "FilesRead/warm/real_time");
     ratio("random reads, 8 threads, cached", "StoreRead/warm/real_time/threads:8",
           "FilesRead/warm/real_time/threads:8");
     ratio("random reads, 1 thread, from disk", "StoreRead/cold", "FilesRead/cold");

@@ -8,6 +8,7 @@
 //   kmp_pack webfiles <names.kmp> <data.kmp> <folder>[=<prefix>]...
 //       the map server's name table and data block; names in lower case, as the server looks
 //       them up
+// In place of a folder an entry may name one file: "<file>=<name>" packs it as <name>.
 // Hidden files and editor leftovers ("*~", "*.swp") are skipped. Output is written atomically.
 #include <algorithm>
 #include <cstdio>
@@ -51,6 +52,18 @@ bool AddFolder(const std::string& entry, bool lower_case, ScrambledBundle& files
     prefix = entry.substr(eq + 1);
   }
   std::error_code ec;
+  if (fs::is_regular_file(folder, ec)) {
+    // A single file: packed under the prefix as its whole name (or under its own name).
+    std::string name = prefix.empty() ? fs::path(folder).filename().generic_string() : prefix;
+    if (lower_case) std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) {
+      return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    });
+    if (files.count(name)) {
+      std::fprintf(stderr, "kmp_pack: two files named %s\n", name.c_str());
+      return false;
+    }
+    return ReadWhole(folder, files[name]);
+  }
   if (!fs::is_directory(folder, ec)) {
     std::fprintf(stderr, "kmp_pack: %s is not a folder\n", folder.c_str());
     return false;

@@ -6,9 +6,14 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "platform/ui/headless_host.h"
+#include "platform/ui/ui_dispatcher.h"
 #include "platform/ui/ui_host.h"
+#include "server/wmts_server.h"
 #include "shell/kovra_home_ex_app.h"
+#include "shell/map_status_bar.h"
+#include "shell/splash_wnd.h"
 #include "tiles/layer_manager.h"
+#include "tiles/tile_manager.h"
 
 namespace {
 
@@ -29,6 +34,42 @@ void RegisterServices(CKovraHomeExApp& app) {
   };
   layers.stop = [](CKovraHomeExApp&) { velmora::LayerManager().SaveState(); };
   app.RegisterStep(std::move(layers));
+
+  AppStep tiles;
+  tiles.name = "tiles";
+  tiles.phase = AppPhase::kTileManager;
+  tiles.start_text = "启动下载线程...";
+  tiles.start = [](CKovraHomeExApp&) {
+    velmora::CTileManager& manager = velmora::TileManager();
+    manager.SetNetStateSink([](int state) { velmora::MapStatusBar().SetNetState(state); });
+    manager.SetDiskFullSink([](const std::string& reason) {
+      // A full disk fails the tile being stored; the program goes on. The manager reports once
+      // until a write succeeds again; the person sees the message on the UI thread.
+      velmora::AppLog("tile store: %s", reason.c_str());
+      velmora::UiDispatcher().PostCall([] {
+        velmora::ShowMessageBox("硬盘空间不足,请重新设置数据目录!", velmora::MB_OK | velmora::MB_ICONERROR);
+      });
+    });
+    return manager.Start();
+  };
+  tiles.stop = [](CKovraHomeExApp&) { velmora::TileManager().Stop(); };
+  app.RegisterStep(std::move(tiles));
+
+  // The map publishing server starts after the tile manager when its option is on. The step
+  // itself always runs so that its stop does too: the services dialog can start services while
+  // the option is off, and every accept and connection thread must end before the tile manager
+  // stops.
+  AppStep publishing;
+  publishing.name = "wmts";
+  publishing.phase = AppPhase::kPublishing;
+  publishing.start = [](CKovraHomeExApp&) {
+    if (!velmora::AppOptions().map_publish) return true;
+    velmora::SetSplashText("创建地图发布服务...");
+    velmora::WmtsServer().Start();  // missing web files leave it idle: no reason to refuse the start-up
+    return true;
+  };
+  publishing.stop = [](CKovraHomeExApp&) { velmora::WmtsServer().StopServices(0); };
+  app.RegisterStep(std::move(publishing));
 }
 
 }  // namespace

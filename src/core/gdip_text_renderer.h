@@ -24,7 +24,7 @@ class CGdipTextRenderer {
   // them with the current font and colour, the text box's top-left at (x, y).
   void DrawTextF(CGraphics& graphics, float x, float y, const char* format, ...)
       __attribute__((format(printf, 5, 6)));
-  // The same; the original drew wide text here. Text is UTF-8 in memory, so both draw alike.
+  // The wide-text form of DrawTextF; text is UTF-8 in memory, so both draw alike.
   void DrawTextW(CGraphics& graphics, float x, float y, const char* format, ...)
       __attribute__((format(printf, 5, 6)));
 

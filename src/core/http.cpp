@@ -83,6 +83,11 @@ std::string ChooseProxy() {
   return GetProfileString(kHttpProfileSection, "ProxyServer", "");
 }
 
+// libcurl calls this about once a second and on every chunk: a non-zero answer aborts.
+int OnProgress(void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const std::atomic<bool>*>(cancel)->load() ? 1 : 0;
+}
+
 }  // namespace
 
 bool HttpResult::IsHtml() const {
@@ -150,7 +155,18 @@ HttpResult HttpFetch(std::string_view url, const HttpOptions& options) {
   for (const std::string& h : options.headers) headers = curl_slist_append(headers, h.c_str());
   if (headers) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
 
-  CURLcode rc = curl_easy_perform(curl);
+  if (options.cancel) {
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(options.cancel));
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  }
+  CURLcode rc = options.cancel && options.cancel->load() ? CURLE_ABORTED_BY_CALLBACK
+                                                         : curl_easy_perform(curl);
+  if (options.cancel) {
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, nullptr);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, nullptr);
+  }
 
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);

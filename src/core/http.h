@@ -2,6 +2,7 @@
 // body) and the int-returning HttpGet of the older callers on top of it. Proxy and time-out come
 // from the settings; the proxy list of core/proxy_list.h is consulted on every request.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -17,6 +18,9 @@ namespace velmora {
 inline constexpr int kHttpErrorTooLarge = 63;
 // HttpResult::curl_code of a transfer that ran out of time (libcurl's operation time-out).
 inline constexpr int kHttpErrorTimeout = 28;
+// HttpResult::curl_code of a transfer ended through HttpOptions::cancel (libcurl's "aborted by
+// callback").
+inline constexpr int kHttpErrorCancelled = 42;
 // Largest reply accepted when the caller sets no limit (HttpOptions::max_bytes 0, or HttpGet with
 // a null buffer).
 inline constexpr size_t kHttpDefaultMaxBytes = 256u << 20;
@@ -33,6 +37,9 @@ struct HttpOptions {
   int timeout_ms = 0;
   // false: no proxy at all for this request (neither the list nor the profile's proxy).
   bool use_proxy = true;
+  // When set and it turns true, the transfer ends within about a second with
+  // kHttpErrorCancelled (a stopping worker does not wait for the whole time-out).
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 struct HttpResult {
@@ -48,6 +55,7 @@ struct HttpResult {
   bool NetworkError() const { return curl_code != 0; }
   bool TimedOut() const { return curl_code == kHttpErrorTimeout; }
   bool TooLarge() const { return curl_code == kHttpErrorTooLarge; }
+  bool Cancelled() const { return curl_code == kHttpErrorCancelled; }
   // The reply is an HTML page: Content-Type text/html, or a body that starts (after blanks and a
   // byte-order mark) with "<!DOCTYPE html", "<html", "<head" or "<body", case ignored. Servers of
   // map tiles answer errors this way, often with status 200.

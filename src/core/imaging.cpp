@@ -171,6 +171,13 @@ bool SaveImageByExtension(const CBitmap& image, const std::string& path, std::st
   return SaveImageFile(image, path, type, options, error);
 }
 
+bool SaveImageByMime(const CBitmap& image, const std::string& path, std::string_view mime,
+                     std::string* error) {
+  std::vector<uint8_t> bytes;
+  if (!EncodeImageByMime(image, mime, &bytes, error)) return false;
+  return WriteFileAtomic(path, bytes, error);
+}
+
 CFont FontFromTextStyle(const CTextStyle& style) {
   return CFont(style.face, CFont::PointsToPixels(style.size), style.flags & 0x0Fu);
 }

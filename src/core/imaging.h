@@ -60,6 +60,9 @@ bool EncodeImageByMime(const CBitmap& image, std::string_view mime, std::vector<
                        std::string* error = nullptr);
 // Saves with the encoder of the path's extension and the JPEG quality option.
 bool SaveImageByExtension(const CBitmap& image, const std::string& path, std::string* error = nullptr);
+// Saves with the encoder of the MIME type (whatever the path's extension) and the quality option.
+bool SaveImageByMime(const CBitmap& image, const std::string& path, std::string_view mime,
+                     std::string* error = nullptr);
 
 // The font of a text style: its face, its size in points at 96 dots per inch, its style bits.
 CFont FontFromTextStyle(const CTextStyle& style);

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <shared_mutex>
 
 #include "core/log.h"
 #include "platform/fs.h"
@@ -133,10 +134,26 @@ bool CTileStore::Open(bool reset, std::string* error) {
   const std::string data_path = DataPath();
   const std::string index_path = IndexPath();
   std::string parent = std::filesystem::path(data_path).parent_path().string();
-  if (!parent.empty() && !EnsureFolder(parent)) return fail(SysError(parent, "cannot create folder", errno));
+  if (!parent.empty() && !EnsureFolder(parent))
+    return fail(SysError(parent, "cannot create folder", errno));
   if (reset) {
-    for (const std::string& path : {index_path, data_path})
-      if (::unlink(path.c_str()) != 0 && errno != ENOENT) return fail(SysError(path, "cannot delete", errno));
+    // Not under the feet of another store that has the files open: its appends would go on
+    // into the deleted file and be lost.
+    int old_fd = ::open(data_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (old_fd >= 0 && ::flock(old_fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(old_fd);
+      return fail(data_path + ": in use by another store");
+    }
+    bool deleted = true;
+    for (const std::string& path : {index_path, data_path}) {
+      if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        fail(SysError(path, "cannot delete", errno));
+        deleted = false;
+        break;
+      }
+    }
+    if (old_fd >= 0) ::close(old_fd);
+    if (!deleted) return false;
   }
 
   int fd = ::open(data_path.c_str(), O_RDWR | O_CLOEXEC);
@@ -172,7 +189,8 @@ bool CTileStore::Open(bool reset, std::string* error) {
   bool have_index =
       LoadIndexFile(index_path, store_id, size, kMaxRecordBytes, &indexed, &covered, &why);
   if (!have_index && size > kDataHeaderSize)
-    AppLog("tile store %s: rebuilding the index from the data file (%s)", data_path.c_str(), why.c_str());
+    AppLog("tile store %s: rebuilding the index from the data file (%s)", data_path.c_str(),
+           why.c_str());
   const uint64_t scan_from = have_index ? covered : kDataHeaderSize;
   std::vector<Entry> scanned;
   ScanResult scan = ScanRecords(fd, scan_from, size, kMaxRecordBytes, [&](const Entry& e) {
@@ -506,8 +524,8 @@ bool CTileStore::ReadNextRecord(uint64_t& position, uint64_t* key, std::vector<u
     }
     const uint64_t record_end = pos + kRecordHeaderSize + h.length;
     if (pos / kAhead != record_end / kAhead)
-      ::posix_fadvise(file->fd, static_cast<off_t>(record_end / kAhead * kAhead),
-                      2 * kAhead, POSIX_FADV_WILLNEED);
+      ::posix_fadvise(file->fd, static_cast<off_t>(record_end / kAhead * kAhead), 2 * kAhead,
+                      POSIX_FADV_WILLNEED);
     if (live) {
       if (ReadRecord(*file, entry, out)) {
         if (key) *key = h.key;

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>  // std::shared_lock
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -131,16 +130,16 @@ class CTileStore {
   mutable std::mutex write_mutex_;
   mutable CWriterFirstLock index_lock_;
   std::shared_ptr<DataFile> file_;
-  std::vector<Entry> sorted_;                    // ascending keys, no duplicates
-  std::unordered_map<uint64_t, Entry> recent_;   // newer than sorted_ for the same key
+  std::vector<Entry> sorted_;                   // ascending keys, no duplicates
+  std::unordered_map<uint64_t, Entry> recent_;  // newer than sorted_ for the same key
   uint64_t count_ = 0;
-  std::atomic<uint64_t> end_{0};                 // end of the last good record = file length
+  std::atomic<uint64_t> end_{0};  // end of the last good record = file length
 
   // Writer state (write_mutex_).
-  uint64_t store_id_ = 0;          // ties the index file to its data file
+  uint64_t store_id_ = 0;            // ties the index file to its data file
   uint64_t records_since_save_ = 0;  // since the index file was last written or tried
   uint64_t bytes_since_save_ = 0;
-  bool index_dirty_ = false;       // the index file on disk lags behind the memory
+  bool index_dirty_ = false;  // the index file on disk lags behind the memory
 };
 
 }  // namespace velmora

@@ -83,7 +83,7 @@ uint32_t Shift(const ShiftTable& t, uint32_t c) {
 }
 
 __attribute__((target("sse4.2"))) uint64_t ThreeStreams(const uint8_t*& p, size_t& n, uint64_t c0,
-                                                         size_t block, const ShiftTable& shift) {
+                                                        size_t block, const ShiftTable& shift) {
   while (n >= 3 * block) {
     uint64_t c1 = 0, c2 = 0;
     for (size_t i = 0; i < block; i += 8) {
@@ -250,8 +250,8 @@ bool LoadIndexFile(const std::string& path, uint64_t store_id, uint64_t data_siz
   for (size_t i = 0; i < count; ++i) {
     const TileStoreEntry& e = (*entries)[i];
     if (i > 0 && e.key <= (*entries)[i - 1].key) return fail("index out of order");
-    if (e.length > max_length || e.offset < kDataHeaderSize ||
-        e.offset > cover - kRecordHeaderSize - e.length)
+    if (e.length > max_length || e.offset < kDataHeaderSize || e.offset > cover ||
+        cover - e.offset < kRecordHeaderSize + uint64_t{e.length})
       return fail("index entry outside the data file");
   }
   *covered = cover;
@@ -325,8 +325,7 @@ ScanResult ScanRecords(int fd, uint64_t from, uint64_t to, uint32_t max_length,
   };
   // A sound header whose record fits before `to`.
   auto header_at = [&](const uint8_t* p, uint64_t offset, RecordHeader* h) {
-    return DecodeRecordHeader(p, max_length, h) &&
-           h->length <= to - offset - kRecordHeaderSize;
+    return DecodeRecordHeader(p, max_length, h) && h->length <= to - offset - kRecordHeaderSize;
   };
   uint64_t pos = from;
   while (pos < to && to - pos >= kRecordHeaderSize) {
@@ -355,7 +354,8 @@ ScanResult ScanRecords(int fd, uint64_t from, uint64_t to, uint32_t max_length,
       size_t n = static_cast<size_t>(std::min<uint64_t>(4u << 20, to - search));
       const uint8_t* base = window.Get(search, n);
       if (!base) return io_failed();
-      const uint8_t magic[4] = {0x56, 0x4D, 0x52, 0x31};
+      uint8_t magic[4];
+      Put32(magic, kRecordMagic);
       const uint8_t* q = base;
       bool refill = false;
       while (true) {

@@ -173,6 +173,16 @@ TEST(GfxCodec, GdalReadsWhatWeWrite) {
   CBitmap palette = PalettePicture();
   ASSERT_TRUE(SaveImageFile(palette, gif));
   EXPECT_TRUE(SamePixels(palette, ReadWithGdal(gif)));
+  // A 32-bit BMP with transparency opens in GDAL too (which shows its colour, not its alpha).
+  std::string bmp = dir.File("alpha.bmp");
+  ASSERT_TRUE(SaveImageFile(palette, bmp));
+  CBitmap seen = ReadWithGdal(bmp);
+  ASSERT_EQ(seen.Width(), palette.Width());
+  for (int y = 0; y < palette.Height(); ++y)
+    for (int x = 0; x < palette.Width(); ++x)
+      if (ArgbA(palette.GetPixel(x, y)) == 255) {
+        EXPECT_EQ(seen.GetPixel(x, y), palette.GetPixel(x, y));
+      }
 }
 
 TEST(GfxCodec, ReadsFilesGdalWrote) {
@@ -380,6 +390,17 @@ TEST(GfxCodec, HugeClaimedSizesAreRefusedBeforeAllocating) {
   CBitmap b;
   std::string error;
   EXPECT_FALSE(DecodeImage(reinterpret_cast<const uint8_t*>(s.data()), s.size(), &b, &error));
+  EXPECT_NE(error.find("too large"), std::string::npos) << error;
+  // A JPEG whose frame header claims 60000 x 60000 (a progressive one would make the library
+  // buffer all of it before the first row).
+  std::vector<uint8_t> jpeg = Encode(TestPicture(), ImageType::kJpeg);
+  for (size_t i = 0; i + 9 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
+      jpeg[i + 5] = jpeg[i + 7] = 0xEA;
+      jpeg[i + 6] = jpeg[i + 8] = 0x60;
+      break;
+    }
+  EXPECT_FALSE(DecodeImage(jpeg, &b, &error));
   EXPECT_NE(error.find("too large"), std::string::npos) << error;
   // A real picture over a caller's smaller limit.
   std::vector<uint8_t> png = Encode(TestPicture(), ImageType::kPng);

@@ -20,8 +20,8 @@ namespace velmora {
 namespace {
 
 using test::TempDir;
-constexpr size_t kHeader = 32;   // data file header
-constexpr size_t kRecord = 24;   // record header
+constexpr size_t kHeader = 32;  // data file header
+constexpr size_t kRecord = 24;  // record header
 
 // Bytes that differ per key and version, so a mixed-up record can never pass for another.
 std::vector<uint8_t> TileBytes(uint64_t key, int version, size_t size) {
@@ -89,7 +89,8 @@ TEST(TileStoreFormat, Crc32cFastAndPortableAgree) {
   }
   // Chained pieces give the CRC of the whole.
   uint32_t part = tile_store::Crc32c(buf.data(), 7000);
-  EXPECT_EQ(tile_store::Crc32c(buf.data() + 7000, 9000, part), tile_store::Crc32c(buf.data(), 16000));
+  EXPECT_EQ(tile_store::Crc32c(buf.data() + 7000, 9000, part),
+            tile_store::Crc32c(buf.data(), 16000));
 }
 
 TEST(TileStore, WriteReadCompareAndSupersede) {
@@ -344,6 +345,19 @@ TEST(TileStoreRecovery, DamagedRecordsAndGarbage) {
   }
   std::filesystem::copy_file(dir.File("other.idx"), base + "idx",
                              std::filesystem::copy_options::overwrite_existing);
+  {
+    CTileStore store(base);
+    ASSERT_TRUE(store.Open(false));
+    ExpectContents(store, all);
+  }
+  // An index with sound checksums whose entry reaches past the data it covers is not believed.
+  std::string data = test::ReadTestFile(base + "img");
+  uint64_t store_id = 0;
+  ASSERT_TRUE(tile_store::DecodeDataHeader(reinterpret_cast<const uint8_t*>(data.data()),
+                                           data.size(), &store_id));
+  std::vector<TileStoreEntry> lying = {{1, kHeader, 1000, 0}};
+  auto bytes = tile_store::EncodeIndexFile(store_id, kHeader + 100, lying);
+  test::WriteTestFile(base + "idx", std::string(bytes.begin(), bytes.end()));
   CTileStore store(base);
   ASSERT_TRUE(store.Open(false));
   ExpectContents(store, all);
@@ -367,10 +381,15 @@ TEST(TileStore, RefusesForeignFilesAndASecondOpener) {
   CTileStore first(dir.File("y."));
   ASSERT_TRUE(first.Open(false));
   CTileStore second(dir.File("y."));
+  auto bytes = TileBytes(1, 0, 100);
+  first.Write(1, bytes.data(), bytes.size(), false);
   EXPECT_FALSE(second.Open(false, &error));
   EXPECT_NE(error.find("in use"), std::string::npos) << error;
+  EXPECT_FALSE(second.Open(true));  // nor deleted under its feet
+  EXPECT_TRUE(first.IsStored(1));
   first.Close();
-  EXPECT_TRUE(second.Open(false));
+  ASSERT_TRUE(second.Open(false));
+  EXPECT_TRUE(second.IsStored(1));
 }
 
 TEST(TileStore, FullDiskFailsTheWriteAndKeepsTheStore) {
@@ -386,10 +405,11 @@ TEST(TileStore, FullDiskFailsTheWriteAndKeepsTheStore) {
   const uint64_t size = store.DataSize();
 
   // The file size limit stands in for a full disk: the kernel writes what fits, then refuses.
-  struct sigaction ignore {}, old_action {};
+  struct sigaction ignore {
+  }, old_action{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGXFSZ, &ignore, &old_action);
-  rlimit old_limit {};
+  rlimit old_limit{};
   getrlimit(RLIMIT_FSIZE, &old_limit);
   rlimit limit = old_limit;
   limit.rlim_cur = size + 1000;

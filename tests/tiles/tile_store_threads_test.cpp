@@ -18,7 +18,9 @@ namespace {
 constexpr int kWriters = 3;
 constexpr uint64_t kPerWriter = 1500;
 
-uint64_t KeyOf(int writer, uint64_t i) { return (uint64_t(writer) << 40) | (i * 2654435761u % 1000003); }
+uint64_t KeyOf(int writer, uint64_t i) {
+  return (uint64_t(writer) << 40) | (i * 2654435761u % 1000003);
+}
 
 // A payload that says which key and version it is and checks itself.
 std::vector<uint8_t> Payload(uint64_t key, uint32_t version) {

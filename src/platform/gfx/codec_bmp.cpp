@@ -1,6 +1,7 @@
 // BMP reading and writing (own code): 1/4/8-bit palettes with RLE4/RLE8, 16/24/32-bit with
-// channel masks, bottom-up and top-down rows; written as 24-bit, or 32-bit with an alpha mask for
-// pictures with transparency.
+// channel masks, bottom-up and top-down rows. Written with the plain 40-byte header that every
+// reader knows: 24-bit, or 32-bit with straight alpha in each pixel's fourth byte for pictures
+// with transparency.
 #include <bit>
 #include <cstring>
 
@@ -188,8 +189,21 @@ bool DecodeBmp(const uint8_t* data, size_t size, CBitmap* out, std::string* erro
     SetError(error, "BMP: truncated pixel data");
     return false;
   }
-  Channel cr(rmask), cg(gmask), cb(bmask), ca(amask);
+  Channel cr(rmask), cg(gmask), cb(bmask);
   bool fast24 = bpp == 24, fast32 = bpp == 32 && rmask == 0xFF0000 && gmask == 0xFF00 && bmask == 0xFF;
+  if (bpp == 32 && compression == kRgb) {
+    // The fourth byte of a plain 32-bit pixel is alpha when the writer filled it in (ours and
+    // others do for transparent pictures); files whose fourth bytes are all zero are opaque.
+    for (int64_t r = 0; r < height && !amask; ++r) {
+      const uint8_t* src = pixels + size_t(r) * stride;
+      for (int64_t x = 0; x < width; ++x)
+        if (src[x * 4 + 3]) {
+          amask = 0xFF000000u;
+          break;
+        }
+    }
+  }
+  Channel ca(amask);
   for (int64_t r = 0; r < height; ++r) {
     const uint8_t* src = pixels + size_t(r) * stride;
     Argb* dst = out->Row(int(top_down ? r : height - 1 - r));
@@ -197,6 +211,8 @@ bool DecodeBmp(const uint8_t* data, size_t size, CBitmap* out, std::string* erro
       for (int64_t x = 0; x < width; ++x, src += 3) dst[x] = MakeArgb(255, src[2], src[1], src[0]);
     } else if (fast32 && !amask) {
       for (int64_t x = 0; x < width; ++x, src += 4) dst[x] = MakeArgb(255, src[2], src[1], src[0]);
+    } else if (fast32 && amask == 0xFF000000u) {
+      for (int64_t x = 0; x < width; ++x, src += 4) dst[x] = Premultiply(MakeArgb(src[3], src[2], src[1], src[0]));
     } else if (bpp >= 16) {
       size_t bytes = size_t(bpp) / 8;
       for (int64_t x = 0; x < width; ++x, src += bytes) {
@@ -220,7 +236,7 @@ bool DecodeBmp(const uint8_t* data, size_t size, CBitmap* out, std::string* erro
 bool EncodeBmp(const CBitmap& image, std::vector<uint8_t>* out, std::string* error) {
   bool alpha = !image.IsOpaque();
   int w = image.Width(), h = image.Height();
-  uint32_t header = alpha ? 108 : 40;  // version 4 header for the alpha mask
+  uint32_t header = 40;
   size_t stride = alpha ? size_t(w) * 4 : ((size_t(w) * 3 + 3) & ~size_t(3));
   uint64_t pixel_bytes = uint64_t(stride) * uint64_t(h);
   uint64_t total = 14 + header + pixel_bytes;
@@ -241,20 +257,12 @@ bool EncodeBmp(const CBitmap& image, std::vector<uint8_t>* out, std::string* err
   Put32(v, uint32_t(h));  // bottom-up, as most readers expect
   Put16(v, 1);
   Put16(v, alpha ? 32 : 24);
-  Put32(v, alpha ? kBitfields : kRgb);
+  Put32(v, kRgb);
   Put32(v, uint32_t(pixel_bytes));
   Put32(v, 3780);  // 96 dots per inch in pixels per metre
   Put32(v, 3780);
   Put32(v, 0);
   Put32(v, 0);
-  if (alpha) {
-    Put32(v, 0x00FF0000);
-    Put32(v, 0x0000FF00);
-    Put32(v, 0x000000FF);
-    Put32(v, 0xFF000000);
-    Put32(v, 0x73524742);  // "sRGB" colour space
-    v.insert(v.end(), 36 + 12, 0);  // end points and gamma, unused with sRGB
-  }
   size_t base = v.size();
   v.resize(base + size_t(pixel_bytes));
   for (int r = 0; r < h; ++r) {

@@ -53,6 +53,11 @@ bool DecodeInto(jpeg_decompress_struct* cinfo, ErrorManager* err, const uint8_t*
   jpeg_read_header(cinfo, TRUE);
   bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
   cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+  // A progressive file makes libjpeg buffer the whole picture at start: check the size first.
+  if (!CheckDecodeSize(cinfo->image_width, cinfo->image_height, *options, error)) {
+    *size_error = true;
+    return false;
+  }
   jpeg_start_decompress(cinfo);
   if (!MakeDecodeTarget(cinfo->output_width, cinfo->output_height, *options, out, error)) {
     *size_error = true;

@@ -17,7 +17,9 @@ namespace velmora::gfx_internal {
 // only on a little-endian machine.
 static_assert(std::endian::native == std::endian::little, "ARGB words are stored as BGRA bytes");
 
-// Creates the output bitmap after checking the size a file claims against the limits.
+// Checks the size a file claims against the limits (before a library sizes its buffers by it).
+bool CheckDecodeSize(int64_t width, int64_t height, const DecodeOptions& options, std::string* error);
+// Creates the output bitmap after checking the size against the limits.
 bool MakeDecodeTarget(int64_t width, int64_t height, const DecodeOptions& options, CBitmap* out,
                       std::string* error);
 void SetError(std::string* error, const std::string& text);
@@ -40,8 +42,8 @@ std::vector<uint8_t> BuildExifBlock(const std::vector<ImageProperty>& properties
 // Adds the ASCII entries of an APP1 payload to the bitmap's properties; bad data is ignored.
 void ReadExifBlock(const uint8_t* data, size_t size, CBitmap* image);
 
-// Property text as stored in a file: kept when it is UTF-8, else read as GBK (what the program's
-// Windows forebears wrote).
+// Property text as stored in a file: kept when it is UTF-8, else read as GBK (what Chinese
+// desktop programs write into these tags).
 std::string PropertyText(const char* bytes, size_t length);
 
 // The straight colour of a premultiplied pixel laid on opaque white (for formats without alpha).

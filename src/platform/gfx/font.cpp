@@ -21,9 +21,9 @@ namespace {
 
 constexpr const char* kCjkFamily = "WenQuanYi Zen Hei";
 
-// Face names of the program's texts and of the Chinese Windows user interface. On the system the
-// program came from these fell back to a Chinese font for Chinese text; here they all become the
-// installed CJK font, which also has Latin glyphs, so mixed text keeps one look.
+// Face names that the program's text styles and settings carry: Chinese faces and common user
+// interface faces that show Chinese through a Chinese font. They all become the installed CJK
+// font, which also has Latin glyphs, so mixed text keeps one look.
 constexpr std::array<const char*, 24> kCjkFaces = {
     "黑体", "SimHei", "宋体", "SimSun", "新宋体", "NSimSun", "微软雅黑", "Microsoft YaHei",
     "楷体", "KaiTi", "楷体_GB2312", "仿宋", "FangSong", "仿宋_GB2312", "隶书", "幼圆",

@@ -14,8 +14,7 @@ void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
 
-bool MakeDecodeTarget(int64_t width, int64_t height, const DecodeOptions& options, CBitmap* out,
-                      std::string* error) {
+bool CheckDecodeSize(int64_t width, int64_t height, const DecodeOptions& options, std::string* error) {
   if (width < 1 || height < 1) {
     SetError(error, "image has no pixels");
     return false;
@@ -25,6 +24,12 @@ bool MakeDecodeTarget(int64_t width, int64_t height, const DecodeOptions& option
     SetError(error, "image too large: " + std::to_string(width) + " x " + std::to_string(height));
     return false;
   }
+  return true;
+}
+
+bool MakeDecodeTarget(int64_t width, int64_t height, const DecodeOptions& options, CBitmap* out,
+                      std::string* error) {
+  if (!CheckDecodeSize(width, height, options, error)) return false;
   if (!out->Create(int(width), int(height))) {
     SetError(error, "out of memory for a " + std::to_string(width) + " x " + std::to_string(height) + " image");
     return false;

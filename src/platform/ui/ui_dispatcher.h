@@ -116,8 +116,8 @@ class CUiDispatcher {
   Clock clock_;
 };
 
-// The process's dispatcher; the first thread that touches it becomes the UI thread until
-// AttachToCurrentThread moves it.
+// The process's dispatcher. The UI thread is the one that called AttachToCurrentThread, else the
+// first thread that created a window or pumped.
 CUiDispatcher& UiDispatcher();
 
 // Shorthands on UiDispatcher().

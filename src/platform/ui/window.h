@@ -2,8 +2,9 @@
 // a parent, an id, a text, enabled/visible flags and child controls found by id. Handlers for
 // commands, notifications, timers and messages are mapped by id in the constructor of a derived
 // class (the message map); the virtual operations give the default handling.
-// Windows are created, changed and destroyed on the user-interface thread; PostMessage,
-// SendMessage and Invalidate may be called from any thread.
+// Windows are created, changed and destroyed on the user-interface thread. Other threads use a
+// window's handle, taken on the UI thread, with UiDispatcher().PostMessage / SendMessage; only
+// Invalidate may be called on the object itself from any thread.
 #pragma once
 #include <atomic>
 #include <functional>
@@ -101,8 +102,8 @@ class CWnd {
   int IsDlgButtonChecked(int id) const;
 
   // ---- messages ----
-  LRESULT SendMessage(UINT msg, WPARAM wparam = 0, LPARAM lparam = 0);  // UI thread: direct call
-  bool PostMessage(UINT msg, WPARAM wparam = 0, LPARAM lparam = 0);     // any thread
+  LRESULT SendMessage(UINT msg, WPARAM wparam = 0, LPARAM lparam = 0);  // on the UI thread: a direct call
+  bool PostMessage(UINT msg, WPARAM wparam = 0, LPARAM lparam = 0);
   bool SetTimer(UINT_PTR id, unsigned elapse_ms);
   bool KillTimer(UINT_PTR id);
   int MessageBox(const std::string& text, const std::string& caption = kAppTitle, UINT type = MB_OK);
