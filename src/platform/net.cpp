@@ -88,7 +88,7 @@ std::optional<uint32_t> ParseIPv4(std::string_view text) {
   std::memcpy(buffer, text.data(), text.size());
   buffer[text.size()] = '\0';
   in_addr addr{};
-  // inet_pton takes exactly four decimal parts 0-255 (no octal, no shorthand, nothing after).
+  // inet_pton takes exactly four decimal numbers 0-255 (no octal, no shorthand, nothing after).
   if (::inet_pton(AF_INET, buffer, &addr) != 1) return std::nullopt;
   return addr.s_addr;
 }

@@ -126,9 +126,9 @@ bool CWmtsClient::SendResponse(const std::vector<uint8_t>& response) {
   const int fd = socket_.Get();
   size_t offset = 0;
   while (offset < response.size()) {
-    size_t piece = std::min(kSendPiece, response.size() - offset);
+    size_t block = std::min(kSendBlock, response.size() - offset);
     size_t sent = 0;
-    IoStatus status = SendSome(fd, response.data() + offset, piece, &sent);
+    IoStatus status = SendSome(fd, response.data() + offset, block, &sent);
     if (status == IoStatus::kOk) {
       offset += sent;
       continue;

@@ -17,8 +17,8 @@ class CWmtsService;
 
 class CWmtsClient {
  public:
-  // Largest piece handed to one send.
-  static constexpr size_t kSendPiece = 200000;
+  // Largest block handed to one send.
+  static constexpr size_t kSendBlock = 200000;
   // Bytes taken from the socket per read.
   static constexpr size_t kReadChunk = 64 * 1024;
 
@@ -44,7 +44,7 @@ class CWmtsClient {
 
  private:
   void ClientThreadProc();
-  // Sends the whole answer in pieces, waiting for the socket when it would block. False when the
+  // Sends the whole answer in blocks, waiting for the socket when it would block. False when the
   // connection failed, stalled past the send time-out or the client was stopped.
   bool SendResponse(const std::vector<uint8_t>& response);
 

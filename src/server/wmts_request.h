@@ -1,4 +1,4 @@
-// Protocol pieces of the map publishing server that hold no state of their own: the framing of
+// Protocol helpers of the map publishing server that hold no state of their own: the framing of
 // requests on a kept-alive connection (bounded, pipelining kept), the request line, tile
 // addresses, the HTTP date and response header, and the example page's layer insertion.
 #pragma once

@@ -19,7 +19,7 @@ std::string EscapeLogText(std::string_view bytes);
 class CWmtsRequestLog {
  public:
   static constexpr uint64_t kDefaultLimit = 8ull << 20;
-  // Longest part of one request that is written; the rest is replaced by a note of its length.
+  // Longest stretch of one request that is written; the rest is replaced by a note of its length.
   static constexpr size_t kMaxLoggedRequest = 4096;
 
   CWmtsRequestLog() = default;

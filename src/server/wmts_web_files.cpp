@@ -43,7 +43,7 @@ bool CWmtsWebFiles::LoadFromBytes(std::string_view names, std::string data) {
     if (end == std::string_view::npos || names.size() - end - 1 < 4) break;  // entry cut short
     uint32_t size = 0;
     std::memcpy(&size, names.data() + end + 1, 4);  // little-endian host (core/archive.h)
-    if (offset + size > data.size()) {
+    if (offset + size > data.size() || offset + size > UINT32_MAX) {
       AppLog("web files: \"%s\" runs past the data block; the table ends before it",
              std::string(names.substr(pos, end - pos)).c_str());
       break;

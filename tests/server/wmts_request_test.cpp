@@ -1,4 +1,4 @@
-// The map publishing server's protocol pieces without sockets: request framing at every split,
+// The map publishing server's protocol helpers without sockets: request framing at every split,
 // tile addresses, the date under a foreign locale, the page insertion, the web-file table, the
 // log escaping and rotation, byte sizes.
 #include <clocale>

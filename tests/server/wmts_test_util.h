@@ -1,4 +1,4 @@
-// Shared pieces of the map publishing server's tests: a program folder with the catalogue and
+// Shared helpers of the map publishing server's tests: a program folder with the catalogue and
 // web files, a tile manager over a store in a temporary folder that downloads from a test web
 // server, and a small blocking HTTP client on raw sockets (so that tests can split, pipeline,
 // stall and inspect every byte).

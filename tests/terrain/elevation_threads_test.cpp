@@ -1,0 +1,159 @@
+// Many threads asking the elevation store and the elevation cache at once: height files opened
+// concurrently on first use, shared mappings, and cache look-ups racing with web fetches and
+// stores. Built and run under ThreadSanitizer as well.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "core/format.h"
+#include "core/settings.h"
+#include "support/http_test_server.h"
+#include "support/temp_dir.h"
+#include "terrain/elev_cache_db.h"
+#include "terrain/elevation_store.h"
+#include "terrain/height_file_writer.h"
+#include "terrain/height_to_color.h"
+
+namespace velmora {
+namespace {
+
+using test::HttpReply;
+using test::HttpRequestRecord;
+
+constexpr int kThreads = 8;
+constexpr int kRows = 24;  // rows written of each file: enough for the test, quick to write
+
+int Distinct(double lon, double lat, double per_degree) {
+  const long c = std::lround((lon + 180.0) * per_degree);
+  const long r = std::lround((lat + 90.0) * per_degree);
+  return static_cast<int>((c * 31 + r * 17) % 30000) - 15000;
+}
+
+class ThreadsEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    root = std::make_unique<test::TempDir>();
+    setenv("VELMORA_CONFIG_DIR", (root->path() + "config").c_str(), 1);
+    AppOptions().program_dir = root->path() + "program/";
+    const std::string data = AppOptions().program_dir + "data/";
+    // The first rows of eight 3-arc-second tiles (tile row 5: 40 N) and of eight 1-degree cells.
+    for (int col = 57; col < 65; ++col) {
+      HeightGridLayout layout = HeightLayout3s(col, 5);
+      layout.height = kRows;
+      ASSERT_TRUE(
+          WriteHeightSamples(data + CHeightFile::FileName(CHeightFile3s::TileNumber(col, 5), kHeightFileSmh),
+                             BuildHeightGrid(layout, [](double lon, double lat) { return Distinct(lon, lat, 1200); })));
+    }
+    for (int cell = -4; cell < 4; ++cell) {
+      HeightGridLayout layout = HeightLayout1s(cell, 45);
+      layout.height = kRows;
+      ASSERT_TRUE(
+          WriteHeightSamples(data + CHeightFile::FileName(CHeightFile1s::TileNumber(cell, 45), kHeightFileAmh),
+                             BuildHeightGrid(layout, [](double lon, double lat) { return Distinct(lon, lat, 3600); })));
+    }
+  }
+  void TearDown() override { root.reset(); }
+  std::unique_ptr<test::TempDir> root;
+};
+[[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment(new ThreadsEnvironment);
+
+// A position in the written rows, its expected height and mode, from a counter.
+struct Probe {
+  float lon, lat;
+  int mode;
+  int expect;
+};
+Probe MakeProbe(unsigned n) {
+  const unsigned col = (n * 2654435761u) % 6000u, row = (n * 40503u) % kRows;
+  if (n % 2 == 0) {
+    const int tile = 57 + static_cast<int>(n / 2 % 8);
+    const double lon = (tile - 1) * 5.0 - 180.0 + col / 1200.0, lat = 40.0 - row / 1200.0;
+    return {static_cast<float>(lon + 0.2 / 1200), static_cast<float>(lat - 0.2 / 1200), kDemSourceSrtm,
+            Distinct(lon, lat, 1200)};
+  }
+  const int cell = -4 + static_cast<int>(n / 2 % 8);
+  const double lon = cell + (col % 3600) / 3600.0, lat = 46.0 - (row + 1) / 3600.0;
+  return {static_cast<float>(lon + 0.2 / 3600), static_cast<float>(lat + 0.2 / 3600), kDemSourceAstgtm,
+          Distinct(lon, lat, 3600)};
+}
+
+TEST(ElevationThreads, HeightFilesOpenedAndReadConcurrently) {
+  CElevationStore store;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (unsigned i = 0; i < 4000; ++i) {
+        const Probe p = MakeProbe(i * kThreads + t);
+        float pos[2] = {p.lon, p.lat};
+        float h = 0;
+        if (store.GetElevation(pos, &h, 0, p.mode) != kElevFound || h != static_cast<float>(p.expect)) ++wrong;
+        // The colour is each caller's own value.
+        if (HeightToColor(h).r == 0 && HeightToColor(h).g == 0) ++wrong;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(store.FileCount(), 16u);  // each file created once
+}
+
+TEST(ElevationThreads, CacheLookupsRaceWithFetchesAndStores) {
+  test::HttpTestServer server;
+  server.RoutePrefix("/maps/api/elevation/json", [](const HttpRequestRecord& request) {
+    const size_t at = request.query.find("locations=");
+    const size_t comma = request.query.find(',', at);
+    const size_t amp = request.query.find('&', comma);
+    const auto lat = ParseDouble(request.query.substr(at + 10, comma - at - 10));
+    const auto lng = ParseDouble(request.query.substr(comma + 1, amp - comma - 1));
+    if (at == std::string::npos || !lat || !lng) return HttpReply::Status(400, "bad");
+    return HttpReply::Ok(FormatC("{\"results\" : [ {\"elevation\" : %.6f, \"location\" : {\"lat\" : %.14f, "
+                                 "\"lng\" : %.14f}} ], \"status\" : \"OK\"}",
+                                 1000 + *lat, *lat, *lng),
+                         "application/json");
+  });
+  WriteProfileString(kElevationProfileSection, kElevationHostKey, server.BaseUrl());
+  test::TempDir dir;
+  CElevCacheDb cache(dir.path());
+  CElevationStore store(&cache);
+
+  // 8 threads over 60 shared positions, each starting at another one.
+  constexpr int kPoints = 60;
+  auto run = [&](std::atomic<int>* fetched, std::atomic<int>* wrong) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < kPoints; ++i) {
+          const int n = (i + t * 7) % kPoints;
+          float pos[2] = {100.0f + n * 0.01f, 30.0f + n * 0.01f};
+          const float lat = pos[1];
+          float h = 0;
+          const int status = store.GetElevation(pos, &h, 1, kDemSourceGoogle);
+          if (status == kElevFetched) ++*fetched;
+          if ((status != kElevFetched && status != kElevFound) || std::fabs(h - (1000 + lat)) > 1e-3f) ++*wrong;
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+  };
+  std::atomic<int> fetched{0}, wrong{0};
+  run(&fetched, &wrong);
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_GE(fetched.load(), kPoints);
+  EXPECT_EQ(server.RequestCount(), static_cast<size_t>(fetched.load()));
+  // Everything is cached now: a second round asks nothing.
+  const size_t requests = server.RequestCount();
+  fetched = 0;
+  run(&fetched, &wrong);
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(fetched.load(), 0);
+  EXPECT_EQ(server.RequestCount(), requests);
+}
+
+}  // namespace
+}  // namespace velmora
