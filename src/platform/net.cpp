@@ -10,11 +10,13 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 
 namespace velmora {
 
@@ -161,30 +163,73 @@ UniqueFd AcceptTcp(int listen_fd, PeerAddress* peer, IoStatus* status) {
 
 // ---- outgoing connections -----------------------------------------------------------------------
 
-std::optional<uint32_t> ResolveIPv4(const std::string& host, bool skip_loopback) {
-  if (host.empty()) return std::nullopt;
+namespace {
+
+// One asynchronous look-up. The record is shared by the caller and glibc's completion callback:
+// a caller that stops waiting leaves it to the callback, which may run later.
+struct Lookup {
+  std::string name;
   addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return std::nullopt;
-  std::optional<uint32_t> result;
-  for (addrinfo* a = found; a; a = a->ai_next) {
-    if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
-      uint32_t address = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
-      if (skip_loopback && (ntohl(address) >> 24) == 127) continue;
-      result = address;
-      break;
-    }
+  gaicb request{};
+  WakeEvent done;
+  ~Lookup() {
+    if (request.ar_result) ::freeaddrinfo(request.ar_result);
   }
-  ::freeaddrinfo(found);
-  return result;
+};
+
+void LookupDone(sigval value) {
+  auto* holder = static_cast<std::shared_ptr<Lookup>*>(value.sival_ptr);
+  (*holder)->done.Set();
+  delete holder;
+}
+
+std::optional<uint32_t> FirstIPv4(const addrinfo* found, bool skip_loopback) {
+  for (const addrinfo* a = found; a; a = a->ai_next) {
+    if (a->ai_family != AF_INET || a->ai_addrlen < sizeof(sockaddr_in)) continue;
+    uint32_t address = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
+    if (skip_loopback && (ntohl(address) >> 24) == 127) continue;
+    return address;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<uint32_t> ResolveIPv4(const std::string& host, bool skip_loopback, const WakeEvent* wake,
+                                    unsigned timeout_ms) {
+  if (host.empty()) return std::nullopt;
+  auto lookup = std::make_shared<Lookup>();
+  if (!lookup->done.Valid()) return std::nullopt;
+  lookup->name = host;
+  lookup->hints.ai_family = AF_INET;
+  lookup->hints.ai_socktype = SOCK_STREAM;
+  lookup->request.ar_name = lookup->name.c_str();
+  lookup->request.ar_request = &lookup->hints;
+  auto* holder = new std::shared_ptr<Lookup>(lookup);
+  sigevent notify{};
+  notify.sigev_notify = SIGEV_THREAD;
+  notify.sigev_notify_function = LookupDone;
+  notify.sigev_value.sival_ptr = holder;
+  gaicb* list[1] = {&lookup->request};
+  if (::getaddrinfo_a(GAI_NOWAIT, list, 1, &notify) != 0) {
+    delete holder;
+    return std::nullopt;
+  }
+  WaitResult waited = WaitSocket(lookup->done.Fd(), true, false, wake, static_cast<int>(timeout_ms));
+  if (waited != WaitResult::kReady && !lookup->done.IsSet()) {
+    // Given up: a request that never started is withdrawn (and its callback with it); one under
+    // way finishes on its own and its callback releases the record.
+    if (::gai_cancel(&lookup->request) == EAI_CANCELED) delete holder;
+    return std::nullopt;
+  }
+  if (::gai_error(&lookup->request) != 0) return std::nullopt;
+  return FirstIPv4(lookup->request.ar_result, skip_loopback);
 }
 
 UniqueFd ConnectTcp(const std::string& host, uint16_t port, unsigned timeout_ms, const WakeEvent* wake,
                     std::string* error) {
   std::optional<uint32_t> address = ParseIPv4(host);
-  if (!address) address = ResolveIPv4(host);
+  if (!address) address = ResolveIPv4(host, false, wake, timeout_ms);
   if (!address) {
     if (error) *error = "cannot resolve " + host;
     return {};

@@ -91,8 +91,11 @@ uint16_t LocalPort(int fd);
 UniqueFd ConnectTcp(const std::string& host, uint16_t port, unsigned timeout_ms, const WakeEvent* wake,
                     std::string* error = nullptr);
 // The first IPv4 address of a host name, in network order; with `skip_loopback` the first one
-// outside 127.0.0.0/8 (a machine's own name often resolves to 127.0.1.1 first).
-std::optional<uint32_t> ResolveIPv4(const std::string& host, bool skip_loopback = false);
+// outside 127.0.0.0/8 (a machine's own name often resolves to 127.0.1.1 first). The look-up
+// runs asynchronously, so that the wait ends after `timeout_ms` or as soon as `wake` is set
+// (a name server that does not answer cannot hold up a thread that is asked to stop).
+std::optional<uint32_t> ResolveIPv4(const std::string& host, bool skip_loopback = false,
+                                    const WakeEvent* wake = nullptr, unsigned timeout_ms = 30000);
 
 enum class IoStatus {
   kOk,          // some bytes moved

@@ -474,11 +474,12 @@ void CWmtsServer::PublicIpThreadProc() {
   if (options_.resolve_own_host_name) {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) == 0) {
-      if (std::optional<uint32_t> own = ResolveIPv4(name, true)) SetPublicAddress(FormatIPv4(*own));
+      if (std::optional<uint32_t> own = ResolveIPv4(name, true, &public_ip_quit_, options_.ip_echo_timeout_ms))
+        SetPublicAddress(FormatIPv4(*own));
     }
   }
   std::string echo = options_.ip_echo_host ? *options_.ip_echo_host
-                                           : GetProfileString(kIpEchoSection, kIpEchoKey, kDefaultIpEchoHost);
+                                           : GetProfileString(kIpEchoSection, kIpEchoKey, "");
   std::string host;
   uint16_t port = 80;
   if (echo.empty() || !SplitHostPort(echo, &host, &port)) return;

@@ -38,7 +38,6 @@ inline constexpr const char kRequestLogKey[] = "wmtslog";
 inline constexpr const char kRequestLogFileName[] = "wmts.log";
 inline constexpr const char kIpEchoSection[] = "wmts";
 inline constexpr const char kIpEchoKey[] = "ip_echo_host";
-inline constexpr const char kDefaultIpEchoHost[] = "api.ipify.org";
 
 // Limits and hooks of the server, set before Start.
 struct WmtsServerOptions {
@@ -49,7 +48,8 @@ struct WmtsServerOptions {
   unsigned send_timeout_ms = 30000;      // an answer that makes no progress
   size_t max_clients_per_service = 512;  // connections past this are closed at once
   // "host" or "host:port" of the IP-echo service (HTTP); unset: the profile's "wmts" /
-  // "ip_echo_host", default kDefaultIpEchoHost; empty: no echo is asked.
+  // "ip_echo_host". Empty (the default: web hosts are configuration): no echo is asked and the
+  // public address stays the machine's own network address.
   std::optional<std::string> ip_echo_host;
   bool resolve_own_host_name = true;     // step 2 of the public-address thread
   unsigned ip_echo_timeout_ms = 10000;

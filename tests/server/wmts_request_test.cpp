@@ -181,17 +181,6 @@ TEST(WebFiles, TableIsReadWithEveryLengthChecked) {
   EXPECT_EQ(files.FileCount(), 0u);
 }
 
-TEST(MimeTypes, TableHasTheSixtyNineExtensions) {
-  std::map<std::string, std::string> table = {{"png", "image/png"}};
-  FillMimeTypes(table);
-  EXPECT_EQ(table.size(), 69u);
-  EXPECT_EQ(table.count("png"), 0u);
-  EXPECT_EQ(table["js"], "application/x-javascript");
-  EXPECT_EQ(table["jpg"], "image/jpeg");
-  EXPECT_EQ(table["wcgi"], "wwwserver/isapi");
-  EXPECT_EQ(table["mpe"], "video/mpeg");
-}
-
 TEST(RequestLog, EscapesAndStaysBounded) {
   EXPECT_EQ(EscapeLogText(std::string("GET /a\\b\r\nX: \x1b\x7f\0\xe4\r\r\n", 20)),
             "GET /a\\\\b\nX: \\x1B\\x7F\\x00\\xE4\\x0D\n");
