@@ -319,6 +319,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
         f.store_warm.anon, f.store_warm.file, f.gdal_warm.anon, f.gdal_warm.file);
     std::printf("during the store's walk: %ld KiB private, %ld KiB file pages; store vs GDAL sample mismatches: %d\n",
                 f.walk_growth.anon, f.walk_growth.file, f.mismatches);
+    // The random look-ups wait on memory, which other work on the machine shares: the load
+    // goes with the numbers.
+    std::ifstream load("/proc/loadavg");
+    std::string avg;
+    std::getline(load, avg);
+    std::printf("load average at the end: %s\n", avg.c_str());
   }
 
  private:

@@ -12,6 +12,8 @@
 //   --dir=FOLDER     where the files go (default: a new folder in the temporary folder)
 // Everything the benchmark writes is deleted at the end.
 #include <benchmark/benchmark.h>
+
+#include "bench_support.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -278,31 +280,8 @@ void MillionRead(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-// Keeps each run's rate so that the ratios can be printed after the table.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      auto it = run.counters.find("items_per_second");
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred && it != run.counters.end())
-        rates[run.benchmark_name()] = it->second.value;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double Rate(const std::string& prefix) const {
-    for (const auto& [name, rate] : rates)
-      if (name.rfind(prefix, 0) == 0) return rate;
-    return 0;
-  }
-  std::map<std::string, double> rates;
-};
-
-bool ParseFlag(const char* arg, const char* name, std::string* value) {
-  size_t n = std::strlen(name);
-  if (std::strncmp(arg, name, n) != 0 || arg[n] != '=') return false;
-  *value = arg + n + 1;
-  return true;
-}
+using bench::ParseFlag;
+using RatioReporter = bench::RateReporter;
 
 }  // namespace
 }  // namespace velmora

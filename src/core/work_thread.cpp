@@ -50,14 +50,13 @@ bool CWorkThread::Start(const std::string& name, LegacyProcedure procedure, void
 bool CWorkThread::Start(const std::string& name, Procedure procedure, int priority) {
   std::shared_ptr<State> state = state_;
   uint64_t run = 0;
-  {
+  // Starts the thread under the locks; a refusal is returned as text and logged after they are
+  // released (a log sink may take locks of its own).
+  auto launch = [&]() -> std::string {
     std::lock_guard thread_lock(thread_mutex_);
     {
       std::lock_guard lock(state_->mutex);
-      if (state_->running) {
-        AppLog("Thread: %s is still running; %s is not started", state_->name.c_str(), name.c_str());
-        return false;
-      }
+      if (state_->running) return "Thread: " + state_->name + " is still running; " + name + " is not started";
     }
     // An earlier run has ended; its thread no longer needs any lock and is joined at once.
     if (thread_.joinable()) thread_.join();
@@ -74,9 +73,13 @@ bool CWorkThread::Start(const std::string& name, Procedure procedure, int priori
     } catch (const std::system_error& e) {
       std::lock_guard lock(state_->mutex);
       state_->running = false;
-      AppLog("Thread: %s could not start: %s", name.c_str(), e.what());
-      return false;
+      return "Thread: " + name + " could not start: " + e.what();
     }
+    return {};
+  };
+  if (std::string refusal = launch(); !refusal.empty()) {
+    AppLog("%s", refusal.c_str());
+    return false;
   }
   // Run counts as ready at its end too, so this wait ends even for a procedure that never calls
   // SignalReady; the run has then fully ended, and a new Start may follow at once.

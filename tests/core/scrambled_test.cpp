@@ -19,40 +19,30 @@ std::string AllBytes(size_t size) {
   return s;
 }
 
+// The loader reads the program folder: a new one for each test.
 class ScrambledTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = AppOptions().program_dir;
-    AppOptions().program_dir = dir_.path();
-  }
-  void TearDown() override { AppOptions().program_dir = saved_; }
+  void SetUp() override { AppOptions().program_dir = dir_.path(); }
   test::TempDir dir_;
-  std::string saved_;
 };
 
 TEST_F(ScrambledTest, BinaryFilesRoundTrip) {
   // Lengths around the 4-byte key step, and a larger file with every byte value.
-  for (size_t size : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 65537u}) {
+  for (size_t size : {1u, 3u, 4u, 5u, 8u, 9u, 65537u}) {
     const std::string plain = AllBytes(size);
     ASSERT_TRUE(SaveScrambledFile(dir_.File("bin.kmp"), plain));
     std::string stored = test::ReadTestFile(dir_.File("bin.kmp"));
     ASSERT_EQ(stored.size(), plain.size() + 8);
-    if (size >= 8) {
-      EXPECT_EQ(stored.find(plain.substr(0, 8)), std::string::npos) << "stored in the clear";
-    }
+    EXPECT_TRUE(size < 8 || stored.find(plain.substr(0, 8)) == std::string::npos) << "stored in the clear";
     auto back = LoadScrambledDataFile("bin");
     ASSERT_TRUE(back) << size;
     EXPECT_EQ(*back, plain);
-    EXPECT_EQ(back->c_str()[back->size()], '\0');  // the NUL after the bytes
+    EXPECT_EQ(back->c_str()[back->size()], '\0');  // a page's text reads as a C string
   }
-  // A page's text reads as a C string.
-  ASSERT_TRUE(SaveScrambledFile(dir_.File("msve.kmp"), "<html>地图 $$ROOT_DATA$$</html>"));
-  EXPECT_STREQ(LoadScrambledDataFile("msve")->c_str(), "<html>地图 $$ROOT_DATA$$</html>");
 }
 
 TEST_F(ScrambledTest, MissingEmptyAndDamagedFilesGiveNothing) {
   EXPECT_FALSE(LoadScrambledDataFile("absent"));
-  EXPECT_FALSE(LoadScrambledDataFile(""));
   test::WriteTestFile(dir_.File("empty.kmp"), "");
   EXPECT_FALSE(LoadScrambledDataFile("empty"));
   ASSERT_TRUE(SaveScrambledFile(dir_.File("zero.kmp"), ""));
@@ -75,9 +65,7 @@ TEST_F(ScrambledTest, BundlesHoldNamedFilesAndRejectDamage) {
                            {"empty.txt", ""},
                            {"中文/名.js", "var a = 1;"}};
   ASSERT_TRUE(SaveScrambledFile(dir_.File("wb.kmp"), EncodeBundle(files)));
-  auto back = LoadScrambledBundle("wb");
-  ASSERT_TRUE(back);
-  EXPECT_EQ(*back, files);
+  EXPECT_EQ(LoadScrambledBundle("wb"), files);
 
   // Every cut of the plain bytes is refused, as is trailing junk and an absurd count.
   const std::string plain = EncodeBundle(files);
@@ -95,13 +83,9 @@ TEST_F(ScrambledTest, WebFilePairFollowsTheNameTableLayout) {
                            {"openlayers/openlayers.js", AllBytes(1000)}};
   WebFilePair pair = EncodeWebFiles(files);
   // The table: name, NUL, 32-bit little-endian size; the data block in table order.
-  EXPECT_EQ(pair.names.substr(0, 19), std::string("examples/index.htm\0", 19));
-  EXPECT_EQ(pair.names.substr(19, 4), std::string("\x15\0\0\0", 4));
+  EXPECT_EQ(pair.names.substr(0, 23), std::string("examples/index.htm\0\x15\0\0\0", 23));
   EXPECT_EQ(pair.data.substr(0, 21), "<html>$$WMTS$$</html>");
-  EXPECT_EQ(pair.data.size(), 21u + 14u + 1000u);
-  auto back = DecodeWebFiles(pair.names, pair.data);
-  ASSERT_TRUE(back);
-  EXPECT_EQ(*back, files);
+  EXPECT_EQ(DecodeWebFiles(pair.names, pair.data), files);
   EXPECT_FALSE(DecodeWebFiles(pair.names.substr(0, pair.names.size() - 1), pair.data));
   EXPECT_FALSE(DecodeWebFiles(pair.names, pair.data.substr(1)));
 }
@@ -121,11 +105,9 @@ TEST_F(ScrambledTest, PackingToolWritesWhatTheLoaderReads) {
                          dir_.File("src") + " " + dir_.File("ext") + "=openlayers")
                             .c_str()),
             0);
-  auto web = DecodeWebFiles(*LoadScrambledDataFile("wi"), *LoadScrambledDataFile("wd"));
-  ASSERT_TRUE(web);
-  EXPECT_EQ(web->size(), 3u);
-  EXPECT_EQ(web->at("sub/two.js"), "two");  // names in lower case, as the server looks them up
-  EXPECT_EQ(web->at("openlayers/openlayers.js"), "ol");
+  // Names in lower case, as the server looks them up.
+  EXPECT_EQ(DecodeWebFiles(*LoadScrambledDataFile("wi"), *LoadScrambledDataFile("wd")),
+            (ScrambledBundle{{"one.bin", AllBytes(777)}, {"sub/two.js", "two"}, {"openlayers/openlayers.js", "ol"}}));
 }
 
 }  // namespace

@@ -36,7 +36,6 @@ TEST(SyncThreads, AutoResetEventReleasesOneWaiterPerSet) {
 
 TEST(SyncThreads, ManualResetEventReleasesAllAndStaysSet) {
   Event event(true, false);
-  EXPECT_FALSE(event.Wait(0));
   std::vector<std::thread> waiters;
   std::atomic<int> released{0};
   for (int i = 0; i < 4; ++i)
@@ -49,9 +48,6 @@ TEST(SyncThreads, ManualResetEventReleasesAllAndStaysSet) {
   EXPECT_TRUE(event.Wait(0));
   event.Reset();
   EXPECT_FALSE(event.Wait(1));
-  uint64_t a = TickCount64();
-  uint64_t b = TickCount64();
-  EXPECT_LE(a, b);
 }
 
 TEST(SyncThreads, ConcurrentAtomicWritesOfOneFileNeverMix) {

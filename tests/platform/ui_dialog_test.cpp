@@ -21,12 +21,9 @@ void RegisterServiceTemplate() {
   DialogTemplate t;
   t.id = kIdd;
   t.caption = "新建地图发布服务";
-  t.cx = 264;
-  t.cy = 259;
   t.controls = {
       {ControlKind::kDefButton, IDOK, "确定", 150, 238, 50, 14, 0},
       {ControlKind::kButton, IDCANCEL, "取消", 207, 238, 50, 14, 0},
-      {ControlKind::kStatic, -1, "端口号", 7, 7, 40, 8, 0},
       {ControlKind::kEdit, kIdPort, "80", 50, 7, 60, 12, 0},
       {ControlKind::kEdit, kIdName, "谷歌", 50, 24, 100, 12, 0},
       {ControlKind::kCheckBox, kIdLog, "记录日志", 7, 40, 60, 10, 0},
@@ -49,11 +46,7 @@ class ServiceDialog : public CDialog {
   }
   bool OnInitDialog() override {
     sources.InsertColumn(0, "名称", LVCFMT_LEFT, 100);
-    sources.InsertColumn(1, "来源", LVCFMT_LEFT, 50);
-    for (const char* name : {"谷歌地图", "必应卫星", "天地图"}) {
-      int row = sources.InsertItem(sources.GetItemCount(), name);
-      sources.SetItemText(row, 1, "web");
-    }
+    for (const char* name : {"谷歌地图", "必应卫星", "天地图"}) sources.InsertItem(sources.GetItemCount(), name);
     return true;
   }
   void OnOK() override {
@@ -87,9 +80,11 @@ class UiDialogTest : public ::testing::Test {
     RegisterServiceTemplate();
     UiDispatcher().AttachToCurrentThread();
     SetUiHost(&host);
+    ASSERT_TRUE(parent.Create(nullptr, 0, "parent", 0));
   }
   void TearDown() override { SetUiHost(nullptr); }
   CHeadlessUiHost host;
+  CWnd parent;  // owner of the menus and controls made outside a dialog
 };
 
 TEST_F(UiDialogTest, ScriptedDialogRunsHandlersAndShowsTheExactMessage) {
@@ -98,7 +93,7 @@ TEST_F(UiDialogTest, ScriptedDialogRunsHandlersAndShowsTheExactMessage) {
     EXPECT_EQ(d.GetWindowText(), "新建地图发布服务");
     EXPECT_EQ(d.GetDlgItemText(kIdPort), "80");  // template text
     d.GetDlgItemAs<CButton>(kIdApply)->Click();
-    d.GetDlgItemAs<CEdit>(kIdPort)->Type("70000");
+    d.GetDlgItemAs<CEdit>(kIdPort)->Type("80.5");  // not a whole number
     d.GetDlgItemAs<CButton>(IDOK)->Click();  // refused: the dialog stays open
     EXPECT_FALSE(d.HasEnded());
     d.GetDlgItemAs<CEdit>(kIdPort)->Type("8080");
@@ -114,9 +109,8 @@ TEST_F(UiDialogTest, ScriptedDialogRunsHandlersAndShowsTheExactMessage) {
   EXPECT_EQ(dlg.name, "卫星服务");
   EXPECT_TRUE(dlg.log);
   EXPECT_EQ(dlg.double_clicked, 2);
-  EXPECT_EQ(dlg.sources.GetSelectedItems(), std::vector<int>{2});
   EXPECT_FALSE(dlg.IsWindow());  // closed, data kept
-  EXPECT_EQ(dlg.sources.GetItemText(0, 0), "谷歌地图");
+  EXPECT_EQ(dlg.sources.GetSelectedItems(), std::vector<int>{2});
 }
 
 TEST_F(UiDialogTest, UnansweredDialogIsCancelledAndCanRunAgain) {
@@ -134,46 +128,32 @@ TEST_F(UiDialogTest, MessageBoxAnswersFollowTheBoxButtons) {
   EXPECT_EQ(ShowMessageBox("是否采用上次提取高程?", MB_YESNO), IDYES);
   host.AnswerMessageBox(IDRETRY);  // not a button of a yes/no box: Enter's answer instead
   EXPECT_EQ(ShowMessageBox("q", MB_YESNO | MB_DEFBUTTON2), IDNO);
-  EXPECT_EQ(ShowMessageBox("q", MB_OKCANCEL), IDOK);
-  auto records = host.Records();
-  ASSERT_EQ(records.size(), 3u);
-  EXPECT_EQ(records[0].text, "是否采用上次提取高程?");
-  EXPECT_EQ(records[1].answer, IDNO);
-  std::vector<std::string> logged;
-  host.SetQuestionLog([&](const std::string& line) { logged.push_back(line); });
-  ShowMessageBox("已经存在了!");
-  EXPECT_EQ(logged, std::vector<std::string>{"message: 已经存在了!"});
+  EXPECT_EQ(ShowMessageBox("q", MB_OKCANCEL), IDOK);  // unanswered: Enter
+  ASSERT_EQ(host.Records().size(), 3u);
+  EXPECT_EQ(host.Records()[0].text, "是否采用上次提取高程?");
 }
 
-TEST_F(UiDialogTest, PopupMenuChoiceReachesTheOwnerAndGreyedItemsCannotBeChosen) {
-  CWnd owner;
-  ASSERT_TRUE(owner.Create(nullptr, 0, "owner", 0));
+// The shell's edit-field menu covers greyed items and the recorded texts; here sub-menus and
+// the two ways a choice comes back.
+TEST_F(UiDialogTest, PopupMenuChoiceIsReturnedOrPostedToTheOwner) {
   std::vector<UINT> commands;
-  owner.MapCommandRange(32880, 32890, [&](UINT id) { commands.push_back(id); });
+  parent.MapCommandRange(32880, 32890, [&](UINT id) { commands.push_back(id); });
   CMenu menu;
   menu.CreatePopupMenu();
   menu.AppendMenu(MF_STRING, 32887, "新建服务");
-  menu.AppendMenu(MF_GRAYED, 32888, "删除服务");
-  menu.AppendSeparator();
   CMenu sub;
   sub.AppendMenu(MF_STRING, 32882, "本地浏览");
   menu.AppendPopup("浏览", std::move(sub));
-  EXPECT_EQ(menu.CheckMenuItem(32882, MF_CHECKED), static_cast<int>(MF_UNCHECKED));
-  EXPECT_TRUE(menu.FindCommand(32882)->IsChecked());
-
-  host.AnswerMenu(32888);
-  EXPECT_EQ(menu.TrackPopupMenu(TPM_RETURNCMD, 0, 0, &owner), 0);
+  host.AnswerMenu(32887);
+  EXPECT_EQ(menu.TrackPopupMenu(TPM_RETURNCMD, 0, 0, &parent), 32887);
   host.AnswerMenu(32882);
-  EXPECT_EQ(menu.TrackPopupMenu(TPM_LEFTALIGN, 0, 0, &owner), 1);
+  EXPECT_EQ(menu.TrackPopupMenu(TPM_LEFTALIGN, 0, 0, &parent), 1);
   EXPECT_TRUE(commands.empty());  // posted, not yet served
   UiDispatcher().PumpPending();
   EXPECT_EQ(commands, std::vector<UINT>{32882});
-  EXPECT_EQ(host.Records().back().text, "新建服务|删除服务|-|浏览");
 }
 
 TEST_F(UiDialogTest, ListViewRowsSelectionAndVirtualRows) {
-  CWnd parent;
-  ASSERT_TRUE(parent.Create(nullptr, 0, "parent", 0));
   CListCtrl list;
   ASSERT_TRUE(list.Create(&parent, 1402, ""));
   std::vector<int> right_clicks;
@@ -182,40 +162,29 @@ TEST_F(UiDialogTest, ListViewRowsSelectionAndVirtualRows) {
     return LRESULT{0};
   });
   list.InsertColumn(0, "序号", LVCFMT_LEFT, 80);
-  list.InsertColumn(1, "经度", LVCFMT_LEFT, 80);
-  for (int i = 0; i < 5; ++i) {
-    int row = list.InsertItem(i, std::to_string(i), i % 2);
-    list.SetItemData(row, static_cast<uintptr_t>(10 - i));
-  }
+  for (int i = 0; i < 5; ++i) list.SetItemData(list.InsertItem(i, std::to_string(i), i % 2), static_cast<uintptr_t>(10 - i));
   list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
   list.SetItemState(3, LVIS_SELECTED, LVIS_SELECTED);
-  EXPECT_EQ(list.GetSelectedItems(), (std::vector<int>{1, 3}));
-  EXPECT_EQ(list.GetNextItem(1, LVNI_SELECTED), 3);
   list.RightClickItem(-1);  // on no row: the selection stays
-  EXPECT_EQ(list.GetSelectedCount(), 2);
+  EXPECT_EQ(list.GetSelectedItems(), (std::vector<int>{1, 3}));
   list.RightClickItem(4);  // on an unselected row: it alone becomes selected
   EXPECT_EQ(list.GetSelectedItems(), std::vector<int>{4});
   EXPECT_EQ(right_clicks, (std::vector<int>{-1, 4}));
-  list.DeleteItem(0);
+  list.DeleteItem(0);  // the rows after it, and their selection, move up
   EXPECT_EQ(list.GetSelectedItems(), std::vector<int>{3});
   list.SortItems([](uintptr_t a, uintptr_t b) { return a < b; });
   EXPECT_EQ(list.GetItemText(0, 0), "4");
-  EXPECT_EQ(list.GetItemImage(0), 0);
 
   list.SetItemCountEx(1000);
   list.SetDisplayCallbacks([](int item, int sub) { return std::to_string(item * 10 + sub); },
                            [](int item) { return item % 5; });
-  EXPECT_EQ(list.GetItemCount(), 1000);
   EXPECT_EQ(list.GetItemText(999, 1), "9991");
-  EXPECT_EQ(list.GetItemImage(12), 2);
   EXPECT_EQ(list.GetItemText(1000, 0), "");  // past the end
   list.ClickItem(500);
   EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), 500);
 }
 
 TEST_F(UiDialogTest, TreeItemsOrderSelectionAndDeletion) {
-  CWnd parent;
-  ASSERT_TRUE(parent.Create(nullptr, 0, "parent", 0));
   CTreeCtrl tree;
   ASSERT_TRUE(tree.Create(&parent, 1268, ""));
   std::vector<HTREEITEM> selections;
@@ -231,34 +200,20 @@ TEST_F(UiDialogTest, TreeItemsOrderSelectionAndDeletion) {
   EXPECT_EQ(tree.InsertItem("x", 0, 0, root, 9999), 0u);  // no such sibling
   HTREEITEM d = tree.InsertItem("东城区", b);
   tree.SelectItem(d);
-  EXPECT_EQ(tree.GetParentItem(d), b);
   EXPECT_TRUE(tree.DeleteItem(b));  // with its child, which was selected
   EXPECT_FALSE(tree.ItemExists(d));
   EXPECT_EQ(tree.GetSelectedItem(), 0u);
   EXPECT_EQ(tree.GetNextSiblingItem(a), c);
   EXPECT_EQ(selections, std::vector<HTREEITEM>{d});
-  tree.SetCheck(c, true);
-  EXPECT_TRUE(tree.GetCheck(c));
-  EXPECT_EQ(tree.GetCount(), 3u);
 }
 
-TEST_F(UiDialogTest, FileDialogAnswersAndFilters) {
-  auto entries = ParseFileFilter("Text Files (*.txt)|*.txt|csv Files (*.csv)|*.csv;*.CSV||");
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[1].patterns, (std::vector<std::string>{"*.csv", "*.CSV"}));
-
+// The shell's file dialog covers answers, cancels and filters; here the added extension and the
+// folder chooser.
+TEST_F(UiDialogTest, FileDialogAddsTheDefaultExtensionAndFoldersEndInASlash) {
   CFileDialog save(false, "txt", "/tmp/demexport", OFN_OVERWRITEPROMPT, "Text Files (*.txt)|*.txt||");
   host.AnswerFile({"/data/points"}, 1);
   EXPECT_EQ(save.DoModal(), IDOK);
-  EXPECT_EQ(save.GetPathName(), "/data/points.txt");  // the default extension is added
-  EXPECT_EQ(save.GetFileExt(), "txt");
-  EXPECT_EQ(save.GetFolderPath(), "/data");
-
-  CFileDialog open(true, "txt", "", OFN_FILEMUSTEXIST, "Text Files (*.txt)|*.txt||");
-  host.AnswerFileCancel();
-  EXPECT_EQ(open.DoModal(), IDCANCEL);
-  EXPECT_EQ(open.GetPathName(), "");
-
+  EXPECT_EQ(save.GetPathName(), "/data/points.txt");
   std::string folder;
   host.AnswerFolder(std::string("/srv/tiles"));
   EXPECT_TRUE(BrowseForFolder("选择目录", "", &folder));
@@ -267,48 +222,25 @@ TEST_F(UiDialogTest, FileDialogAnswersAndFilters) {
 }
 
 TEST_F(UiDialogTest, ControlsBehaveAsAPersonSeesThem) {
-  CWnd parent;
-  ASSERT_TRUE(parent.Create(nullptr, 0, "parent", 0));
   CComboBox combo;
   CButton radio1(CButton::Kind::kRadio), radio2(CButton::Kind::kRadio);
-  CEdit edit;
-  ASSERT_TRUE(combo.Create(&parent, 1206, ""));
-  ASSERT_TRUE(radio1.Create(&parent, 1, ""));
-  ASSERT_TRUE(radio2.Create(&parent, 2, ""));
-  ASSERT_TRUE(edit.Create(&parent, 3, ""));
+  ASSERT_TRUE(combo.Create(&parent, 1206, "") && radio1.Create(&parent, 1, "") && radio2.Create(&parent, 2, ""));
   int changes = 0;
   parent.MapControlNotify(1206, CBN_SELCHANGE, [&] { ++changes; });
   for (const char* s : {"SRTM", "astgtm", "google"}) combo.AddString(s);
   combo.Select(2);
   EXPECT_EQ(changes, 1);
-  EXPECT_EQ(combo.GetCurSel(), 2);
-  combo.DeleteString(0);
+  combo.DeleteString(0);  // the selection follows its row
   EXPECT_EQ(combo.GetCurSel(), 1);
   EXPECT_EQ(combo.FindStringExact(-1, "astgtm"), 0);
-  combo.ResetContent();
-  EXPECT_EQ(combo.FindStringExact(-1, "x"), CB_ERR);
 
   radio1.Click();
-  radio2.Click();
+  radio2.Click();  // radios of a group clear each other
   EXPECT_EQ(radio1.GetCheck(), BST_UNCHECKED);
-  EXPECT_EQ(radio2.GetCheck(), BST_CHECKED);
   radio2.EnableWindow(false);
   radio1.Click();
   radio2.Click();  // disabled: ignored
   EXPECT_EQ(radio1.GetCheck(), BST_CHECKED);
-
-  edit.Type("120.5");
-  edit.SetSel(0, 3);
-  edit.Cut();
-  EXPECT_EQ(edit.GetWindowText(), ".5");
-  edit.SetSel(0, 0);
-  edit.Paste();
-  EXPECT_EQ(edit.GetWindowText(), "120.5");
-  edit.Undo();
-  EXPECT_EQ(edit.GetWindowText(), ".5");
-  EXPECT_EQ(parent.GetDlgItemInt(3), std::nullopt);
-  parent.SetDlgItemInt(3, -42);
-  EXPECT_EQ(parent.GetDlgItemInt(3), -42);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The UI dispatcher: sends from workers served in order on the UI thread, a worker blocked while
-// the UI thread is busy, cancelled sends, timers, quit and shut-down.
+// The UI dispatcher: sends from workers served in order on the UI thread, cancelled sends, sends
+// to windows that are gone, timers, quit and shut-down. (The shell's worker dialogs cover sends
+// served while a modal dialog pumps.)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -39,14 +40,23 @@ class RecordingWnd : public CWnd {
 
 class DispatcherTest : public ::testing::Test {
  protected:
-  void SetUp() override { UiDispatcher().AttachToCurrentThread(); }
+  void SetUp() override {
+    UiDispatcher().AttachToCurrentThread();
+    ASSERT_TRUE(wnd_.Create(nullptr, 1, "recorder", 0));
+    hwnd_ = wnd_.GetSafeHwnd();
+  }
   void TearDown() override { UiDispatcher().SetClock({}); }
+  // Waits (without pumping) until a worker's send is queued.
+  static void WaitForQueuedSend() {
+    uint64_t start = TickCount64();
+    while (UiDispatcher().QueueLength() == 0 && TickCount64() - start < 5000) std::this_thread::yield();
+    ASSERT_EQ(UiDispatcher().QueueLength(), 1u);
+  }
+  RecordingWnd wnd_;
+  HWND hwnd_ = 0;
 };
 
 TEST_F(DispatcherTest, SendsFromSeveralWorkersAreServedInOrderOnTheUiThread) {
-  RecordingWnd wnd;
-  ASSERT_TRUE(wnd.Create(nullptr, 1, "recorder", 0));
-  HWND hwnd = wnd.GetSafeHwnd();
   constexpr int kWorkers = 4, kSends = 40;
   std::atomic<int> finished{0};
   std::atomic<int> wrong{0};
@@ -55,7 +65,7 @@ TEST_F(DispatcherTest, SendsFromSeveralWorkersAreServedInOrderOnTheUiThread) {
     workers.emplace_back([&, w] {
       for (int s = 0; s < kSends; ++s) {
         Request request{w, s, 0, {}};
-        auto result = UiDispatcher().SendMessage(hwnd, kMsgRecord, 7, reinterpret_cast<LPARAM>(&request));
+        auto result = UiDispatcher().SendMessage(hwnd_, kMsgRecord, 7, reinterpret_cast<LPARAM>(&request));
         // The handler ran before the send returned and wrote its results into the record.
         if (!result || *result != s + 1 || request.answer != 7000 + s) ++wrong;
         if (request.served_on == std::this_thread::get_id()) ++wrong;
@@ -66,51 +76,25 @@ TEST_F(DispatcherTest, SendsFromSeveralWorkersAreServedInOrderOnTheUiThread) {
   ASSERT_TRUE(UiDispatcher().PumpUntil([&] { return finished.load() == kWorkers; }, 20000));
   for (auto& t : workers) t.join();
   EXPECT_EQ(wrong.load(), 0);
-  ASSERT_EQ(wnd.order.size(), static_cast<size_t>(kWorkers * kSends));
+  ASSERT_EQ(wnd_.order.size(), static_cast<size_t>(kWorkers * kSends));
   std::vector<int> next(kWorkers, 0);
-  for (auto [worker, sequence] : wnd.order) EXPECT_EQ(sequence, next[worker]++);
-}
-
-TEST_F(DispatcherTest, WorkerWaitsWhileTheUiThreadIsBusyAndResumesWhenItPumps) {
-  RecordingWnd wnd;
-  ASSERT_TRUE(wnd.Create(nullptr, 1, "recorder", 0));
-  HWND hwnd = wnd.GetSafeHwnd();
-  Request request{0, 5, 0, {}};
-  std::atomic<bool> returned{false};
-  std::thread worker([&] {
-    UiDispatcher().SendMessage(hwnd, kMsgRecord, 1, reinterpret_cast<LPARAM>(&request));
-    returned = true;
-  });
-  // The UI thread is busy elsewhere (it does not pump): the send stays queued.
-  uint64_t start = TickCount64();
-  while (UiDispatcher().QueueLength() == 0 && TickCount64() - start < 5000) std::this_thread::yield();
-  ASSERT_EQ(UiDispatcher().QueueLength(), 1u);
-  EXPECT_FALSE(returned.load());
-  EXPECT_TRUE(wnd.order.empty());
-  EXPECT_EQ(UiDispatcher().PumpPending(), 1);
-  worker.join();
-  EXPECT_TRUE(returned.load());
-  EXPECT_EQ(request.answer, 1005);
+  for (auto [worker, sequence] : wnd_.order) EXPECT_EQ(sequence, next[worker]++);
 }
 
 TEST_F(DispatcherTest, CancelledSendIsTakenBackAndNeverRuns) {
-  RecordingWnd wnd;
-  ASSERT_TRUE(wnd.Create(nullptr, 1, "recorder", 0));
-  HWND hwnd = wnd.GetSafeHwnd();
   Event quit;
   std::optional<LRESULT> result = LRESULT{42};
   std::thread worker([&] {
     auto request = std::make_unique<Request>();
-    result = UiDispatcher().SendMessage(hwnd, kMsgRecord, 1, reinterpret_cast<LPARAM>(request.get()), &quit);
+    result = UiDispatcher().SendMessage(hwnd_, kMsgRecord, 1, reinterpret_cast<LPARAM>(request.get()), &quit);
     // The record goes away here: a handler that ran later would write into freed memory.
   });
-  uint64_t start = TickCount64();
-  while (UiDispatcher().QueueLength() == 0 && TickCount64() - start < 5000) std::this_thread::yield();
+  WaitForQueuedSend();
   quit.Set();
   worker.join();
   EXPECT_FALSE(result.has_value());
   EXPECT_EQ(UiDispatcher().PumpPending(), 0);
-  EXPECT_TRUE(wnd.order.empty());
+  EXPECT_TRUE(wnd_.order.empty());
 }
 
 TEST_F(DispatcherTest, MessagesToAWindowThatIsGoneAreDropped) {
@@ -131,13 +115,11 @@ TEST_F(DispatcherTest, MessagesToAWindowThatIsGoneAreDropped) {
 TEST_F(DispatcherTest, TimersFireWhilePumpingAndCoalesceWhenLate) {
   std::atomic<uint64_t> now{1000};
   UiDispatcher().SetClock([&] { return now.load(); });
-  CWnd wnd;
-  ASSERT_TRUE(wnd.Create(nullptr, 1, "timer", 0));
   int fired1 = 0, fired2 = 0;
-  wnd.MapTimer(1, [&] { ++fired1; });
-  wnd.MapTimer(2, [&] { ++fired2; });
-  ASSERT_TRUE(wnd.SetTimer(1, 100));
-  ASSERT_TRUE(wnd.SetTimer(2, 30));
+  wnd_.MapTimer(1, [&] { ++fired1; });
+  wnd_.MapTimer(2, [&] { ++fired2; });
+  ASSERT_TRUE(wnd_.SetTimer(1, 100));
+  ASSERT_TRUE(wnd_.SetTimer(2, 30));
   UiDispatcher().PumpPending();
   EXPECT_EQ(fired1, 0);
   now += 350;  // three periods of timer 1 missed: it fires once
@@ -147,23 +129,21 @@ TEST_F(DispatcherTest, TimersFireWhilePumpingAndCoalesceWhenLate) {
   now += 100;
   UiDispatcher().PumpPending();
   EXPECT_EQ(fired1, 2);
-  EXPECT_TRUE(wnd.KillTimer(1));
+  EXPECT_TRUE(wnd_.KillTimer(1));
   now += 1000;
   UiDispatcher().PumpPending();
   EXPECT_EQ(fired1, 2);
   EXPECT_EQ(fired2, 3);
-  wnd.DestroyWindow();  // a destroyed window's timers go with it
+  wnd_.DestroyWindow();  // a destroyed window's timers go with it
   EXPECT_EQ(UiDispatcher().TimerCount(), 0u);
 }
 
 TEST_F(DispatcherTest, RealTimeTimerDrivesPumpUntil) {
-  CWnd wnd;
-  ASSERT_TRUE(wnd.Create(nullptr, 1, "timer", 0));
   int ticks = 0;
-  wnd.MapTimer(7, [&] { ++ticks; });
-  wnd.SetTimer(7, 5);
+  wnd_.MapTimer(7, [&] { ++ticks; });
+  wnd_.SetTimer(7, 5);
   EXPECT_TRUE(UiDispatcher().PumpUntil([&] { return ticks >= 3; }, 10000));
-  wnd.KillTimer(7);
+  wnd_.KillTimer(7);
 }
 
 TEST_F(DispatcherTest, QuitFromAnotherThreadEndsRunAndNestedPumps) {
@@ -182,20 +162,16 @@ TEST_F(DispatcherTest, QuitFromAnotherThreadEndsRunAndNestedPumps) {
 }
 
 TEST_F(DispatcherTest, ShutdownReleasesWaitingSenders) {
-  RecordingWnd wnd;
-  ASSERT_TRUE(wnd.Create(nullptr, 1, "recorder", 0));
-  HWND hwnd = wnd.GetSafeHwnd();
   std::optional<LRESULT> result = LRESULT{1};
   std::thread worker([&] {
     Request request;
-    result = UiDispatcher().SendMessage(hwnd, kMsgRecord, 0, reinterpret_cast<LPARAM>(&request));
+    result = UiDispatcher().SendMessage(hwnd_, kMsgRecord, 0, reinterpret_cast<LPARAM>(&request));
   });
-  uint64_t start = TickCount64();
-  while (UiDispatcher().QueueLength() == 0 && TickCount64() - start < 5000) std::this_thread::yield();
+  WaitForQueuedSend();
   UiDispatcher().Shutdown();
   worker.join();
   EXPECT_FALSE(result.has_value());
-  EXPECT_TRUE(wnd.order.empty());
+  EXPECT_TRUE(wnd_.order.empty());
   UiDispatcher().AttachToCurrentThread();  // serve again for the tests after this one
 }
 

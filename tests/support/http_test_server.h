@@ -12,13 +12,14 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/net.h"
 
 namespace velmora::test {
 
@@ -27,10 +28,9 @@ struct HttpReply {
   std::string content_type = "text/plain";
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;  // extra header lines
-  int delay_ms = 0;        // wait this long before answering (cut short when the server stops)
-  bool drop = false;       // close the connection without answering
+  int delay_ms = 0;            // wait this long before answering (cut short when the server stops)
+  bool drop = false;           // close the connection without answering
   bool drop_mid_body = false;  // send the headers and half the body, then close
-  bool close = false;      // answer with "Connection: close" and close afterwards
 
   static HttpReply Ok(std::string body, std::string content_type = "text/plain");
   static HttpReply Status(int status, std::string body = std::string(),
@@ -51,7 +51,6 @@ struct HttpRequestRecord {
   std::vector<std::pair<std::string, std::string>> headers;  // in order, as sent
   std::map<std::string, std::string> cookies;                // from the Cookie header(s)
   std::string body;
-  int connection = 0;  // number of the connection it came on (1, 2, ...)
 
   // The first header of that name (case ignored); "" when absent.
   std::string Header(std::string_view name) const;
@@ -69,22 +68,18 @@ class HttpTestServer {
   HttpTestServer& operator=(const HttpTestServer&) = delete;
 
   uint16_t Port() const { return port_; }
-  std::string BaseUrl() const;                // "http://127.0.0.1:<port>"
+  std::string BaseUrl() const;                     // "http://127.0.0.1:<port>"
   std::string Url(std::string_view target) const;  // BaseUrl() + target ('/' added if missing)
 
   // Routes. A request is matched against its whole target (path and query), then its path, then
-  // the longest prefix route; otherwise the default reply (404) answers.
+  // the longest prefix route; otherwise 404 answers.
   void Route(const std::string& target, HttpReply reply);
   void Route(const std::string& target, Handler handler);
   void RoutePrefix(const std::string& prefix, Handler handler);
-  void SetDefault(HttpReply reply);
-  void ClearRoutes();
 
   std::vector<HttpRequestRecord> Requests() const;
   size_t RequestCount() const;
-  void ClearRequests();
-  // Connections accepted so far.
-  int ConnectionCount() const;
+  int ConnectionCount() const;  // connections accepted so far
   // Waits until at least `count` requests arrived; false when `timeout_ms` passed first.
   bool WaitForRequests(size_t count, unsigned timeout_ms = 5000) const;
 
@@ -92,15 +87,12 @@ class HttpTestServer {
   void Stop();
 
  private:
-  struct Connection;
   void AcceptLoop();
-  void Serve(std::shared_ptr<Connection> connection);
+  void Serve(UniqueFd fd);
   HttpReply Answer(const HttpRequestRecord& request);
-  // Waits up to ms; returns early (false) when the server stops.
-  bool Pause(int ms);
 
-  int listen_fd_ = -1;
-  int wake_fd_[2] = {-1, -1};  // a pipe that wakes the poll loops at Stop
+  UniqueFd listener_;
+  WakeEvent wake_;  // set at Stop: ends every wait on a socket
   uint16_t port_ = 0;
 
   mutable std::mutex mutex_;
@@ -108,7 +100,6 @@ class HttpTestServer {
   bool stopping_ = false;
   std::map<std::string, Handler> routes_;
   std::map<std::string, Handler> prefix_routes_;
-  HttpReply default_reply_;
   std::vector<HttpRequestRecord> requests_;
   int connections_ = 0;
   std::vector<std::thread> threads_;
