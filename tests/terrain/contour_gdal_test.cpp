@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/format.h"
 #include "terrain/contour_tracer.h"
 
 namespace velmora {
@@ -49,26 +50,18 @@ bool ToEdge(double x, double y, int nx, int ny, EdgePoint* e) {
 
 using EdgeKey = std::tuple<int, int, bool>;
 using Segment = std::pair<EdgeKey, EdgeKey>;
-
-Segment MakeSegment(const EdgePoint& a, const EdgePoint& b) {
-  EdgeKey ka{a.row, a.col, a.horizontal};
-  EdgeKey kb{b.row, b.col, b.horizontal};
-  return ka < kb ? Segment{ka, kb} : Segment{kb, ka};
-}
-
-// Segments of each level with the crossing fractions at their ends.
+// Segments of each level (ends in ascending order) with the crossing fractions at their ends.
 using SegmentMap = std::map<Segment, std::pair<double, double>>;
 
 void AddLine(const std::vector<std::pair<double, double>>& points, int nx, int ny, SegmentMap* out) {
   for (size_t k = 1; k < points.size(); ++k) {
-    EdgePoint a;
-    EdgePoint b;
+    EdgePoint a, b;
     if (!ToEdge(points[k - 1].first, points[k - 1].second, nx, ny, &a)) continue;
     if (!ToEdge(points[k].first, points[k].second, nx, ny, &b)) continue;
-    Segment s = MakeSegment(a, b);
-    if (s.first == s.second) continue;
-    bool swapped = !(EdgeKey{a.row, a.col, a.horizontal} == s.first);
-    (*out)[s] = swapped ? std::pair{b.fraction, a.fraction} : std::pair{a.fraction, b.fraction};
+    EdgeKey ka{a.row, a.col, a.horizontal}, kb{b.row, b.col, b.horizontal};
+    if (ka == kb) continue;
+    if (ka < kb) (*out)[{ka, kb}] = {a.fraction, b.fraction};
+    else (*out)[{kb, ka}] = {b.fraction, a.fraction};
   }
 }
 
@@ -86,18 +79,12 @@ std::map<double, SegmentMap> GdalSegments(const std::vector<float>& values, int 
   GDALDriver* memory = GetGDALDriverManager()->GetDriverByName("Memory");
   GDALDataset* vectors = memory->Create("", 0, 0, 0, GDT_Unknown, nullptr);
   OGRLayer* layer = vectors->CreateLayer("contour", nullptr, wkbLineString, nullptr);
-  OGRFieldDefn id("ID", OFTInteger);
-  OGRFieldDefn elev("ELEV", OFTReal);
+  OGRFieldDefn id("ID", OFTInteger), elev("ELEV", OFTReal);
   layer->CreateField(&id);
   layer->CreateField(&elev);
   std::string fixed;
-  for (float level : levels) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%s%.17g", fixed.empty() ? "" : ",", static_cast<double>(level));
-    fixed += text;
-  }
-  char** options = nullptr;
-  options = CSLSetNameValue(options, "FIXED_LEVELS", fixed.c_str());
+  for (float level : levels) fixed += FormatC(fixed.empty() ? "%.17g" : ",%.17g", static_cast<double>(level));
+  char** options = CSLSetNameValue(nullptr, "FIXED_LEVELS", fixed.c_str());
   options = CSLSetNameValue(options, "ID_FIELD", "0");
   options = CSLSetNameValue(options, "ELEV_FIELD", "1");
   EXPECT_EQ(GDALContourGenerateEx(raster->GetRasterBand(1), layer, options, nullptr, nullptr), CE_None);

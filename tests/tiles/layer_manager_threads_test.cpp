@@ -5,43 +5,28 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <thread>
 #include <vector>
 
-#include "support/temp_dir.h"
+#include "support/isolated_folders.h"
 
 namespace velmora {
 namespace {
 
-const test::TempDir& ConfigDir() {
-  static test::TempDir dir;
-  return dir;
-}
-const bool kConfigured = [] {
-  setenv("VELMORA_CONFIG_DIR", ConfigDir().path().c_str(), 1);
-  setenv("VELMORA_DATA_DIR", ConfigDir().File("data/").c_str(), 1);
-  setenv("VELMORA_PROGRAM_DIR", VELMORA_SOURCE_DIR "/data/", 1);
-  return true;
-}();
+const test::TempDir& kFolders = test::IsolatedFolders(test::kSourceDataDir);
 
 TEST(LayerManagerThreads, SharedReadersAndFlagWriters) {
-  constexpr int kThreads = 8;
   std::atomic<int> bad{0};
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
+  for (int t = 0; t < 8; ++t) {
     threads.emplace_back([t, &bad] {
       CLayerManager& lm = LayerManager();  // the first calls race to construct it
       for (int i = 0; i < 2000; ++i) {
         int id = (i * 7 + t) % 120;
         const MapSourceDef* d = lm.FindSource(id);
-        if (!d) {
-          ++bad;
-          continue;
-        }
         const MapSourceDef* strict = lm.FindSourceStrict(id);
-        if (strict && strict->id != id) ++bad;
-        if (i % 50 == 0 && BuildTileUrl(*d, i, i / 2, 12).empty()) ++bad;
+        if (!d || (strict && strict->id != id)) ++bad;
+        else if (i % 50 == 0 && BuildTileUrl(*d, i, i / 2, 12).empty()) ++bad;
         if (t % 2 == 0) lm.SetGeocoderEnabled(i % 3, (i / 3) % 2 == 0);
         else if (lm.EnabledGeocoders().size() > 3) ++bad;
       }

@@ -31,63 +31,47 @@ std::array<uint8_t, 8> Payload(uint64_t key, uint8_t version) {
   return p;
 }
 
-class MillionStore : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir_ = new test::TempDir;
-    CTileStore store(Base());
-    ASSERT_TRUE(store.Open(false));
-    for (uint64_t i = 0; i < kCount; ++i) {
-      uint64_t key = KeyOf(i);
-      auto p = Payload(key, 0);
-      ASSERT_EQ(store.Write(key, p.data(), p.size(), false), TileWriteResult::kWritten);
-    }
-    // Every tenth thousand key gets a second version, with compare as the downloader writes.
-    for (uint64_t i = 0; i < kCount; i += 10'000) {
-      uint64_t key = KeyOf(i);
-      auto p = Payload(key, 1);
-      ASSERT_EQ(store.Write(key, p.data(), p.size(), true), TileWriteResult::kWritten);
-    }
-    ASSERT_EQ(store.GetCount(), kCount);
-    ASSERT_TRUE(store.Close());
-  }
-  static void TearDownTestSuite() { delete dir_; }
-  static std::string Base() { return dir_->File("million."); }
-
-  static void ExpectAll(CTileStore& store) {
-    ASSERT_EQ(store.GetCount(), kCount);
-    std::vector<uint8_t> got;
-    for (uint64_t i = 0; i < kCount; ++i) {
-      uint64_t key = KeyOf(i);
-      ASSERT_TRUE(store.IsStored(key)) << i;
-      if (i % 997 == 0 || i % 10'000 == 0) {
-        ASSERT_TRUE(store.Read(key, got));
-        auto p = Payload(key, i % 10'000 == 0 ? 1 : 0);
-        ASSERT_TRUE(std::equal(got.begin(), got.end(), p.begin(), p.end())) << i;
-      }
-    }
-    EXPECT_FALSE(store.IsStored(KeyOf(kCount)));
-    std::vector<uint64_t> keys = store.GetKeys();
-    ASSERT_EQ(keys.size(), kCount);
-    EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
-  }
-
-  static test::TempDir* dir_;
-};
-test::TempDir* MillionStore::dir_ = nullptr;
-
-TEST_F(MillionStore, OpensFromItsIndex) {
-  CTileStore store(Base());
+void ExpectAll(const std::string& base) {
+  CTileStore store(base);
   ASSERT_TRUE(store.Open(false));
-  ExpectAll(store);
+  ASSERT_EQ(store.GetCount(), kCount);
+  std::vector<uint8_t> got;
+  for (uint64_t i = 0; i < kCount; ++i) {
+    uint64_t key = KeyOf(i);
+    ASSERT_TRUE(store.IsStored(key)) << i;
+    if (i % 997 == 0 || i % 10'000 == 0) {
+      ASSERT_TRUE(store.Read(key, got));
+      auto p = Payload(key, i % 10'000 == 0 ? 1 : 0);
+      ASSERT_TRUE(std::equal(got.begin(), got.end(), p.begin(), p.end())) << i;
+    }
+  }
+  EXPECT_FALSE(store.IsStored(KeyOf(kCount)));
+  std::vector<uint64_t> keys = store.GetKeys();
+  ASSERT_EQ(keys.size(), kCount);
+  EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
 }
 
-TEST_F(MillionStore, RebuildsAMissingIndex) {
-  std::filesystem::remove(Base() + "idx");
-  CTileStore store(Base());
-  ASSERT_TRUE(store.Open(false));
-  ExpectAll(store);
-  EXPECT_TRUE(std::filesystem::exists(Base() + "idx"));
+TEST(MillionStore, OpensFromItsIndexAndRebuildsAMissingOne) {
+  test::TempDir dir;
+  const std::string base = dir.File("million.");
+  {
+    CTileStore store(base);
+    ASSERT_TRUE(store.Open(false));
+    for (uint64_t i = 0; i < kCount; ++i) {
+      auto p = Payload(KeyOf(i), 0);
+      ASSERT_EQ(store.Write(KeyOf(i), p.data(), p.size(), false), TileWriteResult::kWritten);
+    }
+    // Every ten-thousandth key gets a second version, with compare as the downloader writes.
+    for (uint64_t i = 0; i < kCount; i += 10'000) {
+      auto p = Payload(KeyOf(i), 1);
+      ASSERT_EQ(store.Write(KeyOf(i), p.data(), p.size(), true), TileWriteResult::kWritten);
+    }
+    ASSERT_TRUE(store.Close());
+  }
+  ASSERT_NO_FATAL_FAILURE(ExpectAll(base));
+  std::filesystem::remove(base + "idx");
+  ASSERT_NO_FATAL_FAILURE(ExpectAll(base));
+  EXPECT_TRUE(std::filesystem::exists(base + "idx"));
 }
 
 }  // namespace

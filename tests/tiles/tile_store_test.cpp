@@ -5,11 +5,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,6 +19,7 @@ namespace velmora {
 namespace {
 
 using test::TempDir;
+using Contents = std::map<uint64_t, std::vector<uint8_t>>;
 constexpr size_t kHeader = 32;  // data file header
 constexpr size_t kRecord = 24;  // record header
 
@@ -35,14 +35,13 @@ std::vector<uint8_t> TileBytes(uint64_t key, int version, size_t size) {
   return v;
 }
 
-uint64_t FileSize(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+// Writes TileBytes(key, version, size) and records it in `expected`.
+void Put(CTileStore& store, Contents& expected, uint64_t key, int version, size_t size) {
+  expected[key] = TileBytes(key, version, size);
+  ASSERT_EQ(store.Write(key, expected[key].data(), size, true), TileWriteResult::kWritten) << key;
 }
 
-void Truncate(const std::string& path, uint64_t size) {
-  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
-}
+uint64_t FileSize(const std::string& path) { return std::filesystem::file_size(path); }
 
 void PatchByte(const std::string& path, uint64_t offset, uint8_t xor_mask) {
   std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
@@ -55,16 +54,8 @@ void PatchByte(const std::string& path, uint64_t offset, uint8_t xor_mask) {
   ASSERT_TRUE(f.good());
 }
 
-// The state a crash leaves behind: the files as they are on disk while the store is open.
-void CopyAsCrashed(const CTileStore& store, const std::string& to_base) {
-  namespace fs = std::filesystem;
-  fs::copy_file(store.DataPath(), to_base + "img", fs::copy_options::overwrite_existing);
-  if (fs::exists(store.IndexPath()))
-    fs::copy_file(store.IndexPath(), to_base + "idx", fs::copy_options::overwrite_existing);
-}
-
-// Checks that the store holds exactly `expected` (key -> bytes).
-void ExpectContents(CTileStore& store, const std::map<uint64_t, std::vector<uint8_t>>& expected) {
+// Checks that the store holds exactly `expected`.
+void ExpectContents(CTileStore& store, const Contents& expected) {
   EXPECT_EQ(store.GetCount(), expected.size());
   std::vector<uint8_t> got;
   for (const auto& [key, bytes] : expected) {
@@ -73,24 +64,53 @@ void ExpectContents(CTileStore& store, const std::map<uint64_t, std::vector<uint
   }
 }
 
+// Opens the store at `base` afresh and checks it holds exactly `expected`.
+void ExpectReopened(const std::string& base, const Contents& expected) {
+  CTileStore store(base);
+  ASSERT_TRUE(store.Open(false));
+  ExpectContents(store, expected);
+}
+
+// The keys in file order, current records only.
+std::vector<uint64_t> Walk(CTileStore& store) {
+  std::vector<uint64_t> walked;
+  uint64_t position = 0, key = 0;
+  std::vector<uint8_t> bytes;
+  while (store.ReadNextRecord(position, &key, bytes)) walked.push_back(key);
+  return walked;
+}
+
+// Runs `body` with the file size limit standing in for a full disk: the kernel writes what fits,
+// then refuses.
+void WithFileSizeLimit(uint64_t limit, const std::function<void()>& body) {
+  struct sigaction ignore {}, old_action{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &old_action);
+  rlimit old_limit{};
+  getrlimit(RLIMIT_FSIZE, &old_limit);
+  rlimit limited = old_limit;
+  limited.rlim_cur = limit;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  body();
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  sigaction(SIGXFSZ, &old_action, nullptr);
+}
+
 // Files written on one machine are read on another: the fast CRC must equal the table one for
 // every length and alignment, and both the published CRC32C.
 TEST(TileStoreFormat, Crc32cFastAndPortableAgree) {
   EXPECT_EQ(tile_store::Crc32c("123456789", 9), 0xE3069283u);
   EXPECT_EQ(tile_store::Crc32cPortable("123456789", 9), 0xE3069283u);
-  EXPECT_EQ(tile_store::Crc32c("", 0), 0u);
   std::vector<uint8_t> buf = TileBytes(1, 1, 20000);
   for (size_t length : {1, 7, 8, 9, 255, 767, 768, 769, 6143, 6144, 6145, 13000, 19990}) {
     for (size_t align = 0; align < 3; ++align) {
-      EXPECT_EQ(tile_store::Crc32c(buf.data() + align, length),
-                tile_store::Crc32cPortable(buf.data() + align, length))
+      EXPECT_EQ(tile_store::Crc32c(buf.data() + align, length), tile_store::Crc32cPortable(buf.data() + align, length))
           << length << " at " << align;
     }
   }
   // Chained pieces give the CRC of the whole.
   uint32_t part = tile_store::Crc32c(buf.data(), 7000);
-  EXPECT_EQ(tile_store::Crc32c(buf.data() + 7000, 9000, part),
-            tile_store::Crc32c(buf.data(), 16000));
+  EXPECT_EQ(tile_store::Crc32c(buf.data() + 7000, 9000, part), tile_store::Crc32c(buf.data(), 16000));
 }
 
 TEST(TileStore, WriteReadCompareAndSupersede) {
@@ -98,19 +118,14 @@ TEST(TileStore, WriteReadCompareAndSupersede) {
   CTileStore store(dir.File("tiles/12."));
   std::string error;
   ASSERT_TRUE(store.Open(false, &error)) << error;
-  EXPECT_TRUE(std::filesystem::exists(dir.File("tiles/12.img")));
 
   const uint64_t key = CTileStore::JoinKey(0x1234, 0xABCD);
   auto a = TileBytes(key, 1, 3000);
   auto b = TileBytes(key, 2, 3000);  // same length, other bytes
   std::vector<uint8_t> got;
   EXPECT_FALSE(store.Read(key, got));
-  EXPECT_FALSE(store.IsStored(key));
-
   EXPECT_EQ(store.Write(0x1234u, 0xABCDu, a.data(), a.size(), true), TileWriteResult::kWritten);
-  EXPECT_TRUE(store.IsStored(0x1234u, 0xABCDu));
-  ASSERT_TRUE(store.Read(key, got));
-  EXPECT_EQ(got, a);
+  EXPECT_TRUE(store.IsStored(key));
 
   // Identical bytes with compare: nothing appended.
   const uint64_t size = store.DataSize();
@@ -122,10 +137,10 @@ TEST(TileStore, WriteReadCompareAndSupersede) {
   EXPECT_EQ(got, b);
   auto c = TileBytes(key, 3, 10);
   EXPECT_EQ(store.Write(key, c.data(), c.size(), true), TileWriteResult::kWritten);
-  ASSERT_TRUE(store.Read(key, got));
-  EXPECT_EQ(got, c);
   // Without compare identical bytes are appended again; the key still counts once.
   EXPECT_EQ(store.Write(key, c.data(), c.size(), false), TileWriteResult::kWritten);
+  ASSERT_TRUE(store.Read(key, got));
+  EXPECT_EQ(got, c);
   EXPECT_EQ(store.GetCount(), 1u);
 
   // An empty tile is a record like any other; an oversized one is refused and changes nothing.
@@ -136,12 +151,10 @@ TEST(TileStore, WriteReadCompareAndSupersede) {
   std::vector<uint8_t> huge(CTileStore::kMaxRecordBytes + 1);
   EXPECT_EQ(store.Write(8, huge.data(), huge.size(), false, &error), TileWriteResult::kFailed);
   EXPECT_FALSE(error.empty());
-  EXPECT_EQ(store.DataSize(), before);
   EXPECT_EQ(FileSize(store.DataPath()), before);
   EXPECT_EQ(store.GetCount(), 2u);
 
   ASSERT_TRUE(store.Close(&error)) << error;
-  EXPECT_FALSE(store.IsOpen());
   EXPECT_FALSE(store.Read(key, got));
   EXPECT_EQ(store.Write(9, a.data(), a.size(), false), TileWriteResult::kFailed);
 }
@@ -149,58 +162,41 @@ TEST(TileStore, WriteReadCompareAndSupersede) {
 TEST(TileStore, ReopenAndIterate) {
   TempDir dir;
   const std::string base = dir.File("3.");
-  std::map<uint64_t, std::vector<uint8_t>> expected;
-  std::vector<uint64_t> write_order;
+  Contents expected;
+  std::vector<uint64_t> order;  // file order of the current records
   {
     // Small merge threshold: the index runs through several merges of its two parts.
     CTileStore store(base, TileStoreOptions{.merge_records = 7});
     ASSERT_TRUE(store.Open(false));
     for (int i = 0; i < 60; ++i) {
       uint64_t key = (static_cast<uint64_t>(i) * 7919) % 61 + 1000;  // not in key order
-      auto bytes = TileBytes(key, 0, 100 + static_cast<size_t>(i));
-      ASSERT_EQ(store.Write(key, bytes.data(), bytes.size(), true), TileWriteResult::kWritten);
-      expected[key] = bytes;
-      write_order.push_back(key);
+      Put(store, expected, key, 0, 100 + static_cast<size_t>(i));
+      order.push_back(key);
     }
-    // Supersede a few: they move to the end of the file order.
-    for (uint64_t key : {write_order[3], write_order[40]}) {
-      auto bytes = TileBytes(key, 1, 77);
-      ASSERT_EQ(store.Write(key, bytes.data(), bytes.size(), true), TileWriteResult::kWritten);
-      expected[key] = bytes;
+    // Supersede two: they move to the end of the file order.
+    for (size_t i : {40u, 3u}) {
+      uint64_t key = order[i];
+      order.erase(order.begin() + static_cast<long>(i));
+      order.push_back(key);
+      Put(store, expected, key, 1, 77);
     }
     ExpectContents(store, expected);
   }  // the destructor closes and saves the index
-  ASSERT_TRUE(std::filesystem::exists(base + "idx"));
 
   CTileStore store(base);
   ASSERT_TRUE(store.Open(false));
   ExpectContents(store, expected);
-
-  // File order: current records only, superseded ones skipped.
-  std::vector<uint64_t> order;
-  for (uint64_t k : write_order)
-    if (k != write_order[3] && k != write_order[40]) order.push_back(k);
-  order.push_back(write_order[3]);
-  order.push_back(write_order[40]);
-  std::vector<uint64_t> walked;
-  uint64_t position = 0, key = 0;
-  std::vector<uint8_t> bytes;
-  while (store.ReadNextRecord(position, &key, bytes)) {
-    EXPECT_EQ(bytes, expected[key]);
-    walked.push_back(key);
-  }
-  EXPECT_EQ(walked, order);
+  EXPECT_EQ(Walk(store), order);
 
   // Index order: ascending keys, through records written after the open too.
-  auto extra = TileBytes(5, 0, 9);
-  ASSERT_EQ(store.Write(5, extra.data(), extra.size(), true), TileWriteResult::kWritten);
-  expected[5] = extra;
-  std::vector<uint64_t> keys;
+  Put(store, expected, 5, 0, 9);
+  std::vector<uint64_t> keys, sorted_keys;
+  uint64_t key = 0;
+  std::vector<uint8_t> bytes;
   for (uint64_t n = 0; store.ReadByIndex(n, &key, bytes); ++n) {
     EXPECT_EQ(bytes, expected[key]);
     keys.push_back(key);
   }
-  std::vector<uint64_t> sorted_keys;
   for (const auto& kv : expected) sorted_keys.push_back(kv.first);
   EXPECT_EQ(keys, sorted_keys);
   EXPECT_EQ(store.GetKeys(), sorted_keys);
@@ -216,81 +212,60 @@ TEST(TileStoreRecovery, TornAppendAfterTheSavedIndexIsCut) {
   TempDir dir;
   CTileStore store(dir.File("live."));
   ASSERT_TRUE(store.Open(false));
-  std::map<uint64_t, std::vector<uint8_t>> expected;
-  for (uint64_t key = 1; key <= 10; ++key) {
-    expected[key] = TileBytes(key, 0, 500);
-    store.Write(key, expected[key].data(), 500, true);
-  }
+  Contents expected;
+  for (uint64_t key = 1; key <= 10; ++key) Put(store, expected, key, 0, 500);
   ASSERT_TRUE(store.Flush());  // the index on disk covers ten records
-  for (uint64_t key = 11; key <= 15; ++key) {
-    expected[key] = TileBytes(key, 0, 500);
-    store.Write(key, expected[key].data(), 500, true);
-  }
+  for (uint64_t key = 11; key <= 15; ++key) Put(store, expected, key, 0, 500);
+  // A crash leaves the files as they are on disk while the store is open; the machine went down
+  // in the middle of the 15th record.
   const std::string crashed = dir.File("crashed.");
-  CopyAsCrashed(store, crashed);
-  // The machine went down in the middle of the 15th record.
+  std::filesystem::copy_file(store.DataPath(), crashed + "img");
+  std::filesystem::copy_file(store.IndexPath(), crashed + "idx");
   const uint64_t good = kHeader + 14 * (kRecord + 500);
-  Truncate(crashed + "img", good + 200);
+  std::filesystem::resize_file(crashed + "img", good + 200);
   expected.erase(15);
 
   CTileStore reopened(crashed);
   ASSERT_TRUE(reopened.Open(false));
   ExpectContents(reopened, expected);
   EXPECT_EQ(FileSize(crashed + "img"), good);
-  EXPECT_EQ(reopened.DataSize(), good);
   // New records follow the last good one and survive the next reopen.
-  expected[15] = TileBytes(15, 1, 321);
-  ASSERT_EQ(reopened.Write(15, expected[15].data(), 321, true), TileWriteResult::kWritten);
+  Put(reopened, expected, 15, 1, 321);
   ASSERT_TRUE(reopened.Close());
-  ASSERT_TRUE(reopened.Open(false));
-  ExpectContents(reopened, expected);
+  ExpectReopened(crashed, expected);
 }
 
 TEST(TileStoreRecovery, DataCutBelowTheIndexOrIndexLost) {
   TempDir dir;
   const std::string base = dir.File("9.");
-  std::map<uint64_t, std::vector<uint8_t>> all;
+  Contents all;
   {
     CTileStore store(base);
     ASSERT_TRUE(store.Open(false));
-    for (uint64_t key = 100; key < 120; ++key) {
-      all[key] = TileBytes(key, 0, 256);
-      store.Write(key, all[key].data(), 256, true);
-    }
-    all[105] = TileBytes(105, 9, 256);  // superseded: the rebuild must keep the newer record
-    store.Write(105, all[105].data(), 256, true);
+    for (uint64_t key = 100; key < 120; ++key) Put(store, all, key, 0, 256);
+    Put(store, all, 105, 9, 256);  // superseded: the rebuild must keep the newer record
   }
   // Index deleted: rebuilt from the data file, newest record per key, and saved again.
   std::filesystem::remove(base + "idx");
-  {
-    CTileStore store(base);
-    ASSERT_TRUE(store.Open(false));
-    ExpectContents(store, all);
-    EXPECT_TRUE(std::filesystem::exists(base + "idx"));
-  }
+  ExpectReopened(base, all);
+  EXPECT_TRUE(std::filesystem::exists(base + "idx"));
   // The data file lost its end below what the index covers (the record of 105 and part of the
   // one of 119): the index is not trusted, the data file is scanned.
-  const uint64_t cut = kHeader + 19 * (kRecord + 256) + 10;
-  Truncate(base + "img", cut);
+  std::filesystem::resize_file(base + "img", kHeader + 19 * (kRecord + 256) + 10);
   all[105] = TileBytes(105, 0, 256);  // the older record of 105 is what is left
   all.erase(119);
-  CTileStore store(base);
-  ASSERT_TRUE(store.Open(false));
-  ExpectContents(store, all);
+  ExpectReopened(base, all);
   EXPECT_EQ(FileSize(base + "img"), kHeader + 19 * (kRecord + 256));
 }
 
 TEST(TileStoreRecovery, DamagedRecordsAndGarbage) {
   TempDir dir;
   const std::string base = dir.File("d.");
-  std::map<uint64_t, std::vector<uint8_t>> all;
+  Contents all;
   {
     CTileStore store(base);
     ASSERT_TRUE(store.Open(false));
-    for (uint64_t key = 1; key <= 8; ++key) {
-      all[key] = TileBytes(key, 0, 1000);
-      store.Write(key, all[key].data(), 1000, true);
-    }
+    for (uint64_t key = 1; key <= 8; ++key) Put(store, all, key, 0, 1000);
   }
   auto record = [](uint64_t n) { return kHeader + n * (kRecord + 1000); };
   // A flipped payload byte in record 2 (key 3) while the index is intact: the read notices,
@@ -304,9 +279,7 @@ TEST(TileStoreRecovery, DamagedRecordsAndGarbage) {
     EXPECT_FALSE(store.Read(3, got));
     EXPECT_FALSE(store.IsStored(3));
     EXPECT_EQ(store.GetCount(), 7u);
-    ASSERT_EQ(store.Write(3, all[3].data(), 1000, true), TileWriteResult::kWritten);
-    ASSERT_TRUE(store.Read(3, got));
-    EXPECT_EQ(got, all[3]);
+    Put(store, all, 3, 0, 1000);
   }
   // Without the index: a smashed record header in the middle (key 5) costs that record only;
   // the damaged payload of key 3's first record is skipped for its rewritten copy; a garbage
@@ -324,43 +297,27 @@ TEST(TileStoreRecovery, DamagedRecordsAndGarbage) {
     ASSERT_TRUE(store.Open(false));
     ExpectContents(store, all);
     EXPECT_EQ(FileSize(base + "img"), good_size);
-    std::vector<uint64_t> walked;
-    uint64_t position = 0, key = 0;
-    std::vector<uint8_t> bytes;
-    while (store.ReadNextRecord(position, &key, bytes)) walked.push_back(key);
-    EXPECT_EQ(walked, (std::vector<uint64_t>{1, 2, 4, 6, 7, 8, 3}));
+    EXPECT_EQ(Walk(store), (std::vector<uint64_t>{1, 2, 4, 6, 7, 8, 3}));
   }
   // Index damaged, or belonging to another data file: rebuilt, nothing lost.
   PatchByte(base + "idx", 60, 0x01);
-  {
-    CTileStore store(base);
-    ASSERT_TRUE(store.Open(false));
-    ExpectContents(store, all);
-  }
+  ExpectReopened(base, all);
   {
     CTileStore other(dir.File("other."));
     ASSERT_TRUE(other.Open(false));
     auto bytes = TileBytes(1, 5, 1000);
     other.Write(1, bytes.data(), bytes.size(), false);
   }
-  std::filesystem::copy_file(dir.File("other.idx"), base + "idx",
-                             std::filesystem::copy_options::overwrite_existing);
-  {
-    CTileStore store(base);
-    ASSERT_TRUE(store.Open(false));
-    ExpectContents(store, all);
-  }
+  std::filesystem::copy_file(dir.File("other.idx"), base + "idx", std::filesystem::copy_options::overwrite_existing);
+  ExpectReopened(base, all);
   // An index with sound checksums whose entry reaches past the data it covers is not believed.
   std::string data = test::ReadTestFile(base + "img");
   uint64_t store_id = 0;
-  ASSERT_TRUE(tile_store::DecodeDataHeader(reinterpret_cast<const uint8_t*>(data.data()),
-                                           data.size(), &store_id));
+  ASSERT_TRUE(tile_store::DecodeDataHeader(reinterpret_cast<const uint8_t*>(data.data()), data.size(), &store_id));
   std::vector<TileStoreEntry> lying = {{1, kHeader, 1000, 0}};
   auto bytes = tile_store::EncodeIndexFile(store_id, kHeader + 100, lying);
   test::WriteTestFile(base + "idx", std::string(bytes.begin(), bytes.end()));
-  CTileStore store(base);
-  ASSERT_TRUE(store.Open(false));
-  ExpectContents(store, all);
+  ExpectReopened(base, all);
 }
 
 TEST(TileStore, RefusesForeignFilesAndASecondOpener) {
@@ -397,31 +354,17 @@ TEST(TileStore, FullDiskFailsTheWriteAndKeepsTheStore) {
   const std::string base = dir.File("full.");
   CTileStore store(base);
   ASSERT_TRUE(store.Open(false));
-  std::map<uint64_t, std::vector<uint8_t>> all;
-  for (uint64_t key = 1; key <= 4; ++key) {
-    all[key] = TileBytes(key, 0, 2000);
-    store.Write(key, all[key].data(), 2000, true);
-  }
+  Contents all;
+  for (uint64_t key = 1; key <= 4; ++key) Put(store, all, key, 0, 2000);
   const uint64_t size = store.DataSize();
 
-  // The file size limit stands in for a full disk: the kernel writes what fits, then refuses.
-  struct sigaction ignore {
-  }, old_action{};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGXFSZ, &ignore, &old_action);
-  rlimit old_limit{};
-  getrlimit(RLIMIT_FSIZE, &old_limit);
-  rlimit limit = old_limit;
-  limit.rlim_cur = size + 1000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  auto big = TileBytes(50, 0, 5000);
+  auto big = TileBytes(50, 0, 5000), small = TileBytes(51, 0, 500);
   std::string error;
-  TileWriteResult result = store.Write(50, big.data(), big.size(), true, &error);
-  auto small = TileBytes(51, 0, 500);
-  TileWriteResult small_result = store.Write(51, small.data(), small.size(), true);
-  setrlimit(RLIMIT_FSIZE, &old_limit);
-  sigaction(SIGXFSZ, &old_action, nullptr);
-
+  TileWriteResult result = TileWriteResult::kWritten, small_result = TileWriteResult::kFailed;
+  WithFileSizeLimit(size + 1000, [&] {
+    result = store.Write(50, big.data(), big.size(), true, &error);
+    small_result = store.Write(51, small.data(), small.size(), true);
+  });
   EXPECT_EQ(result, TileWriteResult::kDiskFull);
   EXPECT_NE(error.find("disk full"), std::string::npos) << error;
   EXPECT_EQ(small_result, TileWriteResult::kWritten);  // what still fits is stored
@@ -431,11 +374,9 @@ TEST(TileStore, FullDiskFailsTheWriteAndKeepsTheStore) {
   ExpectContents(store, all);
 
   // With room again the store goes on as if nothing happened.
-  ASSERT_EQ(store.Write(50, big.data(), big.size(), true), TileWriteResult::kWritten);
-  all[50] = big;
+  Put(store, all, 50, 0, 5000);
   ASSERT_TRUE(store.Close());
-  ASSERT_TRUE(store.Open(false));
-  ExpectContents(store, all);
+  ExpectReopened(base, all);
 }
 
 }  // namespace

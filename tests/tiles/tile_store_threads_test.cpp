@@ -51,7 +51,6 @@ TEST(TileStoreThreads, ReadersRunBesideAppendsAndAClose) {
 
   std::atomic<uint64_t> published[kWriters];
   for (auto& p : published) p = 0;
-  std::atomic<int> writers_left{kWriters};
   std::atomic<bool> closing{false};
   std::atomic<bool> stop{false};
   std::atomic<uint64_t> failures{0}, reads{0}, walked{0};
@@ -70,7 +69,6 @@ TEST(TileStoreThreads, ReadersRunBesideAppendsAndAClose) {
           if (store.Write(old, q.data(), q.size(), true) != TileWriteResult::kWritten) ++failures;
         }
       }
-      --writers_left;
     });
   }
   // Look-up readers: every published key must be found, intact, until the close begins.
@@ -103,9 +101,8 @@ TEST(TileStoreThreads, ReadersRunBesideAppendsAndAClose) {
     }
   });
   threads.emplace_back([&] {
-    uint64_t last = 0;
+    uint64_t last = 0, key = 0;
     std::vector<uint8_t> got;
-    uint64_t key = 0;
     while (!stop.load()) {
       uint64_t count = store.GetCount();
       if (count < last && !closing.load()) ++failures;
@@ -114,32 +111,31 @@ TEST(TileStoreThreads, ReadersRunBesideAppendsAndAClose) {
     }
   });
 
-  while (writers_left.load() > 0) std::this_thread::yield();
+  for (int w = 0; w < kWriters; ++w) threads[w].join();
   // The readers keep going while the store is closed under them.
   closing = true;
   std::string error;
   EXPECT_TRUE(store.Close(&error)) << error;
   stop = true;
-  for (auto& t : threads) t.join();
+  for (size_t t = kWriters; t < threads.size(); ++t) threads[t].join();
 
   EXPECT_EQ(failures.load(), 0u);
   EXPECT_GT(reads.load(), 0u);
   EXPECT_GT(walked.load(), 0u);
 
-  // Everything written is there after a reopen, in its newest version.
+  // Everything written is there after a reopen, in its newest version: KeyOf(w, j) was last
+  // written with the largest i (a multiple of 3 above 10) for which i / 2 == j.
   ASSERT_TRUE(store.Open(false));
   EXPECT_EQ(store.GetCount(), uint64_t{kWriters} * kPerWriter);
   std::vector<uint8_t> got;
   for (int w = 0; w < kWriters; ++w) {
     for (uint64_t i = 0; i < kPerWriter; ++i) {
-      uint64_t key = KeyOf(w, i);
-      ASSERT_TRUE(store.Read(key, got));
-      ASSERT_TRUE(Consistent(key, got));
+      ASSERT_TRUE(store.Read(KeyOf(w, i), got));
+      ASSERT_TRUE(Consistent(KeyOf(w, i), got));
     }
-    uint64_t i = kPerWriter - 1;
-    while (!(i % 3 == 0 && i > 10)) --i;
-    store.Read(KeyOf(w, i / 2), got);
-    EXPECT_EQ(got, Payload(KeyOf(w, i / 2), static_cast<uint32_t>(i)));
+    const uint64_t last = (kPerWriter - 1) / 3 * 3;
+    ASSERT_TRUE(store.Read(KeyOf(w, last / 2), got));
+    EXPECT_EQ(got, Payload(KeyOf(w, last / 2), static_cast<uint32_t>(last)));
   }
 }
 

@@ -17,11 +17,6 @@ namespace {
 
 std::vector<uint8_t> Bytes(std::string_view text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
-int PageState(std::string_view text) {
-  auto b = Bytes(text);
-  return ErrorPageState(b.data(), b.data() + b.size());
-}
-
 std::vector<uint8_t> Picture(int width, int height, Argb colour, ImageType type = ImageType::kPng) {
   CBitmap bitmap;
   EXPECT_TRUE(bitmap.Create(width, height, colour));
@@ -31,45 +26,38 @@ std::vector<uint8_t> Picture(int width, int height, Argb colour, ImageType type 
 }
 
 TEST(ErrorPage, RecognisesHtmlAndQuotaPages) {
-  EXPECT_EQ(PageState("<!DOCTYPE html><html><body>Service unavailable</body></html>"), DS_FAILED);
-  EXPECT_EQ(PageState("\xEF\xBB\xBF \r\n<HTML><HEAD><TITLE>Error</TITLE></HEAD></HTML>"), DS_FAILED);
-  EXPECT_EQ(PageState("<?xml version=\"1.0\"?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\"></html>"),
-            DS_FAILED);
-  EXPECT_EQ(PageState("<html><body><h1>429 Too Many Requests</h1></body></html>"), DS_LIMIT);
-  EXPECT_EQ(PageState("<html><body>Your daily QUOTA is used up.</body></html>"), DS_LIMIT);
-
-  // Not pages: pictures, SVG, JSON, text, nothing.
   auto png = Picture(4, 4, 0xFF102030);
-  EXPECT_EQ(ErrorPageState(png.data(), png.data() + png.size()), 0);
-  EXPECT_EQ(PageState("<svg xmlns=\"http://www.w3.org/2000/svg\"></svg>"), 0);
-  EXPECT_EQ(PageState("{\"status\":\"OK\"}"), 0);
-  EXPECT_EQ(PageState("quota exceeded"), 0);
-  EXPECT_EQ(PageState(""), 0);
+  const std::pair<std::string, int> cases[] = {
+      {"<!DOCTYPE html><html><body>Service unavailable</body></html>", DS_FAILED},
+      {"\xEF\xBB\xBF \r\n<HTML><HEAD><TITLE>Error</TITLE></HEAD></HTML>", DS_FAILED},
+      {"<?xml version=\"1.0\"?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\"></html>", DS_FAILED},
+      {"<html><body><h1>429 Too Many Requests</h1></body></html>", DS_LIMIT},
+      {"<html><body>Your daily QUOTA is used up.</body></html>", DS_LIMIT},
+      // Not pages: pictures, SVG, JSON, text, nothing.
+      {std::string(png.begin(), png.end()), 0},
+      {"<svg xmlns=\"http://www.w3.org/2000/svg\"></svg>", 0},
+      {"{\"status\":\"OK\"}", 0},
+      {"quota exceeded", 0},
+      {"", 0},
+  };
+  for (const auto& [text, state] : cases) {
+    auto b = Bytes(text);
+    EXPECT_EQ(ErrorPageState(b.data(), b.data() + b.size()), state) << text;
+  }
   EXPECT_EQ(ErrorPageState(nullptr, nullptr), 0);
-}
 
-TEST(Tile, CheckErrorPageSetsTheStateOnlyForPages) {
   CImageTile tile(1, 2);
   tile.SetState(DS_DOWNING);
-  auto jpeg = Picture(8, 8, 0xFF00FF00, ImageType::kJpeg);
-  EXPECT_FALSE(tile.CheckErrorPage(jpeg.data(), jpeg.data() + jpeg.size()));
+  EXPECT_FALSE(tile.CheckErrorPage(png.data(), png.data() + png.size()));
   EXPECT_EQ(tile.GetState(), DS_DOWNING);
   auto page = Bytes("<html><body>over_query_limit</body></html>");
   EXPECT_TRUE(tile.CheckErrorPage(page.data(), page.data() + page.size()));
   EXPECT_EQ(tile.GetState(), DS_LIMIT);
 }
 
-TEST(Tile, StatesKeysAndCounters) {
-  CImageTile a(0x12345678, 0x9ABCDEF0);
-  CImageTile b(0, 0);
+TEST(Tile, FailureCountersCountFailureStatesOnly) {
+  CImageTile a(0x12345678, 0x9ABCDEF0), b(0, 0);
   EXPECT_EQ(a.Key(), 0x9ABCDEF012345678ull);
-  EXPECT_LT(a.Serial(), b.Serial());
-  EXPECT_EQ(a.GetState(), DS_UNLOAD);
-  EXPECT_TRUE(IsPendingState(DS_DOWNING));
-  EXPECT_FALSE(IsPendingState(DS_LOADED));
-  EXPECT_TRUE(IsLoadedState(5000));
-  EXPECT_FALSE(IsLoadedState(DS_FAILED));
-
   ResetTileFailureCounts();
   a.SetState(DS_TIMEOUT);
   a.ReportFailure();
@@ -86,16 +74,16 @@ TEST(Tile, StatesKeysAndCounters) {
 
 TEST(ImageTile, DecodesOnceAndKeepsThePicture) {
   CImageTile tile(1, 2);
-  EXPECT_EQ(tile.GetImage(), nullptr);
   auto garbage = Bytes("\x89PNG\r\n\x1a\n this is not a picture");
   EXPECT_FALSE(tile.SetData(garbage.data(), garbage.size()));
+  auto big = Picture(2049, 2048, 0xFF808080);  // larger than any tile
+  EXPECT_FALSE(tile.SetData(big.data(), big.size()));
   EXPECT_EQ(tile.GetImage(), nullptr);
 
   auto red = Picture(256, 256, 0xFFFF0000);
   ASSERT_TRUE(tile.SetData(red.data(), red.size()));
   const CBitmap* image = tile.GetImage();
   ASSERT_NE(image, nullptr);
-  EXPECT_EQ(image->Width(), 256);
   EXPECT_EQ(image->GetPixel(100, 100), 0xFFFF0000u);
   EXPECT_EQ(tile.LoadedImage(), nullptr);  // not loaded yet by state
   tile.SetState(DS_LOADED);
@@ -108,13 +96,6 @@ TEST(ImageTile, DecodesOnceAndKeepsThePicture) {
   EXPECT_EQ(image->GetPixel(0, 0), 0xFFFF0000u);
 }
 
-TEST(ImageTile, RefusesPicturesLargerThanATile) {
-  CImageTile tile(1, 2);
-  auto big = Picture(2049, 2048, 0xFF808080);
-  EXPECT_FALSE(tile.SetData(big.data(), big.size()));
-  EXPECT_EQ(tile.GetImage(), nullptr);
-}
-
 TEST(ImageTile, LoadsAndSavesPictureFiles) {
   test::TempDir dir;
   auto png = Picture(64, 32, 0xFF336699);
@@ -122,7 +103,6 @@ TEST(ImageTile, LoadsAndSavesPictureFiles) {
 
   CImageTile tile(dir.File("in.png"));
   EXPECT_EQ(tile.GetState(), DS_LOADED);
-  EXPECT_EQ(tile.Key(), 0u);
   ASSERT_TRUE(tile.Save(dir.File("out.bmp")));
   CBitmap back;
   ASSERT_TRUE(LoadImageFile(dir.File("out.bmp"), &back));
@@ -134,28 +114,26 @@ TEST(ImageTile, LoadsAndSavesPictureFiles) {
   test::WriteTestFile(dir.File("bad.png"), "not a picture");
   CImageTile bad(dir.File("bad.png"));
   EXPECT_EQ(bad.GetState(), DS_FAILED);
-  EXPECT_EQ(bad.GetImage(), nullptr);
   EXPECT_FALSE(bad.Save(dir.File("x.png")));
-  CImageTile missing(dir.File("none.png"));
-  EXPECT_EQ(missing.GetState(), DS_FAILED);
-}
-
-bool Spaced(std::string_view reply) {
-  auto b = Bytes(reply);
-  return CGeocodeReply::CheckStatusSpaced(b.data(), b.size()).ok;
+  EXPECT_EQ(CImageTile(dir.File("none.png")).GetState(), DS_FAILED);
 }
 
 TEST(GeocodeReply, StatusChecks) {
-  EXPECT_TRUE(Spaced("{ \"results\" : [], \"status\" : \"OK\" }"));
-  EXPECT_TRUE(Spaced("{ \"results\" : [], \"status\" : \"ZERO_RESULTS\" }"));
-  EXPECT_FALSE(Spaced("{ \"status\" : \"REQUEST_DENIED\" }"));
-  // The last status of the reply counts.
-  EXPECT_TRUE(Spaced("{ \"x\" : { \"status\" : \"DENIED\" }, \"status\" : \"OK\" }"));
-  EXPECT_FALSE(Spaced("{ \"status\" : \"OK\" , \"status\" : \"INVALID\" }"));
-  EXPECT_FALSE(Spaced("{ \"status\" : \"OK"));  // no closing quote
-  EXPECT_FALSE(Spaced("{ \"status\":\"OK\" }"));  // compact form is not this service's
-  EXPECT_FALSE(Spaced(""));
-
+  const std::pair<const char*, bool> spaced[] = {
+      {"{ \"results\" : [], \"status\" : \"OK\" }", true},
+      {"{ \"results\" : [], \"status\" : \"ZERO_RESULTS\" }", true},
+      {"{ \"status\" : \"REQUEST_DENIED\" }", false},
+      // The last status of the reply counts.
+      {"{ \"x\" : { \"status\" : \"DENIED\" }, \"status\" : \"OK\" }", true},
+      {"{ \"status\" : \"OK\" , \"status\" : \"INVALID\" }", false},
+      {"{ \"status\" : \"OK", false},        // no closing quote
+      {"{ \"status\":\"OK\" }", false},      // compact form is not this service's
+      {"", false},
+  };
+  for (const auto& [text, ok] : spaced) {
+    auto b = Bytes(text);
+    EXPECT_EQ(CGeocodeReply::CheckStatusSpaced(b.data(), b.size()).ok, ok) << text;
+  }
   auto limit = Bytes("{ \"status\" : \"OVER_QUERY_LIMIT\" }");
   CGeocodeReply::Check check = CGeocodeReply::CheckStatusSpaced(limit.data(), limit.size());
   EXPECT_FALSE(check.ok);
@@ -167,37 +145,28 @@ TEST(GeocodeReply, StatusChecks) {
   EXPECT_EQ(CGeocodeReply::CheckStatusCompact(compact_limit.data(), compact_limit.size()).state, DS_LIMIT);
   auto no_brace = Bytes("\"status\":\"OK\"");
   EXPECT_FALSE(CGeocodeReply::CheckStatusCompact(no_brace.data(), no_brace.size()).ok);
-
-  auto amap = Bytes("AMap.MPoiSearch.callback({...})");
-  EXPECT_TRUE(CGeocodeReply::CheckPoiStatus(amap.data(), amap.size()).ok);
   auto amp = Bytes("AMa");
   EXPECT_FALSE(CGeocodeReply::CheckPoiStatus(amp.data(), amp.size()).ok);
   EXPECT_FALSE(CGeocodeReply::CheckReply(1, compact.data(), compact.size()).ok);
 }
 
 TEST(GeocodeReply, ParseReplySetsTheStateOfFailures) {
+  // (Replies that pass, and quota replies, travel through the tile manager's tests.)
   auto key = [](int source) { return MakeTileKey(0, 0, source * kZoomsPerSource); };
   CGeocodeReply google(TileKeyLow(key(8)), TileKeyHigh(key(8)));
   google.SetState(DS_DOWNING);
-  auto ok = Bytes("{ \"status\" : \"OK\" }");
-  EXPECT_TRUE(google.SetData(ok.data(), ok.size()));
-  EXPECT_EQ(google.GetState(), DS_DOWNING);
-  EXPECT_EQ(google.GetImage(), nullptr);
-
   auto text = Bytes("plain words");  // neither JSON nor a page: failure, state left alone
   EXPECT_FALSE(google.ParseReply(text.data(), text.size()));
   EXPECT_EQ(google.GetState(), DS_DOWNING);
   auto page = Bytes("<html><body>Bad gateway</body></html>");
   EXPECT_FALSE(google.ParseReply(page.data(), page.size()));
   EXPECT_EQ(google.GetState(), DS_FAILED);
-  auto limit = Bytes("{ \"status\" : \"OVER_QUERY_LIMIT\" }");
-  EXPECT_FALSE(google.ParseReply(limit.data(), limit.size()));
-  EXPECT_EQ(google.GetState(), DS_LIMIT);
 
   CGeocodeReply poi(TileKeyLow(key(112)), TileKeyHigh(key(112)));
   auto amap = Bytes("AMap{}");
   EXPECT_TRUE(poi.ParseReply(amap.data(), amap.size()));
-  CGeocodeReply other(TileKeyLow(key(3)), TileKeyHigh(key(3)));
+  CGeocodeReply other(TileKeyLow(key(3)), TileKeyHigh(key(3)));  // not a geocoder
+  auto ok = Bytes("{ \"status\" : \"OK\" }");
   EXPECT_FALSE(other.ParseReply(ok.data(), ok.size()));
 }
 
@@ -206,7 +175,6 @@ TEST(DownloadList, RoundTripAndDamagedFiles) {
   const std::string path = dir.File("kovra.udl");
   std::vector<TileKey> keys;
   EXPECT_EQ(ReadDownloadList(path, &keys), ArchiveLoad::kMissing);
-  EXPECT_TRUE(keys.empty());
 
   std::vector<TileKey> written = {MakeTileKey(1, 2, 3), 0xFFFFFFFFFFFFFFFFull, 0, MakeTileKey(5, 6, 7 * 23 + 9)};
   ASSERT_TRUE(WriteDownloadList(path, written));
@@ -214,12 +182,7 @@ TEST(DownloadList, RoundTripAndDamagedFiles) {
   ASSERT_EQ(ReadDownloadList(path, &keys), ArchiveLoad::kOk);
   EXPECT_EQ(keys, written);
 
-  ASSERT_TRUE(WriteDownloadList(path, {}));
-  ASSERT_EQ(ReadDownloadList(path, &keys), ArchiveLoad::kOk);
-  EXPECT_TRUE(keys.empty());
-
   // Every damaged form is refused whole: no partial list is resumed.
-  ASSERT_TRUE(WriteDownloadList(path, written));
   std::string good = test::ReadTestFile(path);
   std::string huge_count = good;
   huge_count[4] = '\xFF';
