@@ -39,7 +39,7 @@ CHeightFile::CHeightFile(int32_t tile, int kind, const std::string& folder) : ti
     return;
   }
   data_ = file_.Data();
-  size_ = file_.Size();
+  end_ = file_.Size() >= 2 ? file_.Size() - 1 : 0;
 }
 
 std::string CHeightFile::FileName(int32_t tile, int kind) {

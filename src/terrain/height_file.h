@@ -8,6 +8,7 @@
 // in only what is read.
 #pragma once
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -53,8 +54,9 @@ class CHeightFile {
   // The signed 16-bit sample at a byte offset from the start of the file; -9999 when the two
   // bytes do not lie wholly inside the file (a short or truncated file) or the file is not open.
   // Inline: it is the inner step of every raster walk.
-  int16_t MapView(uint32_t offset) const {
-    if (size_ < 2 || offset > size_ - 2) return static_cast<int16_t>(kNoHeightSample);
+  [[gnu::always_inline]] int16_t MapView(uint32_t offset) const {
+    // One comparison: end_ is size - 1 (0 for a file too short for any sample).
+    if (offset >= end_) return static_cast<int16_t>(kNoHeightSample);
     const uint8_t* p = data_ + offset;
     return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
   }
@@ -73,7 +75,7 @@ class CHeightFile {
   CMappedFile file_;
   // The mapping, fixed once the file is open.
   const uint8_t* data_ = nullptr;
-  uint64_t size_ = 0;
+  uint64_t end_ = 0;  // a sample at byte offset o lies wholly inside when o < end_
 };
 
 namespace height_grid {
@@ -90,6 +92,64 @@ inline int Index(float offset, double per_unit, int size) {
 // for every sample.
 extern const std::array<float, k1sGridSize> kSnap1s;
 extern const std::array<float, k3sGridSize> kSnap3s;
+
+// trunc(v) for |v| < 2^63: a plain conversion instruction instead of the library call.
+inline double Trunc(double v) { return static_cast<double>(static_cast<int64_t>(v)); }
+
+// fmod(x, 5) for 0 <= x <= 360, exactly: x - 5q is exact for such x, and the quotient from the
+// product with 0.2 is corrected where it rounded up to the next integer.
+inline double Mod5(double x) {
+  double r = x - 5.0 * Trunc(x * 0.2);
+  if (r < 0.0) r += 5.0;
+  return r;
+}
+
+// floor(v) for |v| <= 180.
+inline int Floor(float v) {
+  const int i = static_cast<int>(v);
+  return static_cast<float>(i) > v ? i - 1 : i;
+}
+
+// One axis of a position's look-up: the tile (3-arc-second tile column or row, from 1; or the
+// 1-degree cell plus 180 or 90) and the sample index inside it. Each axis has its defining
+// computation, and a short one for coordinates whose float spacing makes every step of the
+// definition exact; the short forms were checked against the definitions for every float.
+struct GridAxis {
+  int tile;
+  int index;
+};
+
+// 3-arc-second axis of v (longitude or latitude), with d = lon + 180 or 60 - lat in [0, 360]:
+// tile = trunc(d * 0.2 + 1); index = trunc(float(fmod(d, 5)) * 1200), where float rounding may
+// carry the remainder onto the far edge (index 6000 reads 5999). From |v| >= 4 on, v is a
+// multiple of 2^-21, so d is exact and a multiple of 2^-21 as well, d * 1200 is exact (at most
+// 37 significant bits), fmod(d, 5) is a float without rounding and stays below 5, and the tile
+// and index are the quotient and remainder of floor(d * 1200) by 6000.
+[[gnu::always_inline]] inline GridAxis Axis3s(float v, double d) {
+  if (std::fabs(v) >= 4.0f) [[likely]] {
+    const auto g = static_cast<uint32_t>(d * k3sSamplesPerDegree);
+    const uint32_t tile = g / k3sGridSize;
+    return {static_cast<int>(tile) + 1, static_cast<int>(g - tile * k3sGridSize)};
+  }
+  // Never -1: the remainder lies in [0, 5].
+  return {static_cast<int>(d * 0.2 + 1.0), Index(static_cast<float>(Mod5(d)), k3sSamplesPerDegree, k3sGridSize)};
+}
+
+// 1-arc-second axis of v in [-limit, limit] (limit 180 or 90): cell = floor(v); index =
+// trunc(float(v - cell) * 3600), where float rounding may carry the offset to 1 (index 3600
+// reads 3599). From |v| >= 1 on, v - cell is a float without rounding, v * 3600 and
+// v * 3600 + limit * 3600 are exact (at most 40 significant bits), and the cell plus limit and
+// the index are the quotient and remainder of floor((v + limit) * 3600) by 3600.
+[[gnu::always_inline]] inline GridAxis Axis1s(float v, int limit) {
+  if (std::fabs(v) >= 1.0f) [[likely]] {
+    const auto g = static_cast<uint32_t>(static_cast<double>(v) * k1sGridSize + limit * k1sGridSize);
+    const uint32_t cell = g / k1sGridSize;
+    return {static_cast<int>(cell), static_cast<int>(g - cell * k1sGridSize)};
+  }
+  const int cell = Floor(v);
+  // Never -1: the offset lies in [0, 1].
+  return {cell + limit, Index(static_cast<float>(static_cast<double>(v) - cell), k1sGridSize, k1sGridSize)};
+}
 }  // namespace height_grid
 
 // 1-arc-second cell. Tile number: (floor(lat) << 16) | (floor(lon) & 0xFFFF). Sample takes the
@@ -104,6 +164,10 @@ class CHeightFile1s final : public CHeightFile {
     if (col < 0 || row < 0) return kNoHeightSample;
     *x = height_grid::kSnap1s[col];
     *y = height_grid::kSnap1s[row];
+    return SampleAt(col, row);
+  }
+  // The sample of grid column and row (0-3599, row 0 southernmost), without snapping.
+  [[gnu::always_inline]] int32_t SampleAt(int col, int row) const {
     // Rows are stored from the north: row 0 of the file is the cell's northernmost.
     return MapView(static_cast<uint32_t>((k1sGridSize - 1 - row) * k1sGridSize + col) * 2u);
   }
@@ -123,6 +187,10 @@ class CHeightFile3s final : public CHeightFile {
     if (col < 0 || row < 0) return kNoHeightSample;
     *x = height_grid::kSnap3s[col];
     *y = height_grid::kSnap3s[row];
+    return SampleAt(col, row);
+  }
+  // The sample of grid column and row (0-5999, row 0 northernmost), without snapping.
+  [[gnu::always_inline]] int32_t SampleAt(int col, int row) const {
     return MapView(static_cast<uint32_t>(row * k3sGridSize + col) * 2u);
   }
   static int32_t TileNumber(int tile_col, int tile_row) {
