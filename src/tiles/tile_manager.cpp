@@ -354,8 +354,10 @@ std::vector<TileKey> CTileManager::PendingKeys() const {
   std::vector<TileKey> keys;
   for (const Slot* slot : lru_) {
     int64_t state = slot->tile->GetState();
-    // A tile over a quota is still wanted: the quota may be back by the next run.
-    if (IsPendingState(state) || state == DS_LIMIT) keys.push_back(slot->tile->Key());
+    // A tile over a quota, or not fetched because the program is offline, is still wanted: the
+    // quota may be back, and the network on, by the next run. Dropping the offline ones would
+    // empty the whole list after one offline run.
+    if (IsPendingState(state) || state == DS_LIMIT || state == DS_OFFLINE) keys.push_back(slot->tile->Key());
   }
   return keys;
 }

@@ -370,6 +370,23 @@ TEST_F(TileManagerTest, DownloadListSurvivesARestart) {
   EXPECT_EQ(test::ReadTestFile(dir_.File(std::string(kDownloadListFileName) + ".damaged")), "garbage");
 }
 
+TEST_F(TileManagerTest, OfflineRunKeepsTheDownloadList) {
+  const std::vector<TileKey> wanted = {Key(2, 8), Key(1, 8), Key(0, 8)};
+  ASSERT_TRUE(WriteDownloadList(dir_.File(kDownloadListFileName), wanted));
+  {
+    TileManagerOptions options = Options();
+    options.offline = true;
+    CTileManager offline(options);
+    ASSERT_TRUE(offline.Start());
+    for (TileKey key : wanted) EXPECT_EQ(offline.WaitForState(key, kWait), DS_OFFLINE);
+  }
+  // Nothing could be fetched: every tile is still to be downloaded by the next run.
+  std::vector<TileKey> keys;
+  ASSERT_EQ(ReadDownloadList(dir_.File(kDownloadListFileName), &keys), ArchiveLoad::kOk);
+  EXPECT_EQ(keys, wanted);
+  EXPECT_EQ(server_.RequestCount(), 0u);
+}
+
 TEST_F(TileManagerTest, StopCancelsAFetchUnderWayAndKeepsItsTile) {
   // The server holds the reply far beyond the stop; the fetch must not hold the stop that long.
   server_.Route(TilePath(4, 7), HttpReply::Delayed(60000, HttpReply::Ok("late", "image/png")));
