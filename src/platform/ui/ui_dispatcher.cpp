@@ -118,22 +118,7 @@ std::optional<LRESULT> CUiDispatcher::SendMessage(HWND hwnd, UINT msg, WPARAM wp
   item->lparam = lparam;
   std::unique_lock lock(mutex_);
   if (shut_down_ || windows_.count(hwnd) == 0) return std::nullopt;
-  queue_.push_back(item);
-  cv_.notify_all();
-  while (item->state != Item::State::kDone) {
-    if (cancel == nullptr) {
-      item->done.wait(lock);
-      continue;
-    }
-    if (item->state == Item::State::kQueued && cancel->IsSet()) {
-      // Not started: take it back, so the handler never writes into a record that is going away.
-      auto it = std::find(queue_.begin(), queue_.end(), item);
-      if (it != queue_.end()) queue_.erase(it);
-      return std::nullopt;
-    }
-    item->done.wait_for(lock, std::chrono::milliseconds(kRecheckMs));
-  }
-  if (!item->ran) return std::nullopt;
+  if (!QueueAndWait(lock, item, cancel)) return std::nullopt;
   return item->result;
 }
 
@@ -146,6 +131,11 @@ bool CUiDispatcher::SendCall(std::function<void()> call, const Event* cancel) {
   item->call = std::move(call);
   std::unique_lock lock(mutex_);
   if (shut_down_) return false;
+  return QueueAndWait(lock, item, cancel);
+}
+
+bool CUiDispatcher::QueueAndWait(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Item>& item,
+                                 const Event* cancel) {
   queue_.push_back(item);
   cv_.notify_all();
   while (item->state != Item::State::kDone) {
@@ -154,6 +144,7 @@ bool CUiDispatcher::SendCall(std::function<void()> call, const Event* cancel) {
       continue;
     }
     if (item->state == Item::State::kQueued && cancel->IsSet()) {
+      // Not started: take it back, so the handler never writes into a record that is going away.
       auto it = std::find(queue_.begin(), queue_.end(), item);
       if (it != queue_.end()) queue_.erase(it);
       return false;

@@ -98,6 +98,10 @@ class CUiDispatcher {
   uint64_t NextTimerDue() const;  // UINT64_MAX when no timer
   void WaitForWork(uint64_t max_ms, bool wake_on_quit = true);
   LRESULT Deliver(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+  // Queues a sent item and waits (lock held on entry and exit) until the UI thread ran it, or takes
+  // it back when `cancel` is set before it started. True when it ran.
+  bool QueueAndWait(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Item>& item,
+                    const Event* cancel);
 
   mutable std::mutex mutex_;
   std::condition_variable cv_;
