@@ -255,8 +255,7 @@ int CKovraHomeExApp::ExitInstance() {
     frame_.reset();
   }
   SaveProfileStores();
-  // Where the original signalled a named event for programs that wait for its end, a log line
-  // says the same.
+  // No other process waits for the program's end on this system: a log line marks it.
   AppLog("KovraHomeEx_Quited");
   instance_lock_.Release();
   started_ = false;

@@ -12,7 +12,7 @@ namespace velmora {
 
 class CStatic : public CWnd {
  public:
-  // A colour for the text (0x00BBGGRR, as the original's colour values); -1 when default.
+  // A colour for the text (0x00BBGGRR, the program's stored colour form); -1 when default.
   void SetTextColor(int64_t bgr) { text_color_ = bgr; }
   int64_t TextColor() const { return text_color_; }
 
