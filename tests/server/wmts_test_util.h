@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -31,10 +32,19 @@
 
 namespace velmora::test {
 
-// A port nobody listens on right now (the system's pick, released again).
+// A port nobody listens on right now, released again for the service under test. It lies below
+// the system's ephemeral range, so the outgoing connections of tests running beside this one
+// cannot take it before the service binds it; the pick is random so that parallel test
+// programs do not probe the same ports.
 inline uint16_t FreePort() {
-  UniqueFd fd = ListenTcp(0, true);
-  return fd.Valid() ? LocalPort(fd.Get()) : 0;
+  static thread_local std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<int> pick(20000, 32000);
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    uint16_t port = static_cast<uint16_t>(pick(random));
+    UniqueFd fd = ListenTcp(port, true);
+    if (fd.Valid()) return port;
+  }
+  return 0;
 }
 
 // Bytes of a small JPEG tile whose colour tells tiles apart.

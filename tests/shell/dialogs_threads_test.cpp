@@ -60,7 +60,8 @@ TEST_F(DialogThreadsTest, ProgressWorkerSendsToTheUiThreadWhileTheDialogIsModal)
     }
   }));
   EXPECT_EQ(dlg.DoModal(), IDOK);  // the modal pump served every send, then the worker closed it
-  EXPECT_FALSE(dlg.Thread().IsRunning());
+  // The close is the worker's last act: it ends right after, without needing a quit request.
+  EXPECT_TRUE(dlg.Thread().Stop(10000));
   EXPECT_EQ(bad.load(), 0);
   EXPECT_EQ(served.size(), 20u);
   ASSERT_EQ(dlg.Lines().size(), 20u);
