@@ -31,8 +31,6 @@ namespace {
 constexpr const char kPagePath[] = "examples/index.htm";
 constexpr const char kScriptPath[] = "examples/wmtsinfo.js";
 constexpr const char kScriptAddressMark[] = "localhost:8888";
-// Shortest a stored service record can be: port, an empty name, two empty id lists.
-constexpr size_t kMinServiceRecord = 2 + 1 + 4 + 4;
 // The IP-echo answer is read up to this many bytes.
 constexpr size_t kIpEchoReplyLimit = 260;
 
@@ -48,11 +46,6 @@ std::string LowerAscii(std::string_view s) {
   for (char& c : out)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
   return out;
-}
-
-std::string_view SkipSlashes(std::string_view s) {
-  while (!s.empty() && s.front() == '/') s.remove_prefix(1);
-  return s;
 }
 
 // The host named by the request's Host header (without a port), when it is a plain host name
@@ -204,7 +197,10 @@ void CWmtsServer::LoadServices(bool start) {
             other_format = true;
             return;
           }
-          uint32_t count = ar.Count(kMinServiceRecord);
+          // Not checked against the bytes left: a count larger than the file holds is a file
+          // cut short, whose whole records stay. Every record takes at least 11 bytes (port,
+          // empty name, two empty id lists) or throws, so the loop ends with the data.
+          uint32_t count = ar.U32();
           for (uint32_t i = 0; i < count; ++i) {
             auto service = std::make_unique<CWmtsService>(this, 0);
             service->Serialize(ar);  // a record cut short throws; those read so far stay
@@ -333,13 +329,14 @@ bool CWmtsServer::ParseRequest(CWmtsService& service, uint32_t peer_address, std
         content_type = MimeType("jpg");
       }
     } else {
+      // Only the rewritten paths ("/" and "/wmtsInfo.js", which carry no leading '/') are the
+      // built page and the addressed script; "/examples/..." reaches the stored files as they are.
       path = LowerAscii(path);
-      std::string_view name = SkipSlashes(path);
-      if (name == kPagePath) {
+      if (path == kPagePath) {
         WriteOpenLayersPage(service, body);
       } else {
         if (!GetFile(path, body)) return false;  // no such file: no answer, the caller closes
-        if (name == kScriptPath) {
+        if (path == kScriptPath) {
           std::string host;
           if (peer_address == LoopbackIPv4()) {
             host = "localhost";

@@ -159,6 +159,16 @@ TEST_F(WmtsServerTest, ExamplePageShowsTheServiceLayers) {
                         "[wmts_layer0,wmts_layer1,wmts_layer2]);"),
             std::string::npos);
   EXPECT_EQ(a.body.find("layer: \"0\""), std::string::npos);  // the template's own layer is gone
+
+  // Only "/" is the built page: the template and the script under their own names are the
+  // stored files as they are.
+  ASSERT_TRUE(client.Get("/examples/index.htm"));
+  ASSERT_TRUE(client.Read(&a));
+  EXPECT_EQ(a.body, test::ReadSourceFile("data/web/examples/index.htm"));
+  ASSERT_TRUE(client.Get("/Examples/WmtsInfo.js"));
+  ASSERT_TRUE(client.Read(&a));
+  EXPECT_EQ(a.body, test::ReadSourceFile("data/web/examples/wmtsinfo.js"));
+  EXPECT_EQ(a.Header("Content-Type"), "application/x-javascript");
 }
 
 TEST_F(WmtsServerTest, ScriptCarriesTheAddressThePeerCanReach) {
@@ -475,15 +485,16 @@ TEST_F(WmtsServerTest, FileCutShortKeepsTheServicesReadSoFar) {
   EXPECT_EQ(services[0]->Port(), p1);
   EXPECT_TRUE(services[0]->IsRunning());
 
-  // A count that the file cannot hold reads nothing and allocates nothing.
+  // A count larger than the file holds is a file cut short too: the whole records stay.
   std::vector<uint8_t> lying = HandMadeServicesFile(p1, 2222);
   lying[8] = 0xFF; lying[9] = 0xFF; lying[10] = 0xFF; lying[11] = 0x7F;
   ASSERT_TRUE(WriteFileAtomic(dir_->File("wmts.dat"), lying));
   CWmtsServer second;
   Configure(second, test::FreePort());
   second.LoadServices(false);
-  ASSERT_EQ(second.Services().size(), 1u);
-  EXPECT_EQ(second.Services()[0]->Name(), "google");
+  ASSERT_EQ(second.Services().size(), 2u);
+  EXPECT_EQ(second.Services()[0]->Port(), p1);
+  EXPECT_EQ(second.Services()[1]->Name(), "map");
 }
 
 TEST_F(WmtsServerTest, ServicesAreLoadedAndKeptWhenTheWebFilesAreMissing) {
