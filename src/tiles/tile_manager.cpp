@@ -687,11 +687,13 @@ bool CTileManager::IsTileStored(TileKey key) {
 bool CTileManager::ReadTileBytes(uint32_t key_low, uint32_t key_high, std::vector<uint8_t>& bytes) {
   TileKey key = TileKeyFromWords(key_low, key_high);
   CTileStore* store = OpenStoreImpl(TileKeySource(key), false);
-  if (store == nullptr) {
+  // A miss leaves the array empty whether or not the source has a store, so that a caller
+  // reusing its buffer never takes the bytes of an earlier tile for this one.
+  if (store == nullptr || !store->Read(key, bytes)) {
     bytes.clear();
     return false;
   }
-  return store->Read(key, bytes);
+  return true;
 }
 
 // ---- the download list ------------------------------------------------------------------------

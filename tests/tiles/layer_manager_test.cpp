@@ -27,6 +27,7 @@ TEST(LayerManager, ShippedCatalogueAndLookUps) {
   EXPECT_EQ(lm.GeocoderAt(3), nullptr);
   EXPECT_EQ(lm.FindSource(111), lm.GeocoderAt(1));
   for (int id : {0, 7, 9, 35, 110, 113, 8 + 23}) EXPECT_FALSE(IsGeocoderId(id)) << id;
+  for (int id : {8, 111, 112}) EXPECT_TRUE(IsGeocoderId(id)) << id;
 
   EXPECT_EQ(GetSourceTitle(*lm.FindSource(35)), "寰宇地图-国内-卫星");
   EXPECT_EQ(GetSourceTitle(*lm.FindSource(7)), "寰宇地图-国内-标注");

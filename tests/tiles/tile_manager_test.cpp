@@ -226,6 +226,21 @@ TEST_F(TileManagerTest, UnusableStoredBytesAreFetchedAgain) {
   std::vector<uint8_t> bytes;
   ASSERT_TRUE(manager.ReadTileBytes(Key(5, 5), bytes));
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), png);
+  // A key the store lacks, and a source without a store, both leave the array empty.
+  EXPECT_FALSE(manager.ReadTileBytes(Key(5, 6), bytes));
+  EXPECT_TRUE(bytes.empty());
+  bytes.assign(3, 1);
+  EXPECT_FALSE(manager.ReadTileBytes(Key(5, 5, 9), bytes));
+  EXPECT_TRUE(bytes.empty());
+}
+
+TEST(TileManagerOptions, DefaultsFollowTheRoadOfATile) {
+  // A download thread pauses 200 ms after a time-out; transient failures fail once the first
+  // attempt lies 3000 ms back; a tile that left the view is freed 3000 ms later.
+  TileManagerOptions o;
+  EXPECT_EQ(o.timeout_pause_ms, 200u);
+  EXPECT_EQ(o.give_up_ms, 3000u);
+  EXPECT_EQ(o.free_delay_ms, 3000u);
 }
 
 TEST_F(TileManagerTest, GeocoderRepliesTravelAsTiles) {
