@@ -93,8 +93,10 @@ struct Harness {
       SaveScrambledFile(program + "wi.kmp", pair.names);
       SaveScrambledFile(program + "wd.kmp", pair.data);
     }
-    AppOptions().program_dir = program;
-    AppOptions().data_dir = dir + "data/";
+    UpdateAppOptions([&](CAppOptions& o) {
+      o.program_dir = program;
+      o.data_dir = dir + "data/";
+    });
     if (!LayerManager().IsLoaded()) {
       std::fprintf(stderr, "the catalogue cannot be loaded\n");
       return false;

@@ -12,6 +12,7 @@
 #include "shell/kovra_home_ex_app.h"
 #include "shell/map_status_bar.h"
 #include "shell/splash_wnd.h"
+#include "terrain/elev_cache_db.h"
 #include "tiles/layer_manager.h"
 #include "tiles/tile_manager.h"
 
@@ -42,6 +43,7 @@ void RegisterServices(CKovraHomeExApp& app) {
   tiles.start = [](CKovraHomeExApp&) {
     velmora::CTileManager& manager = velmora::TileManager();
     manager.SetNetStateSink([](int state) { velmora::MapStatusBar().SetNetState(state); });
+    velmora::SetElevationNetStateSink([](int state) { velmora::MapStatusBar().SetNetState(state); });
     manager.SetDiskFullSink([](const std::string& reason) {
       // A full disk fails the tile being stored; the program goes on. The manager reports once
       // until a write succeeds again; the person sees the message on the UI thread.

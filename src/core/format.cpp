@@ -2,12 +2,16 @@
 #include "core/format.h"
 
 #include <locale.h>
+#include <time.h>
 
 #include <algorithm>
+#include <chrono>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+
+#include "platform/sync.h"
 
 namespace velmora {
 namespace {
@@ -209,6 +213,28 @@ std::string GetFileExtLower(std::string_view path) {
 std::string GetFileNamePart(std::string_view path) {
   size_t slash = path.find_last_of("/\\");
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string FormatTickTime(uint64_t tick, int64_t anchor_wall_ms, uint64_t anchor_tick) {
+  int64_t ms = anchor_wall_ms + static_cast<int64_t>(tick - anchor_tick);
+  int64_t secs = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+  int milli = static_cast<int>(ms - secs * 1000);
+  time_t t = static_cast<time_t>(secs);
+  tm local{};
+  localtime_r(&t, &local);
+  return FormatC("%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec, milli);
+}
+
+std::string FormatTickTime(uint64_t tick) {
+  struct Anchor {
+    int64_t wall_ms;
+    uint64_t tick;
+  };
+  static const Anchor anchor = [] {
+    using namespace std::chrono;
+    return Anchor{duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count(), TickCount64()};
+  }();
+  return FormatTickTime(tick, anchor.wall_ms, anchor.tick);
 }
 
 }  // namespace velmora

@@ -2,6 +2,7 @@
 // German or French locale).
 #pragma once
 #include <cstdarg>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,12 @@ std::string FormatDms(double degrees);
 // angle (also "-0°30′"). Minutes must be 0-59 and seconds in [0, 60). Returns false, leaving
 // *degrees alone, when the text is not of that form.
 bool ParseDms(std::string_view text, double* degrees);
+
+// Local wall time of a tick (TickCount64 milliseconds) as "%H:%M:%S.mmm", given a wall-clock time
+// (milliseconds since the epoch) and the tick read at the same moment.
+std::string FormatTickTime(uint64_t tick, int64_t anchor_wall_ms, uint64_t anchor_tick);
+// The same with the process's own anchor, taken the first time a tick is formatted.
+std::string FormatTickTime(uint64_t tick);
 // Whole degrees, whole minutes (truncated) and seconds of |angle|; returns angle >= 0.
 bool SplitDegrees(double angle, int* degrees, int* minutes, float* seconds);
 

@@ -3,9 +3,13 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "core/archive.h"
 #include "core/format.h"
@@ -170,21 +174,82 @@ bool CAppOptions::Save(const std::string& path) const {
   return true;
 }
 
-CAppOptions& AppOptions() {
-  static CAppOptions options = [] {
-    CAppOptions o;
+namespace {
+
+// Every snapshot ever published, so that references handed out stay valid.
+struct OptionsSnapshots {
+  std::mutex mutex;  // writers only
+  std::vector<std::unique_ptr<const CAppOptions>> all;
+  std::atomic<const CAppOptions*> current{nullptr};
+
+  OptionsSnapshots() {
+    auto first = std::make_unique<CAppOptions>();
     Folders f = ResolveFolders();
-    o.program_dir = f.program;
-    o.data_dir = f.data;
-    o.work_dir = f.work;
-    return o;
-  }();
-  return options;
+    first->program_dir = f.program;
+    first->data_dir = f.data;
+    first->work_dir = f.work;
+    current.store(first.get(), std::memory_order_release);
+    all.push_back(std::move(first));
+  }
+  // Callers hold `mutex`.
+  void PublishLocked(std::unique_ptr<const CAppOptions> options) {
+    current.store(options.get(), std::memory_order_release);
+    all.push_back(std::move(options));
+  }
+};
+
+OptionsSnapshots& Snapshots() {
+  static OptionsSnapshots snapshots;
+  return snapshots;
+}
+
+// Serialises Save: the damaged-file bookkeeping of a snapshot is mutable.
+std::mutex g_options_save_mutex;
+
+}  // namespace
+
+const CAppOptions& AppOptions() { return *Snapshots().current.load(std::memory_order_acquire); }
+
+void UpdateAppOptions(const std::function<void(CAppOptions&)>& change) {
+  OptionsSnapshots& s = Snapshots();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  auto next = std::make_unique<CAppOptions>(*s.current.load(std::memory_order_acquire));
+  change(*next);
+  s.PublishLocked(std::move(next));
+}
+
+void SetAppOptions(const CAppOptions& options) {
+  UpdateAppOptions([&options](CAppOptions& o) { o = options; });
+}
+
+ScopedAppOptions::ScopedAppOptions(const std::function<void(CAppOptions&)>& change) : previous_(&AppOptions()) {
+  UpdateAppOptions(change);
+}
+
+ScopedAppOptions::~ScopedAppOptions() {
+  OptionsSnapshots& s = Snapshots();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.current.store(previous_, std::memory_order_release);
 }
 
 std::string OptionsFilePath() { return ResolveFolders().data + kOptionsFileName; }
-bool LoadAppOptions() { return AppOptions().Load(OptionsFilePath()); }
-bool SaveAppOptions() { return AppOptions().Save(OptionsFilePath()); }
+
+bool LoadAppOptionsFrom(const std::string& path) {
+  bool ok = true;
+  UpdateAppOptions([&](CAppOptions& o) {
+    std::lock_guard<std::mutex> lock(g_options_save_mutex);
+    ok = o.Load(path);
+  });
+  return ok;
+}
+
+bool SaveAppOptionsTo(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_options_save_mutex);
+  return AppOptions().Save(path);
+}
+
+bool LoadAppOptions() { return LoadAppOptionsFrom(OptionsFilePath()); }
+bool SaveAppOptions() { return SaveAppOptionsTo(OptionsFilePath()); }
 
 // ---- profile store --------------------------------------------------------------------------
 // Kovra0.reg / dis0.reg: schema 1, the number of entries (u32), then per entry the key (string)

@@ -3,6 +3,7 @@
 // folder, in a folder named after the registry key "Tarnwick").
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -63,13 +64,39 @@ class CAppOptions {
   mutable std::vector<uint8_t> damaged_baseline_;
 };
 
-// The global options object. Folders are filled from ResolveFolders() on first use.
-CAppOptions& AppOptions();
+// The global options. Readers take the current snapshot: an immutable object that stays valid
+// for the whole run, so a worker may keep the reference while the options page publishes a new
+// snapshot (the old ones are kept; options change a few times per run, not per tile). Folders are
+// filled from ResolveFolders() on first use. Two reads through AppOptions() may see two
+// snapshots; take the reference once where several fields must agree.
+const CAppOptions& AppOptions();
+// Publishes a copy of the current options changed by `change`. Changes are made one at a time,
+// so two writers never lose each other's change.
+void UpdateAppOptions(const std::function<void(CAppOptions&)>& change);
+// Publishes `options` whole.
+void SetAppOptions(const CAppOptions& options);
+
+// Changes the options for one scope (a test, a benchmark) and puts the previous snapshot back
+// when it ends. Scopes nest; they are not meant to overlap from several threads.
+class ScopedAppOptions {
+ public:
+  explicit ScopedAppOptions(const std::function<void(CAppOptions&)>& change);
+  ~ScopedAppOptions();
+  ScopedAppOptions(const ScopedAppOptions&) = delete;
+  ScopedAppOptions& operator=(const ScopedAppOptions&) = delete;
+
+ private:
+  const CAppOptions* previous_;
+};
+
 // "<data folder from the environment>kovra0.opt": fixed, so that the file that names a data
 // folder chosen by the user can always be found.
 std::string OptionsFilePath();
-bool LoadAppOptions();   // AppOptions().Load(OptionsFilePath())
-bool SaveAppOptions();   // AppOptions().Save(OptionsFilePath())
+bool LoadAppOptions();   // a copy of the options loaded from OptionsFilePath(), then published
+bool SaveAppOptions();   // the current snapshot saved to OptionsFilePath()
+// The same with another file.
+bool LoadAppOptionsFrom(const std::string& path);
+bool SaveAppOptionsTo(const std::string& path);
 
 // ---- profile store --------------------------------------------------------------------------
 struct IntPair {

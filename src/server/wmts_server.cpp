@@ -19,7 +19,6 @@
 #include "core/settings.h"
 #include "platform/gfx/graphics.h"
 #include "platform/gfx/image_codec.h"
-#include "platform/ui/list_ctrl.h"
 #include "tiles/layer_manager.h"
 #include "tiles/tile_key.h"
 #include "tiles/tile_manager.h"
@@ -277,20 +276,6 @@ std::vector<CWmtsService*> CWmtsServer::Services() {
   std::vector<CWmtsService*> out;
   for (const auto& service : services_) out.push_back(service.get());
   return out;
-}
-
-void CWmtsServer::FillServiceList(CListCtrl& list) {
-  list.DeleteAllItems();
-  std::vector<CWmtsService*> services = Services();
-  for (size_t i = 0; i < services.size(); ++i) {
-    int row = list.InsertItem(static_cast<int>(i), LPSTR_TEXTCALLBACK, services[i]->DisplayImage());
-    for (int column = 1; column < 5; ++column) list.SetItemText(row, column, LPSTR_TEXTCALLBACK);
-    list.SetItemData(row, reinterpret_cast<uintptr_t>(services[i]));
-  }
-  list.SetDisplayCallbacks([&list](int item, int sub_item) {
-    auto* service = reinterpret_cast<CWmtsService*>(list.GetItemData(item));
-    return service ? service->DisplayText(sub_item) : std::string();
-  });
 }
 
 // ---- requests ----------------------------------------------------------------------------------------

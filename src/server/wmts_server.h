@@ -23,7 +23,6 @@
 
 namespace velmora {
 
-class CListCtrl;
 class CTileManager;
 
 // The text of the placeholder picture for a tile that is not stored yet.
@@ -104,9 +103,6 @@ class CWmtsServer : public CWmtsServiceList, public CWmtsWebFiles {
   bool IsPortFree(uint16_t port);
   // Services in list order (the list must not change while the result is used).
   std::vector<CWmtsService*> Services();
-  // Deletes the rows and inserts one per service (texts asked back through the list's display
-  // callback, image by state, the service as the row's data).
-  void FillServiceList(CListCtrl& list);
 
   // ---- requests (client threads) ----
   // Builds the whole answer (header and body) for one request into `out`; sets keep_alive.

@@ -8,21 +8,12 @@
 #include "core/format.h"
 #include "core/log.h"
 #include "platform/sync.h"
-#include "platform/ui/list_ctrl.h"
 #include "server/wmts_client.h"
 #include "server/wmts_server.h"
-#include "shell/kovra_home_ex_app.h"
 
 namespace velmora {
 
 namespace {
-
-// Local wall time of a tick through the application object ("" for none).
-std::string TickText(uint64_t tick) {
-  if (tick == 0) return std::string();
-  if (CKovraHomeExApp* app = GetApp()) return app->FormatTickTime(tick);
-  return std::to_string(tick);
-}
 
 // A tick that is never 0, which stands for "none recorded".
 uint64_t NonZeroTick() { return std::max<uint64_t>(TickCount64(), 1); }
@@ -277,22 +268,6 @@ uint64_t CWmtsService::SentBytes() const {
 }
 
 // ---- the services dialog -------------------------------------------------------------------------
-
-void CWmtsService::FillPeerLists(CListCtrl& connections, CListCtrl& peers) const {
-  connections.DeleteAllItems();
-  peers.DeleteAllItems();
-  std::vector<PeerAddress> open = Connections();
-  std::map<uint32_t, PeerRecord> known = Peers();
-  for (const PeerAddress& c : open) {
-    int row = connections.InsertItem(connections.GetItemCount(), FormatIPv4(c.address));
-    connections.SetItemText(row, 1, std::to_string(c.port));
-  }
-  for (const auto& [address, record] : known) {
-    int row = peers.InsertItem(peers.GetItemCount(), FormatIPv4(address));
-    peers.SetItemText(row, 1, TickText(record.first_tick));
-    peers.SetItemText(row, 2, TickText(record.last_tick));
-  }
-}
 
 std::string CWmtsService::DisplayText(int column) {
   switch (column) {

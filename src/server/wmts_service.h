@@ -18,7 +18,6 @@ namespace velmora {
 
 class ArchiveReader;
 class ArchiveWriter;
-class CListCtrl;
 class CWmtsClient;
 class CWmtsServer;
 
@@ -91,9 +90,6 @@ class CWmtsService {
   uint64_t SentBytes() const;
 
   // ---- the services dialog ----
-  // Empties both lists; then one row per client (address, port) and one per peer in address
-  // order (address, first and last tick as local wall time; "" for a tick not recorded).
-  void FillPeerLists(CListCtrl& connections, CListCtrl& peers) const;
   // Column texts of the service list: 0 name, 1 port, 2 active connections (after reaping),
   // 3 received and 4 sent bytes.
   std::string DisplayText(int column);

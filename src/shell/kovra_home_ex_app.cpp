@@ -8,6 +8,7 @@
 #include <exception>
 #include <filesystem>
 
+#include "core/format.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "platform/fs.h"
@@ -167,8 +168,8 @@ bool CKovraHomeExApp::InitInstance() {
   start_tick_ = TickCount64();
   Trace("startup");
 
-  CAppOptions& options = AppOptions();
-  std::string lock_path = lock_path_.empty() ? options.data_dir + "velmora.lock" : lock_path_;
+  const std::string data_dir = AppOptions().data_dir;
+  std::string lock_path = lock_path_.empty() ? data_dir + "velmora.lock" : lock_path_;
   std::string error;
   switch (instance_lock_.Acquire(lock_path, &error)) {
     case CInstanceLock::Result::kAcquired:
@@ -182,7 +183,7 @@ bool CKovraHomeExApp::InitInstance() {
   }
 
   LoadProfileStores();
-  options.Load(options.data_dir + "kovra0.opt");
+  LoadAppOptionsFrom(data_dir + kOptionsFileName);
   SplashWnd().Show();
 
   if (!StartPhase(AppPhase::kCatalogue)) {
@@ -281,15 +282,7 @@ int CKovraHomeExApp::RunProgram() {
 }
 
 std::string CKovraHomeExApp::FormatTickTime(uint64_t tick) const {
-  int64_t ms = start_time_ms_ + static_cast<int64_t>(tick - start_tick_);
-  int64_t secs = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
-  int milli = static_cast<int>(ms - secs * 1000);
-  time_t t = static_cast<time_t>(secs);
-  tm local{};
-  localtime_r(&t, &local);
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec, milli);
-  return buffer;
+  return velmora::FormatTickTime(tick, start_time_ms_, start_tick_);
 }
 
 IChildView* CKovraHomeExApp::SwitchView(int kind) {

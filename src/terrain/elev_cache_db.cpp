@@ -15,8 +15,8 @@
 #include "core/settings.h"
 #include "platform/fs.h"
 #include "platform/text.h"
-#include "shell/map_status_bar.h"
 #include "terrain/elevation_store.h"
+#include "tiles/tile_manager.h"
 
 namespace velmora {
 namespace {
@@ -53,11 +53,26 @@ std::optional<double> ReadValueAfterColon(std::string_view text, size_t pos, siz
 
 bool Contains(std::string_view text, std::string_view what) { return text.find(what) != std::string_view::npos; }
 
-void SetNetState(int state) { MapStatusBar().SetNetState(state); }
+std::mutex g_net_sink_mutex;
+std::function<void(int)> g_net_sink;
+
+void SetNetState(int state) {
+  std::function<void(int)> sink;
+  {
+    std::lock_guard<std::mutex> lock(g_net_sink_mutex);
+    sink = g_net_sink;
+  }
+  if (sink) sink(state);
+}
 
 bool StoreOk(int status) { return status == kElevFetched || status == kElevFound; }
 
 }  // namespace
+
+void SetElevationNetStateSink(std::function<void(int net_state)> sink) {
+  std::lock_guard<std::mutex> lock(g_net_sink_mutex);
+  g_net_sink = std::move(sink);
+}
 
 size_t PathReplyLimit(int samples) {
   if (samples < 1) return kPathReplyMinLimit;
@@ -148,7 +163,7 @@ std::string CElevCacheDb::ServiceHost() {
 bool CElevCacheDb::Request(const std::string& query, size_t limit, bool indicate_no_reply, std::string* reply,
                            int* status) {
   auto no_reply = [&]() {
-    if (indicate_no_reply) SetNetState(CMapStatusBar::kNetFailed);
+    if (indicate_no_reply) SetNetState(kTileNetFailed);
     *status = kElevNoReply;
     return false;
   };
@@ -172,7 +187,7 @@ bool CElevCacheDb::Request(const std::string& query, size_t limit, bool indicate
   if (result.TooLarge()) {
     // Only the start of the reply arrived: its last number may be cut short, so none is trusted.
     AppLog("elevation service: reply larger than %zu bytes", limit);
-    SetNetState(CMapStatusBar::kNetFailed);
+    SetNetState(kTileNetFailed);
     *status = kElevBadReply;
     return false;
   }
@@ -180,7 +195,7 @@ bool CElevCacheDb::Request(const std::string& query, size_t limit, bool indicate
   if (!result.Ok()) {
     // Quota refusals may come as 403 or 429 with the reason in the body.
     if (result.http_status == 429 || Contains(text, "LIMIT")) {
-      SetNetState(CMapStatusBar::kNetOverQuota);
+      SetNetState(kTileNetOverQuota);
       *status = kElevOverQuota;
       return false;
     }
@@ -189,10 +204,10 @@ bool CElevCacheDb::Request(const std::string& query, size_t limit, bool indicate
   if (text.empty()) return no_reply();
   if (!Contains(text, "elevation")) {
     if (Contains(text, "LIMIT")) {
-      SetNetState(CMapStatusBar::kNetOverQuota);
+      SetNetState(kTileNetOverQuota);
       *status = kElevOverQuota;
     } else {
-      SetNetState(CMapStatusBar::kNetFailed);
+      SetNetState(kTileNetFailed);
       *status = kElevNoReply;
     }
     return false;
@@ -297,7 +312,7 @@ int CElevCacheDb::FetchPoint(float* lon, float* lat, float* height) {
   const int scan = ScanElevationReply(reply, &cursor, false, &sample);
   if (sample.has_elevation) *height = static_cast<float>(sample.elevation);
   if (scan != 0) {
-    SetNetState(CMapStatusBar::kNetFailed);
+    SetNetState(kTileNetFailed);
     return kElevBadReply;
   }
   const int by_lnglat = PutLngLat(sample.lng, sample.lat, *height);
@@ -305,7 +320,7 @@ int CElevCacheDb::FetchPoint(float* lon, float* lat, float* height) {
   const int by_pos = PutByPos(&x, &y, *height);
   *lon = x;
   *lat = y;
-  SetNetState(CMapStatusBar::kNetOk);
+  SetNetState(kTileNetOk);
   return StoreOk(by_lnglat) && StoreOk(by_pos) ? kElevFetched : kElevBadReply;
 }
 

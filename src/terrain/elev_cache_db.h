@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,11 @@ inline constexpr char kLngLatCacheFileName[] = "gd.kd";
 inline constexpr char kElevationProfileSection[] = "Elevation";
 inline constexpr char kElevationHostKey[] = "ServiceHost";
 inline constexpr char kElevationApiKey[] = "ServiceKey";
+
+// Where the elevation service's network state goes (the status bar's indicator, wired by the
+// program): kTileNetOk after a reply, kTileNetFailed when the service could not be read,
+// kTileNetOverQuota when it refused for quota. Called from the thread that fetched.
+void SetElevationNetStateSink(std::function<void(int net_state)> sink);
 
 // Reply size limits: one point, and a path by its number of samples (samples x 512, at least
 // 19,456 bytes). A longer reply is not read.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -39,7 +40,7 @@ size_t ThreadCount() {
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    AppOptions().data_dir = data.path();
+    options.emplace([this](CAppOptions& o) { o.data_dir = data.path(); });
     host.SetQuestionLog({});
     SetUiHost(&host);
   }
@@ -69,6 +70,7 @@ class ProgramTest : public ::testing::Test {
   }
 
   test::TempDir data;
+  std::optional<ScopedAppOptions> options;
   CHeadlessUiHost host;
   std::vector<std::string> events;
 };

@@ -113,11 +113,11 @@ TEST(Http, FailuresGiveNegativeCodesOrZero) {
   HttpReply half = HttpReply::Ok(BinaryBytes(4000));
   half.drop_mid_body = true;
   server.Route("/half", half);
-  const int saved = AppOptions().http_timeout_ms;
-  AppOptions().http_timeout_ms = 200;
   uint8_t* buffer = nullptr;
-  EXPECT_EQ(Get(server.Url("/slow"), &buffer), -kHttpErrorTimeout);
-  AppOptions().http_timeout_ms = saved;
+  {
+    ScopedAppOptions short_timeout([](CAppOptions& o) { o.http_timeout_ms = 200; });
+    EXPECT_EQ(Get(server.Url("/slow"), &buffer), -kHttpErrorTimeout);
+  }
   UniqueFd listener = ListenTcp(0, true);
   const std::string closed = "http://127.0.0.1:" + std::to_string(LocalPort(listener.Get())) + "/x";
   listener.Reset();

@@ -111,11 +111,14 @@ TEST(Imaging, StampedPropertiesAndTheQualityOption) {
   busy.Create(64, 64);
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x) busy.SetPixel(x, y, MakeArgb(255, uint8_t(x * 4), uint8_t(x * y), uint8_t(y * 4)));
-  AppOptions().jpeg_quality = 20;
-  ASSERT_TRUE(EncodeImageByMime(busy, "image/jpeg", &low));
-  AppOptions().jpeg_quality = 95;
-  ASSERT_TRUE(EncodeImageByMime(busy, "image/jpeg", &high));
-  AppOptions().jpeg_quality = 90;
+  {
+    ScopedAppOptions quality([](CAppOptions& o) { o.jpeg_quality = 20; });
+    ASSERT_TRUE(EncodeImageByMime(busy, "image/jpeg", &low));
+  }
+  {
+    ScopedAppOptions quality([](CAppOptions& o) { o.jpeg_quality = 95; });
+    ASSERT_TRUE(EncodeImageByMime(busy, "image/jpeg", &high));
+  }
   EXPECT_LT(low.size(), high.size());
   std::string error;
   EXPECT_FALSE(SaveImageByExtension(busy, dir.File("x.kmz"), &error));

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "core/settings.h"
 #include "support/temp_dir.h"
@@ -22,8 +23,9 @@ std::string AllBytes(size_t size) {
 // The loader reads the program folder: a new one for each test.
 class ScrambledTest : public ::testing::Test {
  protected:
-  void SetUp() override { AppOptions().program_dir = dir_.path(); }
+  void SetUp() override { options_.emplace([this](CAppOptions& o) { o.program_dir = dir_.path(); }); }
   test::TempDir dir_;
+  std::optional<ScopedAppOptions> options_;
 };
 
 TEST_F(ScrambledTest, BinaryFilesRoundTrip) {

@@ -113,9 +113,10 @@ TEST(ProfileStore, DamagedFilesAreRejectedAndKeptUntilSomethingIsSet) {
 
 TEST(ProfileStore, GlobalStoresLiveInTheDataFolderSeededFromTheProgramFolder) {
   test::TempDir dir;
-  CAppOptions saved = AppOptions();
-  AppOptions().program_dir = dir.File("program/");
-  AppOptions().data_dir = dir.File("data/");
+  ScopedAppOptions folders([&dir](CAppOptions& o) {
+    o.program_dir = dir.File("program/");
+    o.data_dir = dir.File("data/");
+  });
   CProfileStore seed;
   seed.SetString("city", "青岛");
   ASSERT_TRUE(seed.Save(dir.File("program/Kovra0.reg")));
@@ -131,7 +132,6 @@ TEST(ProfileStore, GlobalStoresLiveInTheDataFolderSeededFromTheProgramFolder) {
   ASSERT_TRUE(LoadProfileStores());
   EXPECT_EQ(ProgramSettings().GetInt("BdCrtThd", 0), 4);
   EXPECT_EQ(ProgramSettings().GetString("city", ""), "青岛");
-  AppOptions() = saved;
 }
 
 // ---- options ----
@@ -176,13 +176,11 @@ TEST(AppOptions, RoundTripAndMissingFile) {
 
   // The global options live in the data folder.
   EXPECT_EQ(OptionsFilePath(), kFolders.File("data/kovra0.opt"));
-  CAppOptions saved = AppOptions();
-  AppOptions().jpeg_quality = 81;
+  ScopedAppOptions scope([](CAppOptions& o) { o.jpeg_quality = 81; });
   ASSERT_TRUE(SaveAppOptions());
-  AppOptions().jpeg_quality = 10;
+  UpdateAppOptions([](CAppOptions& o) { o.jpeg_quality = 10; });
   ASSERT_TRUE(LoadAppOptions());
   EXPECT_EQ(AppOptions().jpeg_quality, 81);
-  AppOptions() = saved;
 }
 
 TEST(AppOptions, DamagedFileIsKeptAndOutOfRangeValuesGetDefaults) {

@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "core/archive.h"
@@ -14,10 +15,9 @@
 #include "platform/gfx/image_codec.h"
 #include "platform/fs.h"
 #include "platform/text.h"
-#include "platform/ui/list_ctrl.h"
 #include "server/wmts_client.h"
 #include "server/wmts_server.h"
-#include "wmts_test_util.h"
+#include "server/wmts_test_util.h"
 
 namespace velmora {
 namespace {
@@ -501,10 +501,11 @@ TEST_F(WmtsServerTest, ServicesAreLoadedAndKeptWhenTheWebFilesAreMissing) {
   uint16_t p1 = test::FreePort(), p2 = test::FreePort();
   std::vector<uint8_t> file = HandMadeServicesFile(p1, p2);
   ASSERT_TRUE(WriteFileAtomic(dir_->File("wmts.dat"), file));
-  std::string saved = AppOptions().program_dir;
-  AppOptions().program_dir = dir_->path();  // no wi.kmp / wd.kmp here
-  bool started = server_->Start();
-  AppOptions().program_dir = saved;
+  bool started;
+  {
+    ScopedAppOptions no_web_files([this](CAppOptions& o) { o.program_dir = dir_->path(); });
+    started = server_->Start();
+  }
   EXPECT_FALSE(started);
   EXPECT_EQ(server_->MimeTypeCount(), 0u);
   auto services = server_->Services();
@@ -572,23 +573,18 @@ TEST_F(WmtsServerTest, CountersAndPeerListsFollowTheTrafficAndSurviveRestarts) {
     ASSERT_TRUE(c.Read(&a));
     ASSERT_TRUE(c.Send(request));
     ASSERT_TRUE(c.Read(&a));
-    CListCtrl connections, peers;
-    connections.InsertColumn(0, "addr");
-    connections.InsertColumn(1, "port");
-    peers.InsertColumn(0, "addr");
-    peers.InsertColumn(1, "enter");
-    peers.InsertColumn(2, "leave");
-    s.FillPeerLists(connections, peers);
-    ASSERT_EQ(connections.GetItemCount(), 1);
-    EXPECT_EQ(connections.GetItemText(0, 0), "127.0.0.1");
+    std::vector<PeerAddress> connections = s.Connections();
+    ASSERT_EQ(connections.size(), 1u);
+    EXPECT_EQ(FormatIPv4(connections[0].address), "127.0.0.1");
     sockaddr_in local{};
     socklen_t len = sizeof local;
     ::getsockname(c.Fd(), reinterpret_cast<sockaddr*>(&local), &len);
-    EXPECT_EQ(connections.GetItemText(0, 1), std::to_string(ntohs(local.sin_port)));
-    ASSERT_EQ(peers.GetItemCount(), 1);
-    EXPECT_EQ(peers.GetItemText(0, 0), "127.0.0.1");
-    EXPECT_NE(peers.GetItemText(0, 1), "");
-    EXPECT_EQ(peers.GetItemText(0, 2), "");  // still connected
+    EXPECT_EQ(connections[0].port, ntohs(local.sin_port));
+    std::map<uint32_t, PeerRecord> peers = s.Peers();
+    ASSERT_EQ(peers.size(), 1u);
+    EXPECT_EQ(FormatIPv4(peers.begin()->first), "127.0.0.1");
+    EXPECT_NE(peers.begin()->second.first_tick, 0u);
+    EXPECT_EQ(peers.begin()->second.last_tick, 0u);  // still connected
     EXPECT_EQ(s.DisplayText(2), "1");
   }
   s.StopClients();  // the connection has ended; its thread is joined here
@@ -606,14 +602,10 @@ TEST_F(WmtsServerTest, CountersAndPeerListsFollowTheTrafficAndSurviveRestarts) {
   EXPECT_EQ(s.ReceivedBytes(), received);
   EXPECT_EQ(s.SentBytes(), sent);
 
-  CListCtrl list;
-  for (int i = 0; i < 5; ++i) list.InsertColumn(i, "c");
-  server_->FillServiceList(list);
-  ASSERT_EQ(list.GetItemCount(), 1);
-  EXPECT_EQ(list.GetItemText(0, 0), "google");
-  EXPECT_EQ(list.GetItemText(0, 1), std::to_string(port_));
-  EXPECT_EQ(list.GetItemText(0, 3), FormatByteSize(received));
-  EXPECT_EQ(list.GetItemImage(0), 0);
+  EXPECT_EQ(s.DisplayText(0), "google");
+  EXPECT_EQ(s.DisplayText(1), std::to_string(port_));
+  EXPECT_EQ(s.DisplayText(3), FormatByteSize(received));
+  EXPECT_EQ(s.DisplayImage(), 0);
 }
 
 // ---- request log and browser ------------------------------------------------------------------------------

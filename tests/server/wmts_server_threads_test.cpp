@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "server/wmts_server.h"
-#include "wmts_test_util.h"
+#include "server/wmts_test_util.h"
 
 namespace velmora {
 namespace {

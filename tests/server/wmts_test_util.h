@@ -90,8 +90,10 @@ class ServerEnvironment : public ::testing::Environment {
     program_dir_ = root_->path() + "program/";
     WriteTestFile(program_dir_ + "map_sources.txt", ReadSourceFile("data/map_sources.txt"));
     WriteWebFiles(program_dir_, TestWebFiles());
-    AppOptions().program_dir = program_dir_;
-    AppOptions().data_dir = root_->path() + "data/";
+    UpdateAppOptions([this](CAppOptions& o) {
+      o.program_dir = program_dir_;
+      o.data_dir = root_->path() + "data/";
+    });
     ASSERT_TRUE(LayerManager().IsLoaded());
 
     web_ = std::make_unique<HttpTestServer>();

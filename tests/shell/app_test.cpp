@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "core/settings.h"
 #include "platform/sync.h"
@@ -46,8 +47,10 @@ class TestPanel : public ISideBarPanel {
 class AppTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    AppOptions().data_dir = data.path();
-    AppOptions().map_publish = true;
+    options.emplace([this](CAppOptions& o) {
+      o.data_dir = data.path();
+      o.map_publish = true;
+    });
     SplashWnd().Reset();
     MapStatusBar().Reset();
     SetUiHost(&host);
@@ -79,6 +82,7 @@ class AppTest : public ::testing::Test {
   }
 
   test::TempDir data;
+  std::optional<ScopedAppOptions> options;
   CHeadlessUiHost host;
   std::unique_ptr<CKovraHomeExApp> app;
   std::vector<std::string> events;
@@ -120,7 +124,7 @@ TEST_F(AppTest, StartUpAndShutDownRunTheStepsInOrderWithTheirTexts) {
   EXPECT_EQ(events.size(), 11u);
 
   // Switched off, the publishing services are not started at all.
-  AppOptions().map_publish = false;
+  UpdateAppOptions([](CAppOptions& o) { o.map_publish = false; });
   events.clear();
   ASSERT_TRUE(app->InitInstance());
   app->ExitInstance();

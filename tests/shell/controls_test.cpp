@@ -102,8 +102,7 @@ TEST_F(ShellControlsTest, MenuEditOffersItsMenuOnlyWithExtraItems) {
 TEST_F(ShellControlsTest, WindowIconFromTheProgramImages) {
   test::TempDir program;
   test::WriteTestFile(program.File("images/address.png"), "png");
-  std::string saved = AppOptions().program_dir;
-  AppOptions().program_dir = program.path();
+  ScopedAppOptions options([&program](CAppOptions& o) { o.program_dir = program.path(); });
   CWnd wnd;
   EXPECT_TRUE(SetWindowIconFromImage(&wnd, "address.png"));
   EXPECT_EQ(wnd.IconName(), program.File("images/address.png"));
@@ -111,7 +110,6 @@ TEST_F(ShellControlsTest, WindowIconFromTheProgramImages) {
   EXPECT_EQ(wnd.IconName(), program.File("images/address.png"));
   SetWindowIconFromResource(&wnd, 126);
   EXPECT_EQ(wnd.IconResource(), 126);
-  AppOptions().program_dir = saved;
 }
 
 }  // namespace

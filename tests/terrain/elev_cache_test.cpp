@@ -3,16 +3,17 @@
 // indicator, the reply size limits, and look-ups that must not cost a second request.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 
 #include "core/format.h"
 #include "core/settings.h"
 #include "platform/db.h"
-#include "shell/map_status_bar.h"
 #include "support/http_test_server.h"
 #include "support/isolated_folders.h"
 #include "terrain/elev_cache_db.h"
 #include "terrain/elevation_store.h"
+#include "tiles/tile_manager.h"
 
 namespace velmora {
 namespace {
@@ -54,8 +55,10 @@ class CacheTest : public ::testing::Test {
     Serve([](double lat, double lng) { return HttpReply::Ok(PointReply(1000 + lat, lat, lng), "application/json"); });
     WriteProfileString(kElevationProfileSection, kElevationHostKey, server.BaseUrl());
     WriteProfileString(kElevationProfileSection, kElevationApiKey, "");
-    MapStatusBar().Reset();
+    net_state = 0;
+    SetElevationNetStateSink([this](int state) { net_state = state; });
   }
+  void TearDown() override { SetElevationNetStateSink(nullptr); }
   void Serve(std::function<HttpReply(double lat, double lng)> answer) {
     server.RoutePrefix(kService, [answer](const HttpRequestRecord& request) {
       double lat = 0, lng = 0;
@@ -72,8 +75,9 @@ class CacheTest : public ::testing::Test {
     const DbValue v = db.QueryValue("SELECT count(*) FROM tiles");
     return std::holds_alternative<int64_t>(v) ? std::get<int64_t>(v) : -1;
   }
-  int Net() { return MapStatusBar().NetState(); }
+  int Net() { return net_state.load(); }
 
+  std::atomic<int> net_state{0};
   HttpTestServer server;
   test::TempDir dir;
   CElevCacheDb cache{dir.path()};
@@ -153,7 +157,7 @@ TEST_F(CacheTest, PositionAskedForIsStoredBesideTheServicesLocation) {
   EXPECT_EQ(cache.GetByPos(&lon, &lat, &h), kElevFetched);
   EXPECT_FLOAT_EQ(h, 539.91f);
   EXPECT_TRUE(lon == 116.391f && lat == 39.907f);  // the caller's position is never changed
-  EXPECT_EQ(Net(), CMapStatusBar::kNetOk);
+  EXPECT_EQ(Net(), kTileNetOk);
   EXPECT_EQ(Rows("gdem.kdb"), 2);  // the service's location and the position asked for
   EXPECT_EQ(cache.GetByPos(&lon, &lat, &h), kElevFound);
   EXPECT_EQ(server.RequestCount(), 1u);
@@ -199,9 +203,9 @@ TEST_F(CacheTest, OverQuotaReplies) {
   for (const HttpReply& reply : {HttpReply::Ok("{\n   \"results\" : [],\n   \"status\" : \"OVER_QUERY_LIMIT\"\n}\n"),
                                  HttpReply::Status(403, "{\"status\" : \"OVER_DAILY_LIMIT\"}")}) {
     Reply(reply);
-    MapStatusBar().Reset();
+    net_state = 0;
     EXPECT_EQ(cache.GetByPos(&lon, &lat, &h), kElevOverQuota) << reply.body;
-    EXPECT_EQ(Net(), CMapStatusBar::kNetOverQuota);
+    EXPECT_EQ(Net(), kTileNetOverQuota);
   }
   Reply(HttpReply::Status(429, "Too Many Requests"));
   EXPECT_EQ(cache.FetchPoint(&lon, &lat, &h), kElevOverQuota);
@@ -221,18 +225,18 @@ TEST_F(CacheTest, NoReplyAndUnreadableReplies) {
                         Case{HttpReply::NotFound(), kElevNoReply}, Case{HttpReply::Drop(), kElevNoReply},
                         Case{HttpReply::Ok("{\"status\" : \"INVALID_REQUEST\"}"), kElevNoReply}}) {
     Reply(c.reply);
-    MapStatusBar().Reset();
+    net_state = 0;
     EXPECT_EQ(cache.GetByPos(&lon, &lat, &h), c.status) << c.reply.body;
-    EXPECT_EQ(Net(), CMapStatusBar::kNetFailed);
+    EXPECT_EQ(Net(), kTileNetFailed);
   }
   EXPECT_EQ(h, kNoElevation);
 
   // The elevation is read, then "lng" is missing: unreadable, but the height was read that far.
   Reply(HttpReply::Ok("{ \"results\" : [ { \"elevation\" : 321.5, \"location\" : { \"lat\" : 39.9 } } ] }"));
-  MapStatusBar().Reset();
+  net_state = 0;
   EXPECT_EQ(cache.GetByPos(&lon, &lat, &h), kElevBadReply);
   EXPECT_EQ(h, 321.5f);
-  EXPECT_EQ(Net(), CMapStatusBar::kNetFailed);
+  EXPECT_EQ(Net(), kTileNetFailed);
   // No number where the height should be, a number that is not finite, a location off the globe.
   h = kNoElevation;
   for (const char* body :
@@ -266,7 +270,7 @@ TEST_F(CacheTest, ReplyThatFillsTheBuffer) {
   longer.resize(kPointReplyLimit + 1, ' ');
   Reply(HttpReply::Ok(longer, "application/json"));
   EXPECT_EQ(cache.GetByPos(&lon2, &lat2, &h), kElevBadReply);
-  EXPECT_EQ(Net(), CMapStatusBar::kNetFailed);
+  EXPECT_EQ(Net(), kTileNetFailed);
   // A reply of nothing but the key at the very end of the buffer: no read past it.
   std::string tail(kPointReplyLimit - 11, ' ');
   tail += "elevation:";
@@ -359,7 +363,7 @@ TEST_F(CacheTest, FetchPathStoresEverySample) {
   statuses.clear();
   cache.FetchPath(a, b, 3, statuses, points);
   EXPECT_TRUE(statuses.empty());
-  EXPECT_EQ(Net(), CMapStatusBar::kNetOverQuota);
+  EXPECT_EQ(Net(), kTileNetOverQuota);
   const size_t requests = server.RequestCount();
   cache.FetchPath(a, b, 0, statuses, points);
   EXPECT_EQ(server.RequestCount(), requests);

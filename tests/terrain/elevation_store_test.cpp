@@ -46,7 +46,7 @@ double FnCoarse(double lon, double lat) {
 class StoreEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    AppOptions().program_dir = test::IsolatedFolders().File("program/");
+    UpdateAppOptions([](CAppOptions& o) { o.program_dir = test::IsolatedFolders().File("program/"); });
     const std::string data = AppOptions().program_dir + "data/";
     ASSERT_NE(WriteHeightFile3s(data, 60, 5, Fn3s), "");
     for (int row : {1, 24}) WriteRows(data, HeightLayout3s(60, row), CHeightFile3s::TileNumber(60, row), kHeightFileSmh);
@@ -145,11 +145,13 @@ TEST_F(StoreTest, ModeZeroAndUnknownModesTouchNothing) {
   EXPECT_EQ(r.status, kElevFound);
   EXPECT_TRUE(r.height == kNoElevation && r.lon == 116.5f);
   // The mode of the options, when none is given.
-  AppOptions().dem_source_mode = kDemSourceNone;
   float pos[2] = {116.5f, 39.75f};
   float h = 0;
-  EXPECT_EQ(store.GetElevation(pos, &h, 0), kElevNoData);
-  AppOptions().dem_source_mode = kDemSourceSrtm;
+  {
+    ScopedAppOptions none([](CAppOptions& o) { o.dem_source_mode = kDemSourceNone; });
+    EXPECT_EQ(store.GetElevation(pos, &h, 0), kElevNoData);
+  }
+  ScopedAppOptions srtm([](CAppOptions& o) { o.dem_source_mode = kDemSourceSrtm; });
   EXPECT_EQ(store.GetElevation(pos, &h, 0), kElevFound);
   EXPECT_EQ(h, 11700.0f);
   EXPECT_EQ(store.FileCount(), 1u);

@@ -34,7 +34,7 @@ int Distinct(double lon, double lat, double per_degree) {
 class ThreadsEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    AppOptions().program_dir = test::IsolatedFolders().File("program/");
+    UpdateAppOptions([](CAppOptions& o) { o.program_dir = test::IsolatedFolders().File("program/"); });
     // The first rows of eight 3-arc-second tiles (tile row 5: 40 N) and of eight 1-degree cells.
     for (int i = 0; i < 8; ++i) {
       Write(HeightLayout3s(57 + i, 5), CHeightFile3s::TileNumber(57 + i, 5), kHeightFileSmh, 1200);
