@@ -19,6 +19,8 @@
 
 namespace velmora {
 
+class CBitmap;
+
 // Window styles that the model keeps (only as flags; a front end may honour them).
 constexpr uint32_t WS_CHILD = 0x40000000;
 constexpr uint32_t WS_VISIBLE = 0x10000000;
@@ -81,8 +83,18 @@ class CWnd {
   void SetIcon(const std::string& image_name, int resource_id = 0);
   const std::string& IconName() const { return icon_name_; }
   int IconResource() const { return icon_resource_; }
-  // Thread-safe: counts the repaints asked for (the model has no pixels of its own).
+  // Thread-safe: counts the repaints asked for; a front end repaints a window whose count moved.
   void Invalidate() { ++invalidated_; }
+  // A window that draws itself (the map, a colour or font sample, a task's progress picture)
+  // paints its whole client area into `canvas`, which the front end sized to the window, and
+  // returns true. The default draws nothing and returns false (the front end draws the control
+  // from its kind and state). Called on the user-interface thread. Mouse and keys reach such a
+  // window as WM_MOUSEMOVE, WM_LBUTTONDOWN, ..., WM_MOUSEWHEEL, WM_KEYDOWN through WindowProc,
+  // with client-area pixels; its size as WM_SIZE (MAKELPARAM(width, height)) after MoveWindow.
+  virtual bool OnPaint(CBitmap& canvas) {
+    (void)canvas;
+    return false;
+  }
   unsigned InvalidateCount() const { return invalidated_.load(); }
 
   // ---- children ----
