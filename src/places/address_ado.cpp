@@ -439,16 +439,22 @@ void CAddressAdo::Search(std::string_view text, AddressHitList& out) {
   auto lock = Lock();
   if (!IsOpen()) return;
   const size_t first = out.size();
+  // One read transaction for the scans and every ancestor look-up: the file is locked once, not
+  // once per statement.
+  const bool savepoint = Db().Exec("SAVEPOINT search");
   AppendRows("WHERE name LIKE ?1 ESCAPE '\\'", ContainsPattern(text), out);
   CompleteNames(out, first);
+  if (savepoint) Db().Exec("RELEASE search");
 }
 
 void CAddressAdo::FillList(AddressHitList& list) {
   auto lock = Lock();
   if (!IsOpen()) return;
   const size_t first = list.size();
+  const bool savepoint = Db().Exec("SAVEPOINT fill_list");
   AppendRows(nullptr, {}, list);
   CompleteNames(list, first);
+  if (savepoint) Db().Exec("RELEASE fill_list");
 }
 
 void CAddressAdo::CompleteNames(AddressHitList& hits, size_t first) {
