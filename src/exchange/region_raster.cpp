@@ -23,23 +23,24 @@ int64_t FirstCentreAtOrAbove(double v) {
   return t;
 }
 
-// The crossing of edge a->b with the horizontal line y; the one expression used by the
-// rasteriser and by PointInPolygon, so that both agree to the last bit.
-inline double CrossingX(const PixelPoint& a, const PixelPoint& b, double y) {
-  return a.x + (y - a.y) * (b.x - a.x) / (b.y - a.y);
-}
+// x per unit of y along edge a->b, and its crossing with the horizontal line y: the one
+// expression used by the rasteriser and by PointInPolygon, so that both agree to the last bit.
+inline double EdgeSlope(const PixelPoint& a, const PixelPoint& b) { return (b.x - a.x) / (b.y - a.y); }
+inline double CrossingX(const PixelPoint& a, double slope, double y) { return a.x + (y - a.y) * slope; }
 
 struct Edge {
-  PixelPoint a, b;
+  PixelPoint a;
+  double slope = 0;
   int64_t first_row = 0;  // rows whose centre line the edge crosses
   int64_t last_row = 0;
   int dir = 0;            // +1 downwards (y grows), -1 upwards
 };
 
-struct Crossing {
+// An edge crossing the current row, with its crossing.
+struct Active {
   double x;
   int dir;
-  bool operator<(const Crossing& o) const { return x < o.x; }
+  const Edge* edge;
 };
 
 std::vector<PixelPoint> CleanRing(std::span<const PixelPoint> polygon) {
@@ -143,7 +144,7 @@ bool PointInPolygon(std::span<const PixelPoint> polygon, double x, double y, Reg
     const PixelPoint& a = ring[i];
     const PixelPoint& b = ring[(i + 1) % ring.size()];
     if ((a.y <= y) == (b.y <= y)) continue;
-    if (CrossingX(a, b, y) > x) {
+    if (CrossingX(a, EdgeSlope(a, b), y) > x) {
       ++crossings;
       winding += b.y > a.y ? 1 : -1;
     }
@@ -190,44 +191,57 @@ bool RasterizeTilePolygon(std::span<const PixelPoint> polygon, int64_t columns, 
   std::vector<Edge> edges;
   edges.reserve(ring.size());
   for (size_t i = 0; i < ring.size(); ++i) {
+    const PixelPoint& a = ring[i];
+    const PixelPoint& b = ring[(i + 1) % ring.size()];
+    if (a.y == b.y) continue;
     Edge e;
-    e.a = ring[i];
-    e.b = ring[(i + 1) % ring.size()];
-    if (e.a.y == e.b.y) continue;
-    double lo = std::min(e.a.y, e.b.y), hi = std::max(e.a.y, e.b.y);
+    double lo = std::min(a.y, b.y), hi = std::max(a.y, b.y);
     e.first_row = std::max<int64_t>(FirstCentreAtOrAbove(lo), out->y0);
     e.last_row = std::min<int64_t>(FirstCentreAtOrAbove(hi) - 1, out->y1);
-    if (e.first_row > e.last_row) continue;
-    e.dir = e.b.y > e.a.y ? 1 : -1;
+    if (e.first_row > e.last_row) continue;  // between two rows of centres
+    e.a = a;
+    e.slope = EdgeSlope(a, b);
+    e.dir = b.y > a.y ? 1 : -1;
     edges.push_back(e);
   }
   std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.first_row < b.first_row; });
 
   const bool even_odd = options.rule == RegionFillRule::kEvenOdd;
-  std::vector<const Edge*> active;
-  std::vector<Crossing> xs;
+  // The crossings stay sorted from row to row: edges of a ring only swap places at a vertex or
+  // where the ring crosses itself, so an insertion sort does little more than one pass.
+  std::vector<Active> xs;
   size_t next_edge = 0;
   for (int64_t row = out->y0; row <= out->y1; ++row) {
     // Drop the edges that ended, take in those that start.
-    active.erase(std::remove_if(active.begin(), active.end(), [row](const Edge* e) { return e->last_row < row; }),
-                 active.end());
+    xs.erase(std::remove_if(xs.begin(), xs.end(), [row](const Active& c) { return c.edge->last_row < row; }),
+             xs.end());
+    const size_t kept = xs.size();
     while (next_edge < edges.size() && edges[next_edge].first_row <= row) {
-      if (edges[next_edge].last_row >= row) active.push_back(&edges[next_edge]);
+      if (edges[next_edge].last_row >= row) xs.push_back({0, edges[next_edge].dir, &edges[next_edge]});
       ++next_edge;
     }
-    if (active.empty()) {
+    if (xs.empty()) {
       if (next_edge >= edges.size()) break;
       row = std::max(row, edges[next_edge].first_row - 1);  // skip rows that no edge crosses
       continue;
     }
     const double yc = static_cast<double>(row) + 0.5;
-    xs.clear();
-    for (const Edge* e : active) xs.push_back({CrossingX(e->a, e->b, yc), e->dir});
-    std::sort(xs.begin(), xs.end());
+    for (Active& c : xs) c.x = CrossingX(c.edge->a, c.edge->slope, yc);
+    auto by_x = [](const Active& a, const Active& b) { return a.x < b.x; };
+    for (size_t i = 1; i < kept; ++i) {
+      Active c = xs[i];
+      size_t j = i;
+      for (; j > 0 && c.x < xs[j - 1].x; --j) xs[j] = xs[j - 1];
+      xs[j] = c;
+    }
+    if (kept < xs.size()) {
+      std::sort(xs.begin() + static_cast<ptrdiff_t>(kept), xs.end(), by_x);
+      std::inplace_merge(xs.begin(), xs.begin() + static_cast<ptrdiff_t>(kept), xs.end(), by_x);
+    }
     // Centres in [xs[i], xs[i+1]) see the crossings after i to their east: inside when those
     // add up to a non-zero winding (or an odd count).
     int suffix = 0;
-    for (const Crossing& c : xs) suffix += even_odd ? 1 : c.dir;
+    for (const Active& c : xs) suffix += even_odd ? 1 : c.dir;
     int32_t run_start = 0, run_end = -1;
     bool in_run = false;
     for (size_t i = 0; i + 1 < xs.size(); ++i) {
@@ -258,12 +272,14 @@ bool RasterizeLngLat(int kind, int zoom, std::span<const Point> region, RegionTi
                      const RegionRasterOptions& options) {
   if (zoom < 0 || zoom > kMaxRegionZoom) return Fail(error, out, FormatC("zoom %d out of range", zoom));
   const KindTransforms& t = TransformsOfKind(kind);
+  // The transforms at zoom 0 give pixels of a 256-pixel world; scaling by 2^zoom / 256 is exact.
+  const double scale = std::ldexp(1.0, zoom) / kTileSize;
   std::vector<PixelPoint> polygon;
   polygon.reserve(region.size());
   for (const Point& p : region) {
     double lng = p.lng, lat = p.lat;
     if (!std::isfinite(lng) || !std::isfinite(lat)) return Fail(error, out, "region point is not finite");
-    polygon.push_back({t.lng_to_x(lng, zoom) / kTileSize, t.lat_to_y(lat, zoom) / kTileSize});
+    polygon.push_back({t.lng_to_x(lng, 0) * scale, t.lat_to_y(lat, 0) * scale});
   }
   int64_t columns = 0, rows = 0;
   KindTileCount(kind, zoom, &columns, &rows);
