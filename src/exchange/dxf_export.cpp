@@ -110,6 +110,7 @@ bool CDxfExport::OpenTarget(const std::string& path, const AskAddOrOverwrite& as
     Answer answer = ask ? ask(kQuestion) : Answer::kCancel;
     if (answer == Answer::kCancel) {
       error_ = "cancelled";
+      cancelled_ = true;
       return false;
     }
     if (answer == Answer::kAdd) {

@@ -60,6 +60,8 @@ class CDxfExport {
   bool SaveFile();
 
   const std::string& LastError() const { return error_; }
+  // OpenTarget ended because the question was answered with cancel.
+  bool Cancelled() const { return cancelled_; }
   const std::string& Path() const { return path_; }
   bool IsAdding() const { return adding_; }
   const DxfContent& Content() const { return content_; }
@@ -70,6 +72,7 @@ class CDxfExport {
   std::string path_;
   bool open_ = false;
   bool adding_ = false;
+  bool cancelled_ = false;
   std::string original_;  // the bytes of the drawing added to
   DxfDrawing target_;
   DxfContent content_;
