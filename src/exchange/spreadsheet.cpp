@@ -1,9 +1,7 @@
-// Workbook model, .xlsx reader (libzip + pugixml), .xls reader (freexl) and .xlsx writer
-// (libxlsxwriter).
+// Workbook model, .xlsx reader (libzip + pugixml) and .xlsx writer (libxlsxwriter); the .xls
+// reader is in xls_reader.cpp.
 #include "exchange/spreadsheet.h"
 
-#include <freexl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 #include <xlsxwriter.h>
 #include <zip.h>
@@ -19,6 +17,7 @@
 #include <set>
 
 #include "core/format.h"
+#include "exchange/xls_reader.h"
 #include "exchange/xml_text.h"
 #include "platform/fs.h"
 
@@ -282,82 +281,6 @@ bool ReadXlsx(std::string_view bytes, Workbook* out, std::string* error, const S
   return true;
 }
 
-// ---- .xls -------------------------------------------------------------------------------------
-
-bool ReadXlsPath(const std::string& path, Workbook* out, std::string* error, const SpreadsheetLimits& limits) {
-  const void* handle = nullptr;
-  if (freexl_open(path.c_str(), &handle) != FREEXL_OK) {
-    if (handle) freexl_close(handle);
-    return Fail(error, "not a readable .xls workbook");
-  }
-  std::unique_ptr<const void, int (*)(const void*)> guard(handle, freexl_close);
-  unsigned int info = 0;
-  if (freexl_get_info(handle, FREEXL_BIFF_PASSWORD, &info) == FREEXL_OK && info == FREEXL_BIFF_OBFUSCATED)
-    return Fail(error, "the workbook is protected by a password");
-  unsigned int count = 0;
-  if (freexl_get_info(handle, FREEXL_BIFF_SHEET_COUNT, &count) != FREEXL_OK || count == 0)
-    return Fail(error, "the workbook has no sheet");
-  if (count > limits.max_sheets) return Fail(error, "too many sheets");
-  size_t cells_left = limits.max_cells;
-  for (unsigned short i = 0; i < count; ++i) {
-    Sheet sheet;
-    const char* name = nullptr;
-    if (freexl_get_worksheet_name(handle, i, &name) == FREEXL_OK && name) sheet.name = SanitizeXmlText(name);
-    unsigned int rows = 0;
-    unsigned short columns = 0;
-    if (freexl_select_active_worksheet(handle, i) != FREEXL_OK ||
-        freexl_worksheet_dimensions(handle, &rows, &columns) != FREEXL_OK)
-      return Fail(error, "a sheet cannot be read");
-    if (rows > Sheet::kMaxRows || columns > Sheet::kMaxColumns ||
-        uint64_t(rows) * columns > uint64_t(limits.max_cells) * 4)
-      return Fail(error, "sheet too large");
-    for (unsigned int r = 0; r < rows; ++r) {
-      for (unsigned short c = 0; c < columns; ++c) {
-        FreeXL_CellValue v;
-        if (freexl_get_cell_value(handle, r, c, &v) != FREEXL_OK) return Fail(error, "a cell cannot be read");
-        SheetCell cell;
-        switch (v.type) {
-          case FREEXL_CELL_NULL: continue;
-          case FREEXL_CELL_INT:
-            cell.kind = SheetCell::Kind::kNumber;
-            cell.number = v.value.int_value;
-            break;
-          case FREEXL_CELL_DOUBLE:
-            cell.kind = SheetCell::Kind::kNumber;
-            cell.number = v.value.double_value;
-            break;
-          default:  // texts, dates and times (as "YYYY-MM-DD", "HH:MM:SS")
-            cell.text = SanitizeXmlText(v.value.text_value ? v.value.text_value : "");
-            break;
-        }
-        if (cells_left == 0) return Fail(error, "too many cells");
-        --cells_left;
-        sheet.Set(r, c, std::move(cell));
-      }
-    }
-    out->sheets.push_back(std::move(sheet));
-  }
-  return true;
-}
-
-// freexl reads only from a path: the bytes go to an anonymous memory file first.
-bool ReadXlsBytes(std::string_view bytes, Workbook* out, std::string* error, const SpreadsheetLimits& limits) {
-  int fd = memfd_create("velmora-xls", MFD_CLOEXEC);
-  if (fd < 0) return Fail(error, "cannot hold the workbook in memory");
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) {
-      ::close(fd);
-      return Fail(error, "cannot hold the workbook in memory");
-    }
-    done += static_cast<size_t>(n);
-  }
-  bool ok = ReadXlsPath(FormatC("/proc/self/fd/%d", fd), out, error, limits);
-  ::close(fd);
-  return ok;
-}
-
 bool IsXls(std::string_view bytes) { return bytes.substr(0, 8) == std::string_view("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8); }
 bool IsZip(std::string_view bytes) { return bytes.substr(0, 4) == std::string_view("PK\x03\x04", 4); }
 
@@ -450,7 +373,7 @@ bool ReadSpreadsheet(std::string_view bytes, Workbook* out, std::string* error, 
   bool ok = false;
   if (bytes.size() > limits.max_file_bytes) ok = Fail(error, "file too large");
   else if (IsZip(bytes)) ok = ReadXlsx(bytes, out, error, limits);
-  else if (IsXls(bytes)) ok = ReadXlsBytes(bytes, out, error, limits);
+  else if (IsXls(bytes)) ok = ReadXls(bytes, out, error, limits);
   else ok = Fail(error, "not an .xlsx or .xls workbook");
   if (!ok) *out = Workbook{};
   return ok;

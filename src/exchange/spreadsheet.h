@@ -1,6 +1,6 @@
 // Spreadsheet files: a workbook of sheets of cells in memory, read from Office Open XML (.xlsx,
-// through libzip and pugixml) and from the older Excel format (.xls, through freexl), and
-// written as .xlsx (through libxlsxwriter). The reader trusts nothing in the file: archive
+// through libzip and pugixml) and from the older Excel format (.xls, Excel 97-2003, our own
+// reader: xls_reader.h), and written as .xlsx (through libxlsxwriter). The reader trusts nothing in the file: archive
 // members, strings, cell counts and cell positions are bounded, and references to shared
 // strings are checked.
 #pragma once

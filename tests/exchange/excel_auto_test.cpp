@@ -145,6 +145,28 @@ TEST(ExcelAutoTest, ReadsXlsWorkbooksOfOtherPrograms) {
   ASSERT_EQ(xl.GetWorkbook().sheets.size(), 2u);
   EXPECT_EQ(xl.GetWorkbook().sheets[0].name, "点位");
 
+  // A large workbook: its shared strings run over several records, its stream over many sectors.
+  const std::string large = dir.File("large.xls");
+  test::WriteTestFile(dir.File("large.py"),
+                      "import sys, xlwt\n"
+                      "wb = xlwt.Workbook(encoding='utf-8')\n"
+                      "ws = wb.add_sheet('many')\n"
+                      "for r in range(3000):\n"
+                      "    ws.write(r, 0, '点位%d 青岛市崂山区沙子口街道' % r + 'x' * (r % 50))\n"
+                      "    ws.write(r, 1, r * 0.25 - 100)\n"
+                      "    ws.write(r, 2, r)\n"
+                      "wb.save(sys.argv[1])\n");
+  made = test::RunCommand(test::SystemPython() + " " + test::Quote(dir.File("large.py")) + " " + test::Quote(large));
+  ASSERT_EQ(made.status, 0) << made.output;
+  CExcelAuto big;
+  ASSERT_TRUE(big.Open(large)) << big.LastError();
+  ASSERT_EQ(big.GetRowCount(), 3000);
+  for (int r : {0, 1, 777, 2999}) {
+    EXPECT_EQ(big.GetData(r, 0), FormatC("点位%d 青岛市崂山区沙子口街道", r) + std::string(r % 50, 'x')) << r;
+    EXPECT_EQ(big.GetData(r, 1), FormatCellNumber(r * 0.25 - 100)) << r;
+    EXPECT_EQ(big.GetData(r, 2), std::to_string(r)) << r;
+  }
+
   // Saved again, every sheet comes along as .xlsx.
   xl.SetData(1, 4, "新");
   std::string saved;
