@@ -27,45 +27,49 @@ using Answer = CDxfExport::Answer;
 constexpr const char* kEzdxfDump = R"PY(
 import sys, ezdxf
 from ezdxf.lldxf.tagger import ascii_tags_loader
-path = sys.argv[1]
-doc = ezdxf.readfile(path)
-auditor = doc.audit()
-print("VERSION", doc.dxfversion)
-print("ERRORS", len(auditor.errors))
-for e in auditor.errors: print("ERROR", e.message)
-handles = []
-section, after_section = None, False
-with open(path, encoding=doc.encoding, errors="replace") as f:
-    for tag in ascii_tags_loader(f):
-        if after_section: section, after_section = tag.value, False
-        elif tag.code == 0 and tag.value == "SECTION": after_section = True
-        elif tag.code in (5, 105) and section != "HEADER" and tag.value: handles.append(int(tag.value, 16))
-seed = int(doc.header.get("$HANDSEED", "0"), 16)
-print("HANDLES", "unique" if len(handles) == len(set(handles)) else "DUPLICATE", "below-seed" if max(handles or [0]) < seed else "ABOVE-SEED")
-def colour(e):
-    return "%d/%s" % (e.dxf.color, ("%06x" % e.dxf.true_color) if e.dxf.hasattr("true_color") else "-")
-for e in doc.modelspace():
-    t = e.dxftype()
-    if t == "LWPOLYLINE":
-        pts = " ".join("%r,%r" % (p[0], p[1]) for p in e.get_points("xy"))
-        print("LWPOLYLINE", e.dxf.layer, repr(e.dxf.elevation), colour(e), int(e.closed), pts)
-    elif t == "POLYLINE":
-        pts = " ".join("%r,%r,%r" % tuple(v.dxf.location) for v in e.vertices)
-        print("POLYLINE", e.dxf.layer, "3d" if e.is_3d_polyline else "2d", colour(e), int(e.is_closed), pts)
-    elif t == "TEXT":
-        print("TEXT", e.dxf.layer, colour(e), repr(e.dxf.insert[0]), repr(e.dxf.insert[1]), repr(e.dxf.height), e.dxf.text)
-    else:
-        print(t)
+for path in sys.argv[1:]:
+  print("FILE", path)
+  doc = ezdxf.readfile(path)
+  auditor = doc.audit()
+  print("VERSION", doc.dxfversion)
+  print("ERRORS", len(auditor.errors))
+  for e in auditor.errors: print("ERROR", e.message)
+  handles = []
+  section, after_section = None, False
+  with open(path, encoding=doc.encoding, errors="replace") as f:
+      for tag in ascii_tags_loader(f):
+          if after_section: section, after_section = tag.value, False
+          elif tag.code == 0 and tag.value == "SECTION": after_section = True
+          elif tag.code in (5, 105) and section != "HEADER" and tag.value: handles.append(int(tag.value, 16))
+  seed = int(doc.header.get("$HANDSEED", "0"), 16)
+  print("HANDLES", "unique" if len(handles) == len(set(handles)) else "DUPLICATE", "below-seed" if max(handles or [0]) < seed else "ABOVE-SEED")
+  def colour(e):
+      return "%d/%s" % (e.dxf.color, ("%06x" % e.dxf.true_color) if e.dxf.hasattr("true_color") else "-")
+  for e in doc.modelspace():
+      t = e.dxftype()
+      if t == "LWPOLYLINE":
+          pts = " ".join("%r,%r" % (p[0], p[1]) for p in e.get_points("xy"))
+          print("LWPOLYLINE", e.dxf.layer, repr(e.dxf.elevation), colour(e), int(e.closed), pts)
+      elif t == "POLYLINE":
+          pts = " ".join("%r,%r,%r" % tuple(v.dxf.location) for v in e.vertices)
+          print("POLYLINE", e.dxf.layer, "3d" if e.is_3d_polyline else "2d", colour(e), int(e.is_closed), pts)
+      elif t == "TEXT":
+          print("TEXT", e.dxf.layer, colour(e), repr(e.dxf.insert[0]), repr(e.dxf.insert[1]), repr(e.dxf.height), e.dxf.text)
+      else:
+          print(t)
 )PY";
 
-// Writes a drawing with ezdxf from a few lines of Python that fill `doc` and `msp`.
+// Writes drawings with ezdxf: for each (path, release) the same few lines of Python fill `doc`
+// and `msp`.
 constexpr const char* kEzdxfMake = R"PY(
 import sys, ezdxf
-doc = ezdxf.new(sys.argv[2])
-if doc.dxfversion < "AC1021": doc.encoding = "gbk"
-msp = doc.modelspace()
-exec(open(sys.argv[3]).read())
-doc.saveas(sys.argv[1])
+code = open(sys.argv[1]).read()
+for path, version in zip(sys.argv[2::2], sys.argv[3::2]):
+  doc = ezdxf.new(version)
+  if doc.dxfversion < "AC1021": doc.encoding = "gbk"
+  msp = doc.modelspace()
+  exec(code)
+  doc.saveas(path)
 )PY";
 
 class DxfExportTest : public ::testing::Test {
@@ -75,21 +79,33 @@ class DxfExportTest : public ::testing::Test {
     test::WriteTestFile(dir_.File("dump.py"), kEzdxfDump);
     test::WriteTestFile(dir_.File("make.py"), kEzdxfMake);
   }
-  // ezdxf's view of the file, one line per entity; the test fails when ezdxf finds errors.
-  std::vector<std::string> Ezdxf(const std::string& path) {
-    test::CommandResult r = RunCommand(test::SystemPython() + " " + Quote(dir_.File("dump.py")) + " " + Quote(path));
+  // ezdxf's view of each file, one line per entity; the test fails when ezdxf finds errors.
+  std::vector<std::vector<std::string>> Ezdxf(const std::vector<std::string>& paths) {
+    std::string command = test::SystemPython() + " " + Quote(dir_.File("dump.py"));
+    for (const std::string& p : paths) command.append(" ").append(Quote(p));
+    test::CommandResult r = RunCommand(command);
     EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("ERRORS 0\n"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("HANDLES unique below-seed"), std::string::npos) << r.output;
-    std::vector<std::string> lines;
+    std::vector<std::vector<std::string>> files;
     std::istringstream in(r.output);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("FILE ", 0) == 0) files.emplace_back();
+      else if (!files.empty()) files.back().push_back(line);
+    }
+    EXPECT_EQ(files.size(), paths.size()) << r.output;
+    files.resize(paths.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+      EXPECT_EQ(Matching(files[i], "ERRORS"), std::vector<std::string>{"ERRORS 0"}) << paths[i] << "\n" << r.output;
+      EXPECT_EQ(Matching(files[i], "HANDLES"), std::vector<std::string>{"HANDLES unique below-seed"}) << paths[i];
+    }
+    return files;
   }
-  void MakeWithEzdxf(const std::string& path, const char* version, const std::string& code) {
+  std::vector<std::string> Ezdxf(const std::string& path) { return Ezdxf(std::vector<std::string>{path})[0]; }
+  // Drawings of the given releases at the given paths, filled by the same Python lines.
+  void MakeWithEzdxf(const std::vector<std::pair<std::string, std::string>>& files, const std::string& code) {
     test::WriteTestFile(dir_.File("content.py"), code);
-    test::CommandResult r = RunCommand(test::SystemPython() + " " + Quote(dir_.File("make.py")) + " " + Quote(path) +
-                                       " " + version + " " + Quote(dir_.File("content.py")));
+    std::string command = test::SystemPython() + " " + Quote(dir_.File("make.py")) + " " + Quote(dir_.File("content.py"));
+    for (const auto& [path, version] : files) command.append(" ").append(Quote(path)).append(" ").append(version);
+    test::CommandResult r = RunCommand(command);
     ASSERT_EQ(r.status, 0) << r.output;
   }
   static std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& prefix) {
@@ -159,18 +175,24 @@ TEST_F(DxfExportTest, NewDrawingWithLevelsColoursAndChineseTextOpensInEveryReade
 }
 
 TEST_F(DxfExportTest, AddingKeepsEveryByteOfTheDrawingAndItsHandles) {
-  for (const char* version : {"R2000", "R2010", "R12"}) {
-    SCOPED_TRACE(version);
-    const std::string path = dir_.File(std::string("drawing-") + version + ".dxf");
-    MakeWithEzdxf(path, version,
-                  "doc.layers.add('河流', color=5)\n"
-                  "msp.add_circle((10, 10), 3, dxfattribs={'layer': '河流'})\n"
-                  "msp.add_lwpolyline([(0, 0), (5, 5)]) if doc.dxfversion > 'AC1009' else msp.add_polyline2d([(0, 0), (5, 5)])\n"
-                  "msp.add_text('原有', dxfattribs={'insert': (1, 2), 'height': 1})\n"
-                  "msp.add_point((3, 4))\n");
-    const std::string before = test::ReadTestFile(path);
-    std::vector<std::string> original = Ezdxf(path);
+  const std::vector<std::string> versions = {"R2000", "R2010", "R12"};
+  std::vector<std::pair<std::string, std::string>> files;
+  std::vector<std::string> paths;
+  for (const std::string& v : versions) {
+    paths.push_back(dir_.File("drawing-" + v + ".dxf"));
+    files.emplace_back(paths.back(), v);
+  }
+  MakeWithEzdxf(files,
+                "doc.layers.add('河流', color=5)\n"
+                "msp.add_circle((10, 10), 3, dxfattribs={'layer': '河流'})\n"
+                "msp.add_lwpolyline([(0, 0), (5, 5)]) if doc.dxfversion > 'AC1009' else msp.add_polyline2d([(0, 0), (5, 5)])\n"
+                "msp.add_text('原有', dxfattribs={'insert': (1, 2), 'height': 1})\n"
+                "msp.add_point((3, 4))\n");
+  std::vector<std::string> before;
+  for (const std::string& p : paths) before.push_back(test::ReadTestFile(p));
+  std::vector<std::vector<std::string>> original = Ezdxf(paths);
 
+  for (const std::string& path : paths) {
     CDxfExport dxf;
     std::vector<std::string> asked;
     ASSERT_TRUE(dxf.OpenTarget(path, [&](const std::string& q) { return asked.push_back(q), Answer::kAdd; }));
@@ -181,39 +203,41 @@ TEST_F(DxfExportTest, AddingKeepsEveryByteOfTheDrawingAndItsHandles) {
     dxf.AddPolyline(250, line, 0xFF0000FFu);
     dxf.AddText(2, 2, 0.5, "新增 250", 0xFF00FF00u);
     ASSERT_TRUE(dxf.SaveFile()) << dxf.LastError();
+  }
+  std::vector<std::vector<std::string>> added = Ezdxf(paths);
 
-    const std::string after = test::ReadTestFile(path);
-    std::vector<std::string> added = Ezdxf(path);
+  auto entities = [](const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (const std::string& l : lines)
+      if (l.rfind("LWPOLYLINE", 0) == 0 || l.rfind("POLYLINE", 0) == 0 || l.rfind("TEXT", 0) == 0 || l == "CIRCLE" ||
+          l == "POINT")
+        out.push_back(l);
+    return out;
+  };
+  for (size_t i = 0; i < paths.size(); ++i) {
+    SCOPED_TRACE(versions[i]);
     // Every entity that was there is still there, in order, followed by ours.
-    std::vector<std::string> old_entities, new_entities;
-    for (const std::string& l : original)
-      if (l.rfind("LWPOLYLINE", 0) == 0 || l.rfind("POLYLINE", 0) == 0 || l.rfind("TEXT", 0) == 0 || l == "CIRCLE" ||
-          l == "POINT")
-        old_entities.push_back(l);
-    for (const std::string& l : added)
-      if (l.rfind("LWPOLYLINE", 0) == 0 || l.rfind("POLYLINE", 0) == 0 || l.rfind("TEXT", 0) == 0 || l == "CIRCLE" ||
-          l == "POINT")
-        new_entities.push_back(l);
+    std::vector<std::string> old_entities = entities(original[i]), new_entities = entities(added[i]);
     ASSERT_EQ(new_entities.size(), old_entities.size() + 2);
     EXPECT_TRUE(std::equal(old_entities.begin(), old_entities.end(), new_entities.begin()));
-    const bool r12 = std::string(version) == "R12";
+    const bool r12 = versions[i] == "R12";
     EXPECT_EQ(new_entities[new_entities.size() - 2],
               r12 ? "POLYLINE CONTOUR 2d 5/- 0 1.0,1.0,250.0 2.0,3.0,250.0 4.0,1.0,250.0"
-                  : std::string("LWPOLYLINE CONTOUR 250.0 5/") + (std::string(version) == "R2000" ? "-" : "0000ff") +
+                  : std::string("LWPOLYLINE CONTOUR 250.0 5/") + (versions[i] == "R2000" ? "-" : "0000ff") +
                         " 0 1.0,1.0 2.0,3.0 4.0,1.0");
     EXPECT_NE(new_entities.back().find("新增 250"), std::string::npos) << new_entities.back();
-    // The layer was added with its colour; the bytes before the end of the entities are the
-    // file's own (but the handle seed and the layer table).
+    // The layer was added with its colour; the bytes after the end of the entities are the
+    // file's own, and so is the start of the file.
     DxfDrawing back;
-    ASSERT_TRUE(ReadDxfFile(path, &back));
+    ASSERT_TRUE(ReadDxfFile(paths[i], &back));
     bool found = false;
     for (const DxfLayer& l : back.layers) found = found || (l.name == "CONTOUR" && l.aci == 6);
     EXPECT_TRUE(found);
-    const size_t tail = before.size() - before.rfind("ENDSEC", before.find("OBJECTS") == std::string::npos
-                                                                   ? std::string::npos
-                                                                   : before.find("OBJECTS"));
-    EXPECT_EQ(after.substr(after.size() - tail), before.substr(before.size() - tail));
-    EXPECT_EQ(after.substr(0, 40), before.substr(0, 40));
+    const std::string after = test::ReadTestFile(paths[i]);
+    const size_t objects = before[i].find("OBJECTS");
+    const size_t tail = before[i].size() - before[i].rfind("ENDSEC", objects);
+    EXPECT_EQ(after.substr(after.size() - tail), before[i].substr(before[i].size() - tail));
+    EXPECT_EQ(after.substr(0, 40), before[i].substr(0, 40));
   }
 }
 
@@ -244,7 +268,7 @@ TEST_F(DxfExportTest, ContoursOfAnotherDrawingAreMergedClippedToTheRange) {
   // A labelled contour drawing as a contouring program writes it: 2D polylines at their level,
   // a 3D one, texts inside and outside the range, a layer with its own colour.
   const std::string source = dir_.File("out_all.dxf");
-  MakeWithEzdxf(source, "R12",
+  MakeWithEzdxf({{source, "R12"}},
                 "doc.layers.add('Contours', color=3)\n"
                 "p = msp.add_polyline2d([(-5, 5), (5, 5), (15, 5)], dxfattribs={'layer': 'Contours'})\n"
                 "p.dxf.elevation = (0, 0, 120)\n"
