@@ -244,7 +244,7 @@ TEST_F(DxfExportTest, AddingKeepsEveryByteOfTheDrawingAndItsHandles) {
 TEST_F(DxfExportTest, AFileThatCannotBeReadIsNeverWrittenByAdd) {
   const std::string path = dir_.File("damaged.dxf");
   const std::string damaged = "  0\nSECTION\n  2\nENTITIES\n  0\nLINE\n 10\n1.0\n 20\nnot a number\n  0\nENDSEC\n  0\nEOF\n";
-  for (const std::string& bytes : {damaged, std::string("AutoCAD Binary DXF\r\n\x1a\0rest", 28),
+  for (const std::string& bytes : {damaged, std::string("AutoCAD Binary DXF\r\n\x1a\0rest", 26),
                                    std::string("hello, not a drawing\n"), std::string()}) {
     test::WriteTestFile(path, bytes);
     CDxfExport dxf;

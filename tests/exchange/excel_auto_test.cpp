@@ -189,7 +189,7 @@ TEST(ExcelAutoTest, AWorkbookThatCannotBeReadIsNeverSavedOver) {
   ASSERT_TRUE(good.Save(dir.File("good.xlsx")));
   const std::string whole = test::ReadTestFile(dir.File("good.xlsx"));
   for (const std::string& bytes : {whole.substr(0, whole.size() / 2), std::string("not a workbook"),
-                                   std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1 truncated ole", 25)}) {
+                                   std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1 truncated ole")}) {
     const std::string path = dir.File("damaged.xlsx");
     test::WriteTestFile(path, bytes);
     CExcelAuto xl;
