@@ -13,6 +13,10 @@ PACKAGES=(
   libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev libexif-dev
   # GDAL: reference for contours and elevation benchmarks, world-file checks in tests
   libgdal-dev gdal-bin
+  # exchange: spreadsheets (.xlsx written by libxlsxwriter, read with libzip and pugixml); ezdxf
+  # is the second DXF reader that the tests check written files with, xlwt writes the .xls
+  # workbooks the tests read
+  libxlsxwriter-dev libzip-dev libpugixml-dev python3-ezdxf python3-xlwt
   # map publishing server: the OpenLayers 2 library packed into the web files
   libjs-openlayers
   # orbit model: the verification set and reference propagator
