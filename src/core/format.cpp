@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <charconv>
+#include <initializer_list>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -105,36 +106,54 @@ bool SplitDegrees(double angle, int* degrees, int* minutes, float* seconds) {
   return positive;
 }
 
+bool SplitDegreesRounded(double angle, int second_decimals, DmsParts* parts) {
+  static constexpr long long kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
+                                         1000000000};
+  if (!std::isfinite(angle) || second_decimals < 0 || second_decimals > 9) return false;
+  const long long unit = kPow10[second_decimals];
+  // Count in units of the printed precision and round once.
+  double ticks_d = std::round(std::fabs(angle) * 3600.0 * static_cast<double>(unit));
+  if (!(ticks_d < 9.0e18)) return false;
+  long long ticks = static_cast<long long>(ticks_d);
+  long long whole = ticks / unit;
+  if (parts) {
+    parts->negative = angle < 0 && ticks != 0;
+    parts->degrees = whole / 3600;
+    parts->minutes = static_cast<int>((whole / 60) % 60);
+    parts->seconds = static_cast<int>(whole % 60);
+    parts->fraction = ticks % unit;
+  }
+  return true;
+}
+
 std::string FormatDms(double value) {
   if (!std::isfinite(value)) return FormatFixed(value, 0);
-  double a = std::fabs(value);
-  // Count in units of 0.0001 second, the printed precision, and round once: seconds never print
-  // as "60.0000" (they carry into minutes and degrees), and a value that rounds to zero prints
-  // without a minus sign.
-  double ticks_d = std::round(a * 36000000.0);
-  if (ticks_d >= 9.0e18) {
+  DmsParts p;
+  if (!SplitDegreesRounded(value, 4, &p)) {
     std::string out = value < 0 ? "-" : "";
-    out += FormatFixed(std::floor(a), 0);
+    out += FormatFixed(std::floor(std::fabs(value)), 0);
     out += "°00′00.0000";
     return out;
   }
-  long long ticks = static_cast<long long>(ticks_d);
-  long long whole = ticks / 10000;
-  long long frac = ticks % 10000;
-  std::string out = (value < 0 && ticks != 0) ? "-" : "";
-  out += std::to_string(whole / 3600);
+  std::string out = p.negative ? "-" : "";
+  out += std::to_string(p.degrees);
   out += "°";
-  AppendTwoDigits(out, (whole / 60) % 60);
+  AppendTwoDigits(out, p.minutes);
   out += "′";
-  AppendTwoDigits(out, whole % 60);
+  AppendTwoDigits(out, p.seconds);
   out += '.';
-  std::string f = std::to_string(frac);
+  std::string f = std::to_string(p.fraction);
   out.append(4 - f.size(), '0');
   out += f;
   return out;
 }
 
-bool ParseDms(std::string_view text, double* degrees) {
+namespace {
+
+// The scanf-like reading shared by both ParseDms forms; each mark is one of its alternatives.
+bool ParseDmsWith(std::string_view text, std::initializer_list<std::string_view> degree_marks,
+                  std::initializer_list<std::string_view> minute_marks,
+                  std::initializer_list<std::string_view> second_marks, double* degrees) {
   std::string_view s = text;
   auto skip_space = [&] {
     while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
@@ -164,14 +183,14 @@ bool ParseDms(std::string_view text, double* degrees) {
   }
   long long d = 0, m = 0;
   double sec = 0;
-  if (!take_integer(&d) || d < 0 || !take_mark({"°"})) return false;
-  if (!take_integer(&m) || !take_mark({"′", "'"})) return false;
+  if (!take_integer(&d) || d < 0 || !take_mark(degree_marks)) return false;
+  if (!take_integer(&m) || !take_mark(minute_marks)) return false;
   skip_space();
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   auto r = std::from_chars(s.data(), s.data() + s.size(), sec);
   if (r.ec != std::errc() || r.ptr == s.data()) return false;
   s.remove_prefix(static_cast<size_t>(r.ptr - s.data()));
-  take_mark({"″", "\""});
+  take_mark(second_marks);
   skip_space();
   if (!s.empty()) return false;
   // NaN fails these comparisons too.
@@ -179,6 +198,16 @@ bool ParseDms(std::string_view text, double* degrees) {
   double v = static_cast<double>(d) + static_cast<double>(m) / 60.0 + sec / 3600.0;
   if (degrees) *degrees = negative ? -v : v;
   return true;
+}
+
+}  // namespace
+
+bool ParseDms(std::string_view text, double* degrees) {
+  return ParseDmsWith(text, {"°"}, {"′", "'"}, {"″", "\""}, degrees);
+}
+
+bool ParseDms(std::string_view text, const DmsMarks& marks, double* degrees) {
+  return ParseDmsWith(text, {marks.degree}, {marks.minute}, {marks.second}, degrees);
 }
 
 std::optional<double> ParseDouble(std::string_view text) {

@@ -30,6 +30,31 @@ std::string FormatDms(double degrees);
 // *degrees alone, when the text is not of that form.
 bool ParseDms(std::string_view text, double* degrees);
 
+// The marks of a degrees-minutes-seconds text chosen by the user ("°", "′", "″" or "d", "'",
+// "\"", ...). An empty mark stands for nothing between the numbers (spaces then separate them).
+struct DmsMarks {
+  std::string_view degree;
+  std::string_view minute;
+  std::string_view second;
+};
+// ParseDms with the user's marks instead of the fixed ones (exactly these marks; the second mark
+// stays optional). Same rules for the sign, minutes and seconds.
+bool ParseDms(std::string_view text, const DmsMarks& marks, double* degrees);
+
+// An angle split for printing as degrees, minutes and seconds with a fixed number of decimals of
+// the second: |angle| is rounded once to that precision and the rounding carries into minutes and
+// degrees, so the seconds never read 60 and the minutes never 60.
+struct DmsParts {
+  bool negative = false;   // the rounded angle is below zero (a value that rounds to 0 is not)
+  long long degrees = 0;
+  int minutes = 0;         // 0-59
+  int seconds = 0;         // whole seconds, 0-59
+  long long fraction = 0;  // the decimals of the second, in units of 10^-second_decimals
+};
+// `second_decimals` 0-9. False (parts untouched) for NaN, infinities and angles too large to
+// count in units of the chosen precision (beyond about 2.5e6 degrees at 9 decimals).
+bool SplitDegreesRounded(double angle, int second_decimals, DmsParts* parts);
+
 // Local wall time of a tick (TickCount64 milliseconds) as "%H:%M:%S.mmm", given a wall-clock time
 // (milliseconds since the epoch) and the tick read at the same moment.
 std::string FormatTickTime(uint64_t tick, int64_t anchor_wall_ms, uint64_t anchor_tick);

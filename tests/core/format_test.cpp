@@ -95,6 +95,36 @@ TEST(Format, ParseDmsReadsTheScanfForm) {
   }
 }
 
+TEST(Format, SplitDegreesRoundedCarries) {
+  DmsParts p;
+  ASSERT_TRUE(SplitDegreesRounded(-(10 + 59.0 / 60 + 59.99996 / 3600), 4, &p));
+  EXPECT_TRUE(p.negative);
+  EXPECT_EQ(p.degrees, 11);
+  EXPECT_EQ(p.minutes, 0);
+  EXPECT_EQ(p.seconds, 0);
+  EXPECT_EQ(p.fraction, 0);
+  ASSERT_TRUE(SplitDegreesRounded(120 + 23 / 60.0 + 45.56 / 3600, 2, &p));
+  EXPECT_EQ(p.degrees, 120);
+  EXPECT_EQ(p.minutes, 23);
+  EXPECT_EQ(p.seconds, 45);
+  EXPECT_EQ(p.fraction, 56);
+  ASSERT_TRUE(SplitDegreesRounded(-1e-9, 4, &p));
+  EXPECT_FALSE(p.negative);  // rounds to zero
+  ASSERT_TRUE(SplitDegreesRounded(0.5, 0, &p));
+  EXPECT_EQ(p.minutes, 30);
+  for (double bad : {std::nan(""), HUGE_VAL, 1e300}) EXPECT_FALSE(SplitDegreesRounded(bad, 4, &p));
+  EXPECT_FALSE(SplitDegreesRounded(1, 10, &p));
+  // ParseDms with the user's marks reads what they write.
+  double v = 0;
+  ASSERT_TRUE(ParseDms("120d30'15.5\"", DmsMarks{"d", "'", "\""}, &v));
+  EXPECT_NEAR(v, 120 + 30 / 60.0 + 15.5 / 3600, 1e-12);
+  ASSERT_TRUE(ParseDms("-0度30分0", DmsMarks{"度", "分", "秒"}, &v));
+  EXPECT_EQ(v, -0.5);
+  ASSERT_TRUE(ParseDms("120 30 15", DmsMarks{"", "", ""}, &v));
+  EXPECT_NEAR(v, 120 + 30 / 60.0 + 15 / 3600.0, 1e-12);
+  EXPECT_FALSE(ParseDms("120°30′15″", DmsMarks{"d", "'", "\""}, &v));
+}
+
 TEST(Format, SplitDegreesTruncates) {
   int d = -1, m = -1;
   float s = -1;
