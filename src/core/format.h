@@ -1,6 +1,7 @@
 // Number and path text helpers that never depend on the locale (120.5 stays "120.5" under a
 // German or French locale).
 #pragma once
+#include <charconv>
 #include <cstdarg>
 #include <cstdint>
 #include <optional>
@@ -16,6 +17,11 @@ std::string VFormatC(const char* format, va_list args);
 
 // "%.<precision>f" without the locale (precision limited to 0-60); "nan", "inf", "-inf".
 std::string FormatFixed(double value, int precision);
+// std::to_chars(first, last, value, std::chars_format::fixed, precision), giving exactly its
+// text. Values below 1e9 printed with at most 9 decimals, what coordinates are, take a fast path:
+// the value scaled and rounded in double, the rounding checked exactly in 128-bit integers (a tie
+// or a doubtful case goes to std::to_chars).
+std::to_chars_result ToCharsFixed(char* first, char* last, double value, int precision);
 // "%.14f" with trailing zeros and then a trailing point removed: 120.5 -> "120.5", 120.0 -> "120".
 std::string FormatNumber14(double value);
 // "%.3f".
@@ -66,6 +72,11 @@ bool SplitDegrees(double angle, int* degrees, int* minutes, float* seconds);
 // A finite number in C notation, the whole text (spaces around allowed); nullopt otherwise
 // (also for "nan", "inf" and values out of the double range).
 std::optional<double> ParseDouble(std::string_view text);
+// std::from_chars for a double (general format), giving exactly its results. Plain decimals of at
+// most 15 significant digits and 22 decimals, what coordinate text is made of, take a fast path:
+// their digits as an integer divided by a power of ten, which IEEE division rounds correctly;
+// everything else goes to std::from_chars.
+std::from_chars_result FromCharsDouble(const char* first, const char* last, double* value);
 // A decimal integer, the whole text (spaces around allowed); nullopt otherwise.
 std::optional<long long> ParseInt(std::string_view text);
 

@@ -1,8 +1,10 @@
 // Reading and writing coordinate lines in the three notations of the format converter.
 #include "places/coord_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "core/format.h"
 #include "core/log.h"
@@ -19,40 +21,41 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
+// The first and last bytes are compared before the rest: most values carry no mark.
 bool StartsWith(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
+  return s.size() >= prefix.size() && (prefix.empty() || s.front() == prefix.front()) &&
+         s.compare(0, prefix.size(), prefix) == 0;
 }
 
 bool EndsWith(std::string_view s, std::string_view suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return s.size() >= suffix.size() && (suffix.empty() || s.back() == suffix.back()) &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-void AppendInt(std::string* out, long long v) {
-  char buf[24];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out->append(buf, r.ptr);
+char* WriteInt(char* p, long long v) { return std::to_chars(p, p + 24, v).ptr; }
+
+char* WriteText(char* p, const std::string& text) {
+  std::memcpy(p, text.data(), text.size());
+  return p + text.size();
 }
 
-// Decimal degrees rounded to kDegreeDecimals, without trailing zeros or a trailing point.
-void AppendDegrees(std::string* out, double v) {
-  if (!std::isfinite(v)) {
-    out->append(FormatFixed(v, 0));
-    return;
-  }
-  char buf[400];
-  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, kDegreeDecimals);
-  if (r.ec != std::errc()) {
-    out->append("nan");
-    return;
-  }
+// Decimal degrees rounded to kDegreeDecimals, without trailing zeros or a trailing point. A
+// number below 1e15 takes at most kNumberChars bytes; any double at most kHugeNumberChars.
+constexpr size_t kNumberChars = 48;
+constexpr size_t kHugeNumberChars = 400;
+bool IsHuge(double v) { return std::fabs(v) >= 1e15; }
+
+char* WriteDegrees(char* p, double v) {
+  if (!std::isfinite(v)) return WriteText(p, FormatFixed(v, 0));
+  auto r = ToCharsFixed(p, p + kHugeNumberChars, v, kDegreeDecimals);
   char* end = r.ptr;
-  while (end > buf && end[-1] == '0') --end;
-  if (end > buf && end[-1] == '.') --end;
-  if (end - buf == 2 && buf[0] == '-' && buf[1] == '0') {  // a value that rounds to zero
-    out->push_back('0');
-    return;
+  while (end > p && end[-1] == '0') --end;
+  if (end > p && end[-1] == '.') --end;
+  if (end - p == 2 && p[0] == '-' && p[1] == '0') {  // a value that rounds to zero
+    p[0] = '0';
+    return p + 1;
   }
-  out->append(buf, end);
+  return end;
 }
 
 std::string Encode(const std::string& utf8, CoordTextEncoding encoding) {
@@ -259,47 +262,53 @@ CCoordFormatter::CCoordFormatter(const CoordFormatSettings& settings, CoordTextE
   for (size_t i = 0; i < 4; ++i) words_[i] = Encode(settings.target_hemisphere[i], encoding);
 }
 
-void CCoordFormatter::AppendValue(std::string* out, double value, bool latitude) const {
-  if (format_ == kNotationDegrees) {
-    AppendDegrees(out, value);
-    return;
-  }
-  DmsParts p;
-  if (!SplitDegreesRounded(value, kDmsSecondDecimals, &p)) {
-    out->append(FormatFixed(value, kDegreeDecimals));
-    return;
-  }
-  const std::string& word = words_[latitude ? (p.negative ? kHemiSouth : kHemiNorth)
-                                            : (p.negative ? kHemiWest : kHemiEast)];
+size_t CCoordFormatter::MaxValueChars(bool huge) const {
+  size_t words = 0;
+  for (const std::string& w : words_) words = std::max(words, w.size());
+  return (huge ? kHugeNumberChars : kNumberChars) + degree_.size() + minute_.size() + second_.size() + words;
+}
+
+char* CCoordFormatter::WriteValue(char* p, double value, bool latitude) const {
+  if (format_ == kNotationDegrees) return WriteDegrees(p, value);
+  DmsParts parts;
+  if (!SplitDegreesRounded(value, kDmsSecondDecimals, &parts)) return WriteDegrees(p, value);
+  const std::string& word = words_[latitude ? (parts.negative ? kHemiSouth : kHemiNorth)
+                                            : (parts.negative ? kHemiWest : kHemiEast)];
   // One sign only: the west or south word when there is one, else the minus sign.
-  if (p.negative && word.empty()) out->push_back('-');
-  AppendInt(out, p.degrees);
-  out->append(degree_);
-  AppendInt(out, p.minutes);
-  out->append(minute_);
-  AppendInt(out, p.seconds);
-  char frac[kDmsSecondDecimals + 1];
-  frac[0] = '.';
-  long long f = p.fraction;
-  for (int i = kDmsSecondDecimals; i >= 1; --i) {
-    frac[i] = static_cast<char>('0' + f % 10);
+  if (parts.negative && word.empty()) *p++ = '-';
+  p = WriteInt(p, parts.degrees);
+  p = WriteText(p, degree_);
+  p = WriteInt(p, parts.minutes);
+  p = WriteText(p, minute_);
+  p = WriteInt(p, parts.seconds);
+  *p++ = '.';
+  long long f = parts.fraction;
+  for (int i = kDmsSecondDecimals - 1; i >= 0; --i) {
+    p[i] = static_cast<char>('0' + f % 10);
     f /= 10;
   }
-  out->append(frac, sizeof frac);
-  out->append(second_);
-  out->append(word);
+  p += kDmsSecondDecimals;
+  p = WriteText(p, second_);
+  return WriteText(p, word);
 }
 
 void CCoordFormatter::Append(std::string* out, const GeoPoint& point) const {
+  // One resize for the whole point, then the pieces written in place.
+  const size_t old_size = out->size();
+  const bool huge = IsHuge(point.lng) || IsHuge(point.lat);
+  out->resize(old_size + 2 * MaxValueChars(huge) + separator_.size());
+  char* const start = out->data() + old_size;
+  char* p = start;
   if (lat_first_) {
-    AppendValue(out, point.lat, true);
-    out->append(separator_);
-    AppendValue(out, point.lng, false);
+    p = WriteValue(p, point.lat, true);
+    p = WriteText(p, separator_);
+    p = WriteValue(p, point.lng, false);
   } else {
-    AppendValue(out, point.lng, false);
-    out->append(separator_);
-    AppendValue(out, point.lat, true);
+    p = WriteValue(p, point.lng, false);
+    p = WriteText(p, separator_);
+    p = WriteValue(p, point.lat, true);
   }
+  out->resize(old_size + static_cast<size_t>(p - start));
 }
 
 std::string FormatCoordPoint(const GeoPoint& point, const CoordFormatSettings& settings) {

@@ -5,6 +5,7 @@
 #pragma once
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -132,7 +133,8 @@ class CCoordFormatter {
   void Append(std::string* out, const GeoPoint& point) const;
 
  private:
-  void AppendValue(std::string* out, double value, bool latitude) const;
+  size_t MaxValueChars(bool huge) const;
+  char* WriteValue(char* p, double value, bool latitude) const;
   int format_;
   bool lat_first_;
   std::string separator_;
@@ -162,24 +164,23 @@ struct CoordTextResult {
 template <typename LineFn>
 void ForEachCoordLine(std::string_view text, LineFn&& line_fn) {
   size_t number = 1;
-  size_t i = 0;
-  const size_t n = text.size();
-  while (i < n) {
-    size_t start = i;
-    while (i < n && text[i] != '\r' && text[i] != '\n') ++i;
-    std::string_view line = text.substr(start, i - start);
-    bool blank = true;
-    for (char c : line)
-      if (c != ' ' && c != '\t') {
-        blank = false;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* stop = lf ? lf : end;
+    const char* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(stop - p)));
+    const char* line_end = cr ? cr : stop;
+    for (const char* c = p; c < line_end; ++c) {
+      if (*c != ' ' && *c != '\t') {
+        line_fn(number, std::string_view(p, static_cast<size_t>(line_end - p)));
         break;
       }
-    if (!blank) line_fn(number, line);
-    if (i < n) {
-      if (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
-      ++i;
-      ++number;
     }
+    if (line_end == end) break;
+    // CR LF is one line break; a lone CR or LF is one too.
+    p = (*line_end == '\r' && line_end + 1 < end && line_end[1] == '\n') ? line_end + 2 : line_end + 1;
+    ++number;
   }
 }
 
