@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every benchmark of the plain build, each beside its peer where it has one (PROJ's cs2cs,
-# GDAL, one-file-per-tile storage, cs2cs for the coordinate files, nginx, python3-sgp4), and prints the ratios.
+# GDAL, one-file-per-tile storage, nginx, python3-sgp4), and prints the ratios.
 # Usage: bench/run-all.sh [build folder]
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
