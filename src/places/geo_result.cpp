@@ -1,0 +1,430 @@
+// Reply parsers of the web place services: key patterns found by scanning, texts decoded from
+// JSON strings, numbers read without the locale, every search bounded by the reply's end.
+#include "places/geo_result.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+#include "platform/text.h"
+
+namespace velmora {
+namespace {
+
+constexpr size_t npos = std::string_view::npos;
+constexpr int kMaxBoundsZoom = 22;
+constexpr char kReplacement[] = "\xEF\xBF\xBD";
+
+// The reply as UTF-8: itself when it is valid UTF-8, else decoded as GBK into `storage`.
+std::string_view AsUtf8(std::string_view reply, std::string& storage) {
+  if (IsValidUtf8(reply)) return reply;
+  storage = AnsiToUtf8(reply);
+  return storage;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+size_t SkipBlanks(std::string_view text, size_t pos) {
+  while (pos < text.size() && IsBlank(text[pos])) ++pos;
+  return pos;
+}
+
+// When a key `"name"` starts at `quote`, followed by blanks, ':' and blanks: the position of its
+// value; else npos.
+size_t ValueAfterKey(std::string_view text, size_t quote, std::string_view name) {
+  if (quote >= text.size() || text[quote] != '"') return npos;
+  std::string_view rest = text.substr(quote + 1);
+  if (rest.size() <= name.size() || rest.substr(0, name.size()) != name || rest[name.size()] != '"') return npos;
+  size_t p = SkipBlanks(text, quote + 1 + name.size() + 1);
+  if (p >= text.size() || text[p] != ':') return npos;
+  return SkipBlanks(text, p + 1);
+}
+
+struct KeyHit {
+  size_t key = npos;    // the key's opening quote
+  size_t value = npos;  // the value's first byte
+  bool found() const { return key != npos; }
+};
+
+// The first key `"name"` (followed by ':') whose quote lies in [from, limit).
+KeyHit FindKey(std::string_view text, std::string_view name, size_t from, size_t limit) {
+  limit = std::min(limit, text.size());
+  std::string quoted;
+  quoted.reserve(name.size() + 2);
+  quoted.push_back('"');
+  quoted.append(name);
+  quoted.push_back('"');
+  // The scan stops at `limit`, so that repeated look-ups inside one result cost that result's
+  // length, not the rest of the reply.
+  const std::string_view window = text.substr(0, limit);
+  size_t at = from;
+  while (at < limit) {
+    at = window.find(quoted, at);
+    if (at == npos) break;
+    size_t value = ValueAfterKey(text, at, name);
+    if (value != npos) return {at, value};
+    ++at;
+  }
+  return {};
+}
+
+// The first key `"name"` in [from, limit) whose value is a string; value = after its quote.
+KeyHit FindStringKey(std::string_view text, std::string_view name, size_t from, size_t limit) {
+  for (;;) {
+    KeyHit hit = FindKey(text, name, from, limit);
+    if (!hit.found()) return hit;
+    if (hit.value < text.size() && text[hit.value] == '"') return {hit.key, hit.value + 1};
+    from = hit.key + 1;
+  }
+}
+
+void AppendCodePoint(std::string& out, uint32_t cp) {
+  if (cp == '\n' || cp == '\r' || cp == '\t') {
+    out.push_back(' ');
+  } else if (cp < 0x20 || cp == 0x7F || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
+    out += kReplacement;
+  } else if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// Four hexadecimal digits at `pos`.
+bool Hex4(std::string_view text, size_t pos, uint32_t* value) {
+  if (pos > text.size() || text.size() - pos < 4) return false;
+  uint32_t v = 0;
+  for (size_t i = 0; i < 4; ++i) {
+    char c = text[pos + i];
+    uint32_t d;
+    if (c >= '0' && c <= '9') d = static_cast<uint32_t>(c - '0');
+    else if (c >= 'a' && c <= 'f') d = static_cast<uint32_t>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F') d = static_cast<uint32_t>(c - 'A' + 10);
+    else return false;
+    v = v * 16 + d;
+  }
+  *value = v;
+  return true;
+}
+
+// The string whose text starts at `start` (after its opening quote), decoded, up to the
+// closing quote; *end is the position after that quote. False when no closing quote follows.
+bool TakeString(std::string_view text, size_t start, std::string* out, size_t* end) {
+  out->clear();
+  size_t i = start;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '"') {
+      *end = i + 1;
+      return true;
+    }
+    if (c == '\\') {
+      if (i + 1 >= text.size()) return false;
+      const char e = text[i + 1];
+      i += 2;
+      switch (e) {
+        case 'n': case 'r': case 't': out->push_back(' '); break;
+        case 'b': case 'f': *out += kReplacement; break;
+        case 'u': {
+          uint32_t cp = 0;
+          if (!Hex4(text, i, &cp)) {
+            *out += kReplacement;
+            break;
+          }
+          i += 4;
+          if (cp >= 0xD800 && cp <= 0xDBFF) {
+            uint32_t low = 0;
+            if (i + 1 < text.size() && text[i] == '\\' && text[i + 1] == 'u' && Hex4(text, i + 2, &low) &&
+                low >= 0xDC00 && low <= 0xDFFF) {
+              cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+              i += 6;
+            } else {
+              cp = 0xFFFD;
+            }
+          }
+          AppendCodePoint(*out, cp);
+          break;
+        }
+        default: out->push_back(e); break;  // \" \\ \/ and unknown escapes: the character
+      }
+      continue;
+    }
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) AppendCodePoint(*out, u);
+    else out->push_back(c);
+    ++i;
+  }
+  return false;
+}
+
+// A finite number at `pos` (blanks first); *end after it. False when none can be read there.
+bool TakeNumber(std::string_view text, size_t pos, double* value, size_t* end) {
+  pos = SkipBlanks(text, pos);
+  if (pos >= text.size()) return false;
+  const char* first = text.data() + pos;
+  const char* last = text.data() + text.size();
+  // from_chars also reads "inf" and "nan", which no coordinate is.
+  if (!((*first >= '0' && *first <= '9') || *first == '-' || *first == '.')) return false;
+  double v = 0;
+  auto [ptr, ec] = std::from_chars(first, last, v, std::chars_format::general);
+  if (ec != std::errc() || !std::isfinite(v)) return false;
+  *value = v;
+  *end = static_cast<size_t>(ptr - text.data());
+  return true;
+}
+
+// Coordinates outside the world are unreadable: 0.
+double CheckedLat(double v) { return v >= -90.0 && v <= 90.0 ? v : 0.0; }
+double CheckedLng(double v) { return v >= -180.0 && v <= 180.0 ? v : 0.0; }
+
+// The number of a key `"name"` in [from, limit); *end after the number.
+bool KeyNumber(std::string_view text, std::string_view name, size_t from, size_t limit, double* value,
+               size_t* end) {
+  KeyHit hit = FindKey(text, name, from, limit);
+  return hit.found() && TakeNumber(text, hit.value, value, end);
+}
+
+// Zoom of one axis: 1 + bit count of trunc(full / span); 0 when the span says nothing.
+int AxisZoom(double span, double full) {
+  span = std::fabs(span);
+  if (!(span > 0) || !std::isfinite(span)) return 0;
+  const double n = std::trunc(full / span);
+  if (n < 1) return 1;
+  if (n >= double(1u << 30)) return kMaxBoundsZoom;
+  return 1 + std::bit_width(static_cast<uint32_t>(n));
+}
+
+std::string JoinNameAddress(const std::string& name, const std::string& address) {
+  std::string text = name;
+  text += " - ";
+  text += address;
+  return text;
+}
+
+}  // namespace
+
+int ZoomFromBounds(double lat1, double lng1, double lat2, double lng2) {
+  const int zx = AxisZoom(lng2 - lng1, 360.0);
+  const int zy = AxisZoom(lat2 - lat1, 180.0);
+  return std::min(std::max(zx, zy), kMaxBoundsZoom);
+}
+
+bool ParseGeocoderReply(std::string_view reply, std::deque<GeoResult>& out) {
+  std::string storage;
+  const std::string_view text = AsUtf8(reply, storage);
+  GeoResult* current = nullptr;  // deque insertion at the front keeps references valid
+  // The end of the current result's text: where the next result's components begin. Found once
+  // per result (the walk only moves forward).
+  size_t next_result = 0;
+  bool next_result_known = false;
+  auto result_end = [&](size_t from) {
+    if (!next_result_known || next_result < from) {
+      next_result = text.find("\"address_components\"", from);
+      if (next_result == npos) next_result = text.size();
+      next_result_known = true;
+    }
+    return next_result;
+  };
+  size_t pos = 0;
+  while ((pos = text.find('"', pos)) != npos) {
+    const std::string_view rest = text.substr(pos + 1);
+    if (rest.starts_with("address_components\"")) {
+      out.emplace_front();
+      current = &out.front();
+      pos += 20;
+      continue;
+    }
+    size_t value = ValueAfterKey(text, pos, "long_name");
+    if (value != npos && value < text.size() && text[value] == '"') {
+      std::string name;
+      size_t end = 0;
+      if (!TakeString(text, value + 1, &name, &end)) break;
+      pos = end;
+      if (current == nullptr) continue;  // a component outside any result
+      // Only the first type of the component's own list counts; the search stops at the next
+      // component so that a component without types does not take its neighbour's.
+      const size_t limit = std::min(text.find("\"long_name\"", pos), result_end(pos));
+      int type = kAddrUnknown;
+      KeyHit types = FindKey(text, "types", pos, limit);
+      if (types.found() && types.value < text.size() && text[types.value] == '[') {
+        size_t q = SkipBlanks(text, types.value + 1);
+        std::string type_name;
+        size_t type_end = 0;
+        if (q < text.size() && text[q] == '"' && TakeString(text, q + 1, &type_name, &type_end))
+          type = AddressTypeFromName(type_name);
+      }
+      if (type == kAddrPostalCode || type == kAddrPostalCodePrefix) continue;
+      current->components.push_front({std::move(name), type});
+      continue;
+    }
+    value = ValueAfterKey(text, pos, "location");
+    if (value != npos) {
+      if (current == nullptr || current->lat != 0 || current->lng != 0) return false;
+      const size_t limit = result_end(value);
+      double lat = 0, lng = 0;
+      size_t end = value;
+      if (KeyNumber(text, "lat", value, limit, &lat, &end)) {
+        current->lat = CheckedLat(lat);
+        if (KeyNumber(text, "lng", end, limit, &lng, &end)) current->lng = CheckedLng(lng);
+      }
+      pos = std::max(end, value);
+      continue;
+    }
+    value = ValueAfterKey(text, pos, "bounds");
+    if (value != npos) {
+      if (current == nullptr || current->zoom != 0) return false;
+      const size_t limit = result_end(value);
+      double v[4] = {0, 0, 0, 0};
+      size_t end = value;
+      static constexpr std::string_view kKeys[4] = {"lat", "lng", "lat", "lng"};
+      int read = 0;
+      while (read < 4 && KeyNumber(text, kKeys[read], end, limit, &v[read], &end)) ++read;
+      if (read == 4) current->zoom = ZoomFromBounds(v[0], v[1], v[2], v[3]);
+      pos = std::max(end, value);
+      continue;
+    }
+    ++pos;
+  }
+  return true;
+}
+
+bool ParsePlaceSearchReply(std::string_view reply, std::deque<GeoResult>& out) {
+  std::string storage;
+  const std::string_view text = AsUtf8(reply, storage);
+  KeyHit results = FindKey(text, "results", 0, npos);
+  while (results.found() && (results.value >= text.size() || text[results.value] != '['))
+    results = FindKey(text, "results", results.key + 1, npos);
+  if (!results.found()) return true;
+  size_t pos = results.value + 1;
+  for (;;) {
+    KeyHit name_key = FindStringKey(text, "name", pos, npos);
+    if (!name_key.found()) break;
+    std::string name;
+    size_t after = 0;
+    if (!TakeString(text, name_key.value, &name, &after)) break;
+    // A result's keys lie before the next result's name.
+    const size_t limit = FindStringKey(text, "name", after, npos).key;
+    double lat = 0, lng = 0;
+    size_t lat_end = 0, lng_end = 0, address_end = 0;
+    if (!KeyNumber(text, "lat", after, limit, &lat, &lat_end)) break;
+    if (!KeyNumber(text, "lng", after, limit, &lng, &lng_end)) break;
+    KeyHit address_key = FindStringKey(text, "address", after, limit);
+    std::string address;
+    if (!address_key.found() || !TakeString(text, address_key.value, &address, &address_end)) break;
+    GeoResult result;
+    result.components.push_back({JoinNameAddress(name, address), kAddrPointOfInterest});
+    result.lat = CheckedLat(lat);
+    result.lng = CheckedLng(lng);
+    out.push_front(std::move(result));
+    pos = std::max({lat_end, lng_end, address_end});
+  }
+  return true;
+}
+
+bool ParsePoiSearchReply(std::string_view reply, std::deque<GeoResult>& out) {
+  std::string storage;
+  const std::string_view text = AsUtf8(reply, storage);
+  if (text.find("\":\"E0\"") == npos) return false;
+  size_t pos = 0;
+  for (;;) {
+    KeyHit address_key = FindStringKey(text, "address", pos, npos);
+    if (!address_key.found()) break;
+    std::string address, name;
+    size_t address_end = 0, name_end = 0;
+    if (!TakeString(text, address_key.value, &address, &address_end)) break;
+    KeyHit name_key = FindStringKey(text, "name", address_end, npos);
+    if (!name_key.found() || !TakeString(text, name_key.value, &name, &name_end)) break;
+    // The coordinates of this place lie before the next place's address, in either order.
+    const size_t limit = FindStringKey(text, "address", name_end, npos).key;
+    KeyHit y_key = FindStringKey(text, "y", name_end, limit);
+    KeyHit x_key = FindStringKey(text, "x", name_end, limit);
+    double lat = 0, lng = 0;
+    size_t y_end = 0, x_end = 0;
+    if (!y_key.found() || !x_key.found() || !TakeNumber(text, y_key.value, &lat, &y_end) ||
+        !TakeNumber(text, x_key.value, &lng, &x_end))
+      break;
+    GeoResult result;
+    result.components.push_back({JoinNameAddress(name, address), kAddrPointOfInterest});
+    result.lat = CheckedLat(lat);
+    result.lng = CheckedLng(lng);
+    out.push_front(std::move(result));
+    pos = std::max(y_end, x_end);
+  }
+  return true;
+}
+
+bool ParseSuggestReply(std::string_view reply, AddressHitList& out) {
+  std::string storage;
+  const std::string_view text = AsUtf8(reply, storage);
+  constexpr std::string_view kQuery = "query:\"";
+  constexpr std::string_view kLat = "lat_e7:";
+  constexpr std::string_view kLng = "lng_e7:";
+  // An integer in 1e-7 degree between `from` and `to`, blanks around allowed.
+  auto e7 = [&](size_t from, size_t to, int64_t limit, double* degrees) {
+    std::string_view digits = text.substr(from, to - from);
+    while (!digits.empty() && IsBlank(digits.front())) digits.remove_prefix(1);
+    while (!digits.empty() && IsBlank(digits.back())) digits.remove_suffix(1);
+    int64_t v = 0;
+    auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+    if (ec != std::errc() || ptr != digits.data() + digits.size() || v < -limit || v > limit) return false;
+    *degrees = static_cast<double>(v) / 1e7;
+    return true;
+  };
+  size_t pos = 0;
+  for (;;) {
+    const size_t query = text.find(kQuery, pos);
+    if (query == npos) break;
+    std::string suggestion;
+    size_t after = 0;
+    if (!TakeString(text, query + kQuery.size(), &suggestion, &after)) break;
+    const size_t next = text.find(kQuery, after);
+    const size_t entry_end = next == npos ? text.size() : next;
+    // Every look-up stays inside the entry: a missing key or delimiter skips to the next entry,
+    // and ends the walk in the last one.
+    const std::string_view entry = text.substr(0, entry_end);
+    const size_t lat_at = entry.find(kLat, after);
+    const size_t comma = lat_at == npos ? npos : entry.find(',', lat_at + kLat.size());
+    const size_t lng_at = comma == npos ? npos : entry.find(kLng, comma);
+    const size_t brace = lng_at == npos ? npos : entry.find('}', lng_at + kLng.size());
+    if (brace == npos) {
+      if (next == npos) break;
+      pos = entry_end;
+      continue;
+    }
+    double lat = 0, lng = 0;
+    if (e7(lat_at + kLat.size(), comma, 900000000, &lat) && e7(lng_at + kLng.size(), brace, 1800000000, &lng)) {
+      AddressHit hit;
+      hit.name = std::move(suggestion);
+      hit.type = kAddrPointOfInterest;
+      hit.lng = lng;
+      hit.lat = lat;
+      out.push_back(std::move(hit));
+    }
+    pos = brace + 1;
+  }
+  return true;
+}
+
+bool ParseSearchReply(int geocoder_id, std::string_view reply, std::deque<GeoResult>& out) {
+  switch (geocoder_id) {
+    case 8: return ParseGeocoderReply(reply, out);
+    case 111: return ParsePlaceSearchReply(reply, out);
+    case 112: return ParsePoiSearchReply(reply, out);
+    default: return false;
+  }
+}
+
+}  // namespace velmora
