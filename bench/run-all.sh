@@ -16,6 +16,8 @@ for name in projection_bench contour_bench elevation_bench tile_store_bench tile
             imaging_bench io_bench ui_dispatcher_bench address_search_bench region_raster_bench; do
   [ -x "$build/bench/$name" ] && run "$build/bench/$name"
 done
+# The coordinate format converter beside cs2cs.
+[ -x "$build/bench/coord_format_bench" ] && run "$build/bench/coord_format_bench"
 # Peers that run in another process.
 run bash "$here/sat_orbit_vs_python.sh" "$build/bench/sat_orbit_bench"
 run bash "$here/wmts_server_bench.sh" "$build/bench/wmts_server_bench"
