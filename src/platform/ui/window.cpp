@@ -245,6 +245,13 @@ void CWnd::UpdateCommandUI(CCmdUI& cmd) {
   if (it != update_ui_.end()) it->second(cmd);
 }
 
+bool CWnd::HandlesCommand(UINT id) const {
+  if (commands_.count(id)) return true;
+  for (const auto& [first, last, handler] : command_ranges_)
+    if (id >= first && id <= last) return true;
+  return false;
+}
+
 LRESULT CWnd::WindowProc(UINT msg, WPARAM wparam, LPARAM lparam) {
   if (auto it = messages_.find(msg); it != messages_.end()) return it->second(wparam, lparam);
   switch (msg) {

@@ -137,6 +137,9 @@ class CWnd {
 
   // Asks the command's enable/check state through the map (enabled when nobody answers).
   void UpdateCommandUI(CCmdUI& cmd);
+  // True when the message map has a handler (or a range) for the command / an update handler.
+  bool HandlesCommand(UINT id) const;
+  bool HasUpdateCommandUI(UINT id) const { return update_ui_.count(id) != 0; }
 
  protected:
   virtual int OnCreate() { return 0; }
