@@ -5,6 +5,7 @@
 
 #include <QEvent>
 #include <QFont>
+#include <QLibraryInfo>
 #include <cstdio>
 #include <cstdlib>
 
@@ -66,6 +67,12 @@ QFont CDesktopSession::ApplicationFont(const AppFontDesc& desc) {
 CDesktopSession::CDesktopSession(int& argc, char** argv) {
   if (!QApplication::instance()) own_app_ = std::make_unique<QApplication>(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);  // the frame's WM_CLOSE ends the program
+  // The program speaks Chinese: so do Qt's own dialogs (when the translations are installed).
+  translator_ = std::make_unique<QTranslator>();
+  if (translator_->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(translator_.get());
+  else
+    translator_.reset();
   CKovraHomeExApp* app = GetApp();
   QFont font = ApplicationFont(app ? app->AppFont() : AppFontDesc{});
   QApplication::setFont(font);
@@ -86,6 +93,8 @@ CDesktopSession::~CDesktopSession() {
   CWindowMirror::Get().Uninstall();
   bridge_.reset();
   CQtUiHost::SetMainWidget(nullptr);
+  if (translator_) QApplication::removeTranslator(translator_.get());
+  translator_.reset();
   own_app_.reset();
 }
 

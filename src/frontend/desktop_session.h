@@ -1,10 +1,12 @@
 // CDesktopSession: the desktop front end installed for a scope. It makes the QApplication (unless
-// one exists), sets the application font (the shell's "Microsoft Sans Serif" mapped to the
+// one exists), loads Qt's own texts in Chinese (the file dialog's labels and buttons), sets the
+// application font (the shell's "Microsoft Sans Serif" mapped to the
 // installed CJK font, and the dialog units from it), and installs the Qt UiHost, the window
 // mirror, the dispatcher bridge and the splash window; the destructor takes them away again in
 // the reverse order. The program and the front-end tests use it alike.
 #pragma once
 #include <QApplication>
+#include <QTranslator>
 #include <memory>
 
 #include "frontend/dispatcher_bridge.h"
@@ -36,6 +38,7 @@ class CDesktopSession {
 
  private:
   std::unique_ptr<QApplication> own_app_;
+  std::unique_ptr<QTranslator> translator_;
   CQtUiHost host_;
   std::unique_ptr<CQtDispatcherBridge> bridge_;
   CQtMainWindow* main_window_ = nullptr;

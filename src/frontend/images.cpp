@@ -1,10 +1,12 @@
-// Pictures from the program folder.
+// Pictures from the program folder, decoded by the program's own codecs.
 #include "frontend/images.h"
 
 #include <QHash>
-#include <QImageReader>
+#include <QImage>
 
 #include "core/settings.h"
+#include "platform/gfx/bitmap.h"
+#include "platform/gfx/image_codec.h"
 #include "platform/ui/image_list.h"
 
 namespace velmora {
@@ -22,11 +24,15 @@ QPixmap LoadProgramImage(const std::string& name) {
   const QString key = QString::fromStdString(name);
   auto& cache = Cache();
   if (auto it = cache.find(key); it != cache.end()) return *it;
-  QString path = QString::fromStdString(AppOptions().program_dir + "images/" + name);
+  // Our own decoders (the formats the program ships), not Qt's image plugins: loading those
+  // costs a start-up more than all the pictures.
   QPixmap pixmap;
-  QImageReader reader(path);
-  QImage image = reader.read();
-  if (!image.isNull()) pixmap = QPixmap::fromImage(image);
+  CBitmap bitmap;
+  if (LoadImageFile(AppOptions().program_dir + "images/" + name, &bitmap) && !bitmap.IsEmpty()) {
+    QImage view(reinterpret_cast<const uchar*>(bitmap.Pixels()), bitmap.Width(), bitmap.Height(),
+                static_cast<qsizetype>(bitmap.Stride()), QImage::Format_ARGB32_Premultiplied);
+    pixmap = QPixmap::fromImage(view.copy());
+  }
   cache.insert(key, pixmap);  // a missing file is looked for once
   return pixmap;
 }

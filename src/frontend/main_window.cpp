@@ -6,6 +6,7 @@
 #include <QDockWidget>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -49,6 +50,25 @@ class CMainFrameBinding : public CModelBinding {
 
  private:
   CQtMainWindow* window_;
+};
+
+// The address bar's slot: Enter in its control (which leaves the key to its parents) is the
+// frame's IDOK, as the frame's default button was.
+class CAddressSlot : public QWidget {
+ public:
+  CAddressSlot(QWidget* parent, CQtMainWindow* main) : QWidget(parent), main_(main) {}
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+      if (CMainFrame* frame = main_->Frame()) frame->SendMessage(WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
+      return;
+    }
+    QWidget::keyPressEvent(event);
+  }
+
+ private:
+  CQtMainWindow* main_;
 };
 
 QPixmap NetStatePixmap(int state) {
@@ -97,7 +117,7 @@ CQtMainWindow::CQtMainWindow(CMainFrame& frame) : frame_(&frame), hwnd_(frame.Ge
   address_bar_ = addToolBar(QStringLiteral("地址栏"));
   address_bar_->setObjectName(QStringLiteral("AddressBar"));
   address_bar_->setMovable(false);
-  address_slot_ = new QWidget(address_bar_);
+  address_slot_ = new CAddressSlot(address_bar_, this);
   address_slot_->setObjectName(QStringLiteral("AddressSlot"));
   address_slot_->setMinimumHeight(fontMetrics().height() + 10);
   address_slot_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -287,11 +307,18 @@ void CQtMainWindow::SyncChildren() {
     CWnd* window = panel->GetPanelWnd();
     if (window && window->IsWindow() && !mirror.Find(window)) {
       if (CModelBinding* b = mirror.Bind(*window, page, false)) {
+        // At least the panel's own size (its template's, in pixels); wider when the bar is.
+        RECT r = window->GetWindowRect();
+        b->Widget()->setMinimumSize(std::max(r.Width(), 0), std::max(r.Height(), 0));
         page->layout()->addWidget(b->Widget());
         b->Widget()->show();
       }
     }
   }
+  int widest = 0;
+  for (ISideBarPanel* panel : panels)
+    if (CWnd* window = panel->GetPanelWnd(); window && window->IsWindow()) widest = std::max(widest, window->GetWindowRect().Width());
+  side_dock_->setMinimumWidth(std::max(200, widest + 24));
   side_dock_->setVisible(frame->IsControlBarVisible(CMainFrame::Bar::kSideBar) && !panels.empty());
 
   // Child views: each view's window in the centre; the visible one is current.

@@ -23,12 +23,13 @@ void CModelBinding::SyncFromModel() {
   SyncScope scope(this);
   widget_->setEnabled(w->IsWindowEnabled());
   if (widget_->isWindow()) return;  // top windows: their host decides place and visibility
-  if (geometry_from_model_) {
-    RECT r = w->GetWindowRect();
-    if (!(r == applied_rect_)) {
-      applied_rect_ = r;
-      widget_->setGeometry(ToQRect(r));
-    }
+  // A widget that a layout of the front end places (views, panels, the address control, a
+  // dialog's content in its window) is also shown by that layout.
+  if (!geometry_from_model_) return;
+  RECT r = w->GetWindowRect();
+  if (!(r == applied_rect_)) {
+    applied_rect_ = r;
+    widget_->setGeometry(ToQRect(r));
   }
   widget_->setVisible(w->IsWindowVisible());
 }

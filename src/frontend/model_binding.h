@@ -44,8 +44,9 @@ class CModelBinding : public QObject {
   // Where a child window goes inside this container (the default: ChildContainer).
   virtual QWidget* ContainerFor(CWnd& child);
 
-  // Geometry: true when the widget's place is the model's rectangle in pixels (controls in
-  // dialogs); false when a layout of the front end decides it (views, panels, top windows).
+  // Geometry: true when the widget's place and visibility are the model's rectangle in pixels
+  // and visible flag (controls in dialogs); false when a layout of the front end decides both
+  // (views, panels, the address control, a dialog's content in its top window).
   void SetGeometryFromModel(bool on) { geometry_from_model_ = on; }
   bool GeometryFromModel() const { return geometry_from_model_; }
   // The front end moved or sized the widget: the model's rectangle follows (and a window that

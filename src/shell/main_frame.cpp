@@ -10,6 +10,19 @@
 namespace velmora {
 namespace {
 
+// Toolbar pictures of the view kinds (data/images).
+const char* ViewKindIcon(int kind) {
+  switch (kind) {
+    case kViewMap2D: return "view_map2d.png";
+    case kViewGlobe3D: return "view_globe3d.png";
+    case kViewTiles3D: return "view_tiles3d.png";
+    case kViewEarthApp: return "view_earth_app.png";
+    case kViewEarthPlugin: return "view_earth_plugin.png";
+    case kViewWebMap: return "view_web_map.png";
+    default: return "";
+  }
+}
+
 // Names of the view kinds in the "视图" menu.
 const char* ViewKindName(int kind) {
   switch (kind) {
@@ -77,6 +90,8 @@ void CMainFrame::RegisterFrameCommands() {
     c.text = name;
     c.prompt = std::string("显示") + name + "视图\n" + name;
     c.order = 100 + kind;
+    c.icon = ViewKindIcon(kind);
+    c.toolbar = true;
     c.separator_before = first;
     first = false;
     c.handler = [kind] {

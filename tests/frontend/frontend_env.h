@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenuBar>
 #include <QTabBar>
 #include <QTest>
 #include <QWidget>
@@ -96,7 +97,8 @@ inline std::string SaveArtefact(const QImage& image, const std::string& name) {
   return path.toStdString();
 }
 
-// Every visible text of the window that holds Chinese characters was drawn: its font has a glyph
+// Every visible text of the window (labels, buttons, group boxes, tabs, the menu bar) that holds
+// Chinese characters was drawn: its font has a glyph
 // for each character (no empty boxes), and the picture has ink where the text stands. Returns the
 // texts that fail (empty when all are there) and counts the texts checked.
 inline std::vector<std::string> TextsNotDrawn(QWidget* window, const QImage& grab, int* checked = nullptr) {
@@ -132,6 +134,8 @@ inline std::vector<std::string> TextsNotDrawn(QWidget* window, const QImage& gra
     if (auto* label = qobject_cast<QLabel*>(w)) check(w, label->text(), label->rect());
     if (auto* button = qobject_cast<QAbstractButton*>(w)) check(w, button->text(), button->rect());
     if (auto* group = qobject_cast<QGroupBox*>(w)) check(w, group->title(), QRect(0, 0, w->width(), w->fontMetrics().height() + 4));
+    if (auto* bar = qobject_cast<QMenuBar*>(w))
+      for (QAction* a : bar->actions()) check(w, a->text(), bar->actionGeometry(a));
     if (auto* tabs = qobject_cast<QTabBar*>(w))
       for (int i = 0; i < tabs->count(); ++i) check(w, tabs->tabText(i), tabs->tabRect(i));
   }
