@@ -17,6 +17,7 @@
 
 #include "frontend/dialog_units.h"
 #include "frontend/dialog_window.h"
+#include "frontend/widget_registry.h"
 #include "frontend_env.h"
 #include "platform/gfx/bitmap.h"
 #include "platform/ui/controls.h"
@@ -421,6 +422,45 @@ TEST_F(FrontendDialogTest, MissingPicturesAreBlank) {
   EXPECT_FALSE(grab.isNull());
   auto* view = WidgetOf<QTreeView>(list);
   EXPECT_EQ(view->model()->index(1, 0).data().toString(), QStringLiteral("没有图片"));
+  dlg.DestroyWindow();
+}
+
+// ---- the extension point ----
+
+// A window class of a module that a standard control cannot show (a web page, say).
+class CPageWnd : public CWnd {
+ public:
+  std::string url = "about:blank";
+};
+
+// Its widget: here a label with the page's address, kept up to date by the binding.
+class CPageBinding : public CModelBinding {
+ public:
+  CPageBinding(CPageWnd& window, QWidget* parent) : CModelBinding(window, new QLabel(parent)) {}
+  void SyncFromModel() override {
+    CModelBinding::SyncFromModel();
+    if (auto* page = ModelAs<CPageWnd>()) static_cast<QLabel*>(Widget())->setText(QString::fromStdString(page->url));
+  }
+};
+
+TEST_F(FrontendDialogTest, RegisteredWidgetShowsItsModelClass) {
+  RegisterWindowWidget<CPageWnd>([](CPageWnd& w, QWidget* parent) { return new CPageBinding(w, parent); }, "page");
+  CPageWnd page;
+  CDialog dlg(DialogTemplate{9305, "网页", 200, 120, {{ControlKind::kCustom, 7, "", 4, 4, 192, 112, 0}}});
+  dlg.BindControl(7, page);
+  CSwatch plain;  // a window of another class keeps the built-in choice
+  CDialogWindow* window = Show(dlg);
+  ASSERT_TRUE(window);
+  ASSERT_TRUE(plain.Create(&dlg, 8, "", WS_CHILD | WS_VISIBLE, RECT{0, 0, 10, 10}));
+  page.url = "http://127.0.0.1/map.htm";
+  page.Invalidate();
+  Settle();
+  auto* label = WidgetOf<QLabel>(&page);
+  ASSERT_TRUE(label);
+  EXPECT_EQ(label->text(), QStringLiteral("http://127.0.0.1/map.htm"));
+  EXPECT_EQ(WidgetOf<QLabel>(&plain), nullptr);
+  EXPECT_NE(WidgetOf(&plain), nullptr);
+  UnregisterWidgetFactory("page");
   dlg.DestroyWindow();
 }
 

@@ -104,7 +104,14 @@ void CEdit::Clear() {
 
 void CEdit::Type(const std::string& text) {
   if (read_only_ || !IsWindowEnabled()) return;
-  std::string value = limit_ != 0 && text.size() > limit_ ? text.substr(0, limit_) : text;
+  std::string value = text;
+  if (limit_ != 0 && value.size() > limit_) {
+    // The limit counts bytes; the text is cut before the character that would cross it, never
+    // inside one (UTF-8 continuation bytes are 10xxxxxx).
+    size_t cut = limit_;
+    while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
+    value.resize(cut);
+  }
   SetTextKeepingUndo(value);
   sel_start_ = sel_end_ = value.size();
 }

@@ -78,7 +78,7 @@ class CEdit : public CWnd {
   void Paste();
   void Clear();
   // Typing: the text replaces the contents (unless read-only or disabled) and EN_CHANGE goes to
-  // the parent.
+  // the parent. Past the limit (in bytes) the text is cut at the last whole character.
   void Type(const std::string& text);
 
  protected:

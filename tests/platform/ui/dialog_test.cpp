@@ -292,5 +292,20 @@ TEST(WindowObserverTest, HearsCreationChangesAndDestruction) {
   SetWindowObserver(nullptr);
 }
 
+TEST(EditLimitTest, TypingPastTheLimitCutsAtAWholeCharacter) {
+  UiDispatcher().AttachToCurrentThread();
+  CWnd parent;
+  ASSERT_TRUE(parent.Create(nullptr, 0, "parent", 0));
+  CEdit edit;
+  ASSERT_TRUE(edit.Create(&parent, 1, ""));
+  edit.SetLimitText(7);  // "北京" is 6 bytes; "市" would end at byte 9
+  edit.Type("北京市");
+  EXPECT_EQ(edit.GetWindowText(), "北京");
+  edit.Type("ab北京");
+  EXPECT_EQ(edit.GetWindowText(), "ab北");
+  edit.Type("abcdefghi");
+  EXPECT_EQ(edit.GetWindowText(), "abcdefg");
+}
+
 }  // namespace
 }  // namespace velmora
