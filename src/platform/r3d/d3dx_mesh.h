@@ -22,6 +22,12 @@ inline constexpr uint32_t kMaxVertices16 = 0xFFFF;
 inline constexpr uint32_t kMaxMeshVertices = 1u << 24;
 inline constexpr uint32_t kMaxMeshFaces = 1u << 25;
 
+// A material with the name of its texture file (empty or null: none).
+struct D3DXMATERIAL {
+  D3DMATERIAL9 MatD3D;
+  const char* pTextureFilename = nullptr;
+};
+
 class ID3DXMesh : public R3dUnknown {
  public:
   uint32_t GetNumFaces() const { return faces_; }

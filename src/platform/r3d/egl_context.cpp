@@ -6,44 +6,19 @@
 #include <GL/gl.h>
 
 #include <cstdio>
-#include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 namespace velmora {
 namespace {
 
-// eglTerminate ends a display for every context on it, and EGL hands out one display per
-// platform, so displays are counted and terminated when their last context goes.
-std::mutex g_display_mutex;
-std::map<EGLDisplay, int>& DisplayUsers() {
-  static std::map<EGLDisplay, int> users;
-  return users;
-}
-
+// Displays are initialised once and never terminated: EGL hands out one display per platform
+// for the whole process (a second context shares it, and eglTerminate would end the first one's
+// too), and EGL tidies its displays at exit itself. Keeping the driver loaded to the end also
+// lets leak checkers name the driver's own allocations.
 bool InitializeDisplay(EGLDisplay display) {
-  std::lock_guard<std::mutex> lock(g_display_mutex);
-  int& users = DisplayUsers()[display];
-  if (users == 0) {
-    EGLint major = 0, minor = 0;
-    if (!eglInitialize(display, &major, &minor)) {
-      DisplayUsers().erase(display);
-      return false;
-    }
-  }
-  ++users;
-  return true;
-}
-
-void TerminateDisplay(EGLDisplay display) {
-  std::lock_guard<std::mutex> lock(g_display_mutex);
-  auto it = DisplayUsers().find(display);
-  if (it == DisplayUsers().end()) return;
-  if (--it->second == 0) {
-    eglTerminate(display);
-    DisplayUsers().erase(it);
-  }
+  EGLint major = 0, minor = 0;
+  return eglInitialize(display, &major, &minor) == EGL_TRUE;
 }
 
 bool HasExtension(const char* list, const char* name) {
@@ -96,7 +71,6 @@ std::unique_ptr<EglContext> EglContext::Create(std::string* error) {
     }
     auto fail = [&](const char* what) {
       reasons += std::string(c.name) + ": " + what + " " + Hex(eglGetError()) + "; ";
-      TerminateDisplay(c.display);
     };
     if (!eglBindAPI(EGL_OPENGL_API)) {
       fail("eglBindAPI");
@@ -159,7 +133,6 @@ EglContext::~EglContext() {
     eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
   if (surface_) eglDestroySurface(display, static_cast<EGLSurface>(surface_));
   if (context_) eglDestroyContext(display, static_cast<EGLContext>(context_));
-  TerminateDisplay(display);
 }
 
 bool EglContext::MakeCurrent() {
