@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every benchmark of the plain build, each beside its peer where it has one (PROJ's cs2cs,
-# GDAL, one-file-per-tile storage, nginx, python3-sgp4), and prints the ratios.
+# GDAL, one-file-per-tile storage, nginx, python3-sgp4, plain OpenGL), and prints the ratios.
 # Usage: bench/run-all.sh [build folder]
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -13,7 +13,7 @@ run() {
 }
 # Programs that run their peer in-process (or start it themselves) and print the ratio.
 for name in projection_bench contour_bench elevation_bench tile_store_bench tile_manager_bench \
-            imaging_bench io_bench ui_dispatcher_bench; do
+            imaging_bench io_bench ui_dispatcher_bench r3d_bench; do
   [ -x "$build/bench/$name" ] && run "$build/bench/$name"
 done
 # Peers that run in another process.

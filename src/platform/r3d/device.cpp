@@ -1234,7 +1234,13 @@ HRESULT IDirect3DDevice9::Clear(uint32_t count, const R3dRect* rects, uint32_t f
     const D3DVIEWPORT9& v = state_->viewport;
     const R3dRect whole{static_cast<int>(v.X), static_cast<int>(v.Y), static_cast<int>(v.X + v.Width),
                         static_cast<int>(v.Y + v.Height)};
-    glEnable(GL_SCISSOR_TEST);
+    // A clear of the whole target goes without the scissor: the rasteriser then clears in bulk.
+    const SurfaceStorage& target = state_->target->Storage();
+    const bool whole_target = count == 0 && v.X == 0 && v.Y == 0 && v.Width >= target.width && v.Height >= target.height;
+    if (whole_target)
+      glDisable(GL_SCISSOR_TEST);
+    else
+      glEnable(GL_SCISSOR_TEST);
     const uint32_t n = count > 0 ? count : 1;
     for (uint32_t i = 0; i < n; ++i) {
       R3dRect r = whole;
