@@ -13,10 +13,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <string>
 #include <memory>
 #include <vector>
 
-#include "bench_support.h"
 #include "core/geodesy.h"
 #include "core/log.h"
 #include "core/settings.h"
@@ -213,7 +214,7 @@ struct PlainGl {
       glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
       glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
       glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-      glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB8, 256, 256, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, picture.Pixels());
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 256, 256, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, picture.Pixels());
       tex.push_back(t);
     }
     pixels.resize(size_t(kWidth) * kHeight);
@@ -289,15 +290,18 @@ void TileMesh_Ours(benchmark::State& state) {
 
 void TileMesh_PlainGl(benchmark::State& state) {
   plain.Current();
-  GLuint b[3], fbo, rb;
+  GLuint b[3], fbo, rb[2];
   glGenBuffers(2, b);
   glGenTextures(1, &b[2]);
   glGenFramebuffers(1, &fbo);
-  glGenRenderbuffers(1, &rb);
-  glBindRenderbuffer(GL_RENDERBUFFER, rb);
+  glGenRenderbuffers(2, rb);
+  glBindRenderbuffer(GL_RENDERBUFFER, rb[0]);
   glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, 64, 64);
+  glBindRenderbuffer(GL_RENDERBUFFER, rb[1]);
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, 64, 64);
   glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, rb);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, rb[0]);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, rb[1]);
   const int n = 16;
   std::vector<uint16_t> indices;
   for (int r = 0; r < n; ++r)
@@ -309,7 +313,7 @@ void TileMesh_PlainGl(benchmark::State& state) {
   glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b[1]);
   glBufferData(GL_ELEMENT_ARRAY_BUFFER, indices.size() * 2, indices.data(), GL_STATIC_DRAW);
   glBindTexture(GL_TEXTURE_2D, b[2]);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB8, 256, 256, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 256, 256, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
   std::vector<MeshVertex> vertices((n + 1) * (n + 1));
@@ -346,7 +350,8 @@ void TileMesh_PlainGl(benchmark::State& state) {
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 256, 256, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, texels.data());
     glBindFramebuffer(GL_FRAMEBUFFER, fbo);
     glViewport(0, 0, 64, 64);
-    glClear(GL_COLOR_BUFFER_BIT);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glEnable(GL_DEPTH_TEST);
     glEnable(GL_TEXTURE_2D);
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_TEXTURE_COORD_ARRAY);
@@ -359,7 +364,7 @@ void TileMesh_PlainGl(benchmark::State& state) {
   glDeleteBuffers(2, b);
   glDeleteTextures(1, &b[2]);
   glDeleteFramebuffers(1, &fbo);
-  glDeleteRenderbuffers(1, &rb);
+  glDeleteRenderbuffers(2, rb);
   plain.Release();
   state.SetItemsProcessed(state.iterations());
 }
@@ -389,12 +394,40 @@ void CompareFrames() {
               100.0 * covered / (double(kWidth) * kHeight), differ);
 }
 
+// Keeps the best rate of each benchmark over its repetitions: the machine may be busy with other
+// work, and the best of several interleaved runs is what each way can do.
+class BestRateReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      auto it = run.counters.find("items_per_second");
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred && it != run.counters.end()) {
+        double& best = rates_[run.run_name.function_name];
+        best = std::max(best, double(it->second.value));
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  double Rate(const std::string& name) const {
+    auto it = rates_.find(name);
+    return it == rates_.end() ? 0 : it->second;
+  }
+
+ private:
+  std::map<std::string, double> rates_;
+};
+
 }  // namespace
 }  // namespace velmora
 
 int main(int argc, char** argv) {
   using namespace velmora;
-  benchmark::Initialize(&argc, argv);
+  // Repetitions of the two ways run interleaved, so that a busy machine slows both alike.
+  std::vector<char*> args(argv, argv + argc);
+  char interleave[] = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave);
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
   SetLogToStderr(false);
   if (!BuildFixture() || !plain.Open()) {
     std::fprintf(stderr, "no OpenGL context or fixture: %s\n", Direct3DLastError().c_str());
@@ -404,16 +437,22 @@ int main(int argc, char** argv) {
   plain.Release();
   std::printf("%s\n", g_pD3DDevice->Description().c_str());
   CompareFrames();
-  benchmark::RegisterBenchmark("Frames1080p/200tiles/device", Frames_Ours)->Unit(benchmark::kMillisecond)->UseRealTime();
-  benchmark::RegisterBenchmark("Frames1080p/200tiles/plainGL", Frames_PlainGl)->Unit(benchmark::kMillisecond)->UseRealTime();
-  benchmark::RegisterBenchmark("TileMeshBuildUpload/device", TileMesh_Ours)->Unit(benchmark::kMicrosecond)->UseRealTime();
-  benchmark::RegisterBenchmark("TileMeshBuildUpload/plainGL", TileMesh_PlainGl)->Unit(benchmark::kMicrosecond)->UseRealTime();
-  bench::RateReporter reporter;
+  constexpr int kRepetitions = 6;
+  benchmark::RegisterBenchmark("Frames1080p/200tiles/device", Frames_Ours)
+      ->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions)->MinTime(0.5);
+  benchmark::RegisterBenchmark("Frames1080p/200tiles/plainGL", Frames_PlainGl)
+      ->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions)->MinTime(0.5);
+  benchmark::RegisterBenchmark("TileMeshBuildUpload/device", TileMesh_Ours)
+      ->Unit(benchmark::kMicrosecond)->UseRealTime()->Repetitions(kRepetitions)->MinTime(0.3);
+  benchmark::RegisterBenchmark("TileMeshBuildUpload/plainGL", TileMesh_PlainGl)
+      ->Unit(benchmark::kMicrosecond)->UseRealTime()->Repetitions(kRepetitions)->MinTime(0.3);
+  BestRateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto ratio = [&](const char* what, const char* ours, const char* theirs) {
     const double a = reporter.Rate(ours), b = reporter.Rate(theirs);
     if (a > 0 && b > 0)
-      std::printf("%-36s device %9.1f/s  plain GL %9.1f/s  plain/device %.2f (goal <= 1.2)\n", what, a, b, b / a);
+      std::printf("%-36s device %9.1f/s  plain GL %9.1f/s  plain/device %.2f (best of %d; goal <= 1.2)\n",
+                  what, a, b, b / a, kRepetitions);
   };
   std::printf("\n");
   ratio("frames, 1920x1080, 200 tile meshes", "Frames1080p/200tiles/device", "Frames1080p/200tiles/plainGL");

@@ -422,6 +422,47 @@ TEST_F(R3dTest, RefusesSizesItCannotHold) {
   t->Release();
 }
 
+TEST_F(R3dTest, PicturesFillTexturesWithStraightColours) {
+  // Rows of opaque pixels are copied whole; rows with translucent ones take straight colours:
+  // every texel must be what the pixel-by-pixel conversion gives.
+  CBitmap picture;
+  ASSERT_TRUE(picture.Create(64, 8));
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const uint8_t a = (y % 2 == 0) ? 255 : uint8_t(x * 4);
+      picture.SetPixel(x, y, MakeArgb(a, uint8_t(x * 3), uint8_t(y * 30), 200));
+    }
+  IDirect3DTexture9* texture = nullptr;
+  ASSERT_EQ(device_->CreateTexture(64, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture), D3D_OK);
+  ASSERT_EQ(FillTextureFromBitmap(texture, picture), D3D_OK);
+  D3DLOCKED_RECT r;
+  ASSERT_EQ(texture->LockRect(0, &r, nullptr, D3DLOCK_READONLY), D3D_OK);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const uint32_t got = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(r.pBits) + y * r.Pitch)[x];
+      const Argb p = picture.Row(y)[x];
+      ASSERT_EQ(got, ArgbA(p) == 255 ? p : Unpremultiply(p)) << x << "," << y;
+    }
+  texture->UnlockRect(0);
+  texture->Release();
+
+  // An X8 texture is opaque whatever its words' alpha: blended over blue it stays red.
+  ASSERT_EQ(device_->CreateTexture(4, 4, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &texture), D3D_OK);
+  ASSERT_EQ(FillTextureColor(texture, 0x00FF0000u), D3D_OK);
+  Frame f = Begin(7, 8, 8);
+  device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF0000FFu, 1.0f, 0);
+  Identity();
+  device_->SetRenderState(D3DRS_LIGHTING, 0);
+  device_->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+  device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  DrawFullQuad(texture);
+  CBitmap frame;
+  ASSERT_EQ(End(f, &frame), D3D_OK);
+  EXPECT_EQ(frame.GetPixel(4, 4), 0xFFFF0000u);
+  texture->Release();
+}
+
 TEST_F(R3dTest, LostDeviceIsResetWithItsTexturesIntact) {
   IDirect3DTexture9* texture = Quadrants(8, 8);
   Frame f = Begin(7, 16, 16);

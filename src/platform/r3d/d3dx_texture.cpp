@@ -1,6 +1,8 @@
 // Texture helpers: creation, picture files, and copies between textures and pictures.
 #include "platform/r3d/d3dx_texture.h"
 
+#include <cstring>
+
 #include "platform/gfx/graphics.h"
 #include "platform/gfx/image_codec.h"
 
@@ -50,10 +52,14 @@ HRESULT FillTextureFromBitmap(IDirect3DTexture9* texture, const CBitmap& picture
   for (uint32_t y = 0; y < desc.Height; ++y) {
     const Argb* src = source->Row(static_cast<int>(y));
     auto* dst = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.pBits) + size_t(y) * size_t(locked.Pitch));
-    for (uint32_t x = 0; x < desc.Width; ++x) {
-      const Argb p = src[x];
-      dst[x] = ArgbA(p) == 0xFF ? p : Unpremultiply(p);
-    }
+    // Opaque rows (all of a map tile's) are the same premultiplied or not: copied whole. Rows
+    // with translucent pixels take their straight colours.
+    std::memcpy(dst, src, size_t(desc.Width) * 4);
+    uint32_t all = 0xFFFFFFFFu;
+    for (uint32_t x = 0; x < desc.Width; ++x) all &= src[x];
+    if (ArgbA(all) != 0xFF)
+      for (uint32_t x = 0; x < desc.Width; ++x)
+        if (ArgbA(src[x]) != 0xFF) dst[x] = Unpremultiply(src[x]);
   }
   return texture->UnlockRect(0);
 }

@@ -1138,29 +1138,33 @@ bool IDirect3DDevice9::ApplyVertexArrays(const uint8_t* client_base) {
     return true;
   glBindBuffer(GL_ARRAY_BUFFER, vbo);
   auto at = [&](int field) { return reinterpret_cast<const void*>(static_cast<uintptr_t>(offset) + field); };
-  glEnableClientState(GL_VERTEX_ARRAY);
+  // Which arrays are on, and the current normal and colour that stand in for missing ones, change
+  // only with the vertex format (setting a current value makes GL look at its vertex state again).
+  const bool new_format = s.fvf != a.vertex_fvf || a.vertex_vbo == 0;
+  if (new_format) {
+    glEnableClientState(GL_VERTEX_ARRAY);
+    if (layout.normal >= 0) {
+      glEnableClientState(GL_NORMAL_ARRAY);
+    } else {
+      glDisableClientState(GL_NORMAL_ARRAY);
+      glNormal3f(0, 0, 0);  // no normal: lights add nothing but their ambient part
+    }
+    if (layout.diffuse >= 0) {
+      glEnableClientState(GL_COLOR_ARRAY);
+    } else {
+      glDisableClientState(GL_COLOR_ARRAY);
+      glColor4f(1, 1, 1, 1);  // no colour: white
+    }
+    glClientActiveTexture(GL_TEXTURE0);
+    if (layout.tex0 >= 0)
+      glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    else
+      glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+  }
   glVertexPointer(3, GL_FLOAT, static_cast<GLsizei>(stride), at(0));
-  if (layout.normal >= 0) {
-    glEnableClientState(GL_NORMAL_ARRAY);
-    glNormalPointer(GL_FLOAT, static_cast<GLsizei>(stride), at(layout.normal));
-  } else {
-    glDisableClientState(GL_NORMAL_ARRAY);
-    glNormal3f(0, 0, 0);  // no normal: lights add nothing but their ambient part
-  }
-  if (layout.diffuse >= 0) {
-    glEnableClientState(GL_COLOR_ARRAY);
-    glColorPointer(GL_BGRA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(stride), at(layout.diffuse));
-  } else {
-    glDisableClientState(GL_COLOR_ARRAY);
-    glColor4f(1, 1, 1, 1);  // no colour: white
-  }
-  glClientActiveTexture(GL_TEXTURE0);
-  if (layout.tex0 >= 0) {
-    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glTexCoordPointer(2, GL_FLOAT, static_cast<GLsizei>(stride), at(layout.tex0));
-  } else {
-    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-  }
+  if (layout.normal >= 0) glNormalPointer(GL_FLOAT, static_cast<GLsizei>(stride), at(layout.normal));
+  if (layout.diffuse >= 0) glColorPointer(GL_BGRA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(stride), at(layout.diffuse));
+  if (layout.tex0 >= 0) glTexCoordPointer(2, GL_FLOAT, static_cast<GLsizei>(stride), at(layout.tex0));
   a.vertex_vbo = vbo;
   a.vertex_offset = offset;
   a.vertex_stride = stride;

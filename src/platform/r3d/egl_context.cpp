@@ -90,10 +90,17 @@ std::unique_ptr<EglContext> EglContext::Create(std::string* error) {
         continue;
       }
     }
-    const EGLint context_attribs[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 0,
-                                      EGL_CONTEXT_OPENGL_PROFILE_MASK,
-                                      EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
-    EGLContext context = eglCreateContext(c.display, config, EGL_NO_CONTEXT, context_attribs);
+    // Releasing the context at the end of each scope need not flush: the next scope (or the
+    // readback of a frame) flushes anyway.
+    std::vector<EGLint> context_attribs = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 0,
+                                           EGL_CONTEXT_OPENGL_PROFILE_MASK,
+                                           EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT};
+    if (HasExtension(display_ext, "EGL_KHR_context_flush_control")) {
+      context_attribs.push_back(EGL_CONTEXT_RELEASE_BEHAVIOR_KHR);
+      context_attribs.push_back(EGL_CONTEXT_RELEASE_BEHAVIOR_NONE_KHR);
+    }
+    context_attribs.push_back(EGL_NONE);
+    EGLContext context = eglCreateContext(c.display, config, EGL_NO_CONTEXT, context_attribs.data());
     if (context == EGL_NO_CONTEXT) {
       fail("eglCreateContext");
       continue;

@@ -83,8 +83,11 @@ bool IDirect3DTexture9::BindGl(R3dCore& core) {
     glBindTexture(GL_TEXTURE_2D, name);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(levels_) - 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, format_ == D3DFMT_X8R8G8B8 ? GL_RGB8 : GL_RGBA8, static_cast<GLsizei>(width_),
-                 static_cast<GLsizei>(height_), 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
+    // Four channels either way, so that the words upload as they lie; an X8 texture reads its
+    // alpha as 1 whatever the word holds.
+    if (format_ == D3DFMT_X8R8G8B8) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, static_cast<GLsizei>(width_), static_cast<GLsizei>(height_), 0, GL_BGRA,
+                 GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
     dirty_.store(true, std::memory_order_relaxed);
   } else {
     glBindTexture(GL_TEXTURE_2D, gl_name_);
