@@ -21,6 +21,11 @@ PACKAGES=(
   libjs-openlayers
   # orbit model: the verification set and reference propagator
   python3-sgp4 python3-numpy
+  # 3D device: OpenGL (compatibility profile) on EGL without a display, Mesa's drivers with the
+  # software rasteriser for headless runs and CI
+  libegl-dev libgl-dev libopengl-dev libgles-dev libegl-mesa0 libgbm-dev libgl1-mesa-dri mesa-utils
+  # 3D tests: .x files read back by another reader
+  libassimp-dev
   # locale-independence tests run under a German locale
   locales
   # benchmark peers
