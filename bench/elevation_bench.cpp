@@ -170,6 +170,22 @@ void BM_StoreMode1(benchmark::State& state) {
 }
 BENCHMARK(BM_StoreMode1);
 
+// The same look-ups with the source mode read from the options on every call, as the program
+// makes them (the default mode is 1).
+void BM_StoreOptionsMode1(benchmark::State& state) {
+  Fixture& f = Data();
+  size_t i = 0;
+  float h = 0;
+  for (auto _ : state) {
+    const auto& p = f.points3s[i++ & (kPoints - 1)];
+    float pos[2] = {p.first, p.second};
+    f.store.GetElevation(pos, &h, 30);
+    benchmark::DoNotOptimize(h);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_StoreOptionsMode1);
+
 void BM_GdalPoint3s(benchmark::State& state) {
   Fixture& f = Data();
   size_t i = 0;
@@ -309,6 +325,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     };
     std::printf("\n");
     ratio("mode 1 warm look-ups (3\", 30 m)", "BM_StoreMode1", "BM_GdalPoint3s");
+    ratio("mode 1 from the options (3\", 30 m)", "BM_StoreOptionsMode1", "BM_GdalPoint3s");
     ratio("mode 2 warm look-ups (1\")", "BM_StoreMode2", "BM_GdalPoint1s");
     ratio("1000 x 1000 walk, per point", "BM_StoreWalk", "BM_GdalWalkPoints");
     ratio("1000 x 1000 walk vs one decimating read", "BM_StoreWalk", "BM_GdalWalkWindow");

@@ -12,18 +12,10 @@
 #include <cstdlib>
 
 #include "platform/sync.h"
+#include "platform/text.h"
 
 namespace velmora {
 namespace {
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-    s.remove_suffix(1);
-  return s;
-}
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 locale_t CLocale() {
   static locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
@@ -137,7 +129,7 @@ std::string FormatDms(double value) {
 bool ParseDms(std::string_view text, double* degrees) {
   std::string_view s = text;
   auto skip_space = [&] {
-    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsAsciiSpace(s.front())) s.remove_prefix(1);
   };
   auto take_integer = [&](long long* out) {
     skip_space();
@@ -182,7 +174,7 @@ bool ParseDms(std::string_view text, double* degrees) {
 }
 
 std::optional<double> ParseDouble(std::string_view text) {
-  std::string_view s = Trim(text);
+  std::string_view s = TrimAscii(text);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   double v = 0;
   auto r = std::from_chars(s.data(), s.data() + s.size(), v);
@@ -192,7 +184,7 @@ std::optional<double> ParseDouble(std::string_view text) {
 }
 
 std::optional<long long> ParseInt(std::string_view text) {
-  std::string_view s = Trim(text);
+  std::string_view s = TrimAscii(text);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   long long v = 0;
   auto r = std::from_chars(s.data(), s.data() + s.size(), v);

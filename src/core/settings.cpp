@@ -507,12 +507,6 @@ std::string IniUnescape(std::string_view text) {
   return out;
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
-
 }  // namespace
 
 bool CRegistryProfile::Open(const std::string& path) {
@@ -540,17 +534,17 @@ bool CRegistryProfile::Open(const std::string& path) {
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
-    std::string_view line = TrimBlanks(std::string_view(text).substr(pos, end - pos));
+    std::string_view line = TrimAscii(std::string_view(text).substr(pos, end - pos));
     pos = end + 1;
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line.front() == '[' && line.back() == ']') {
-      section = IniUnescape(TrimBlanks(line.substr(1, line.size() - 2)));
+      section = IniUnescape(TrimAscii(line.substr(1, line.size() - 2)));
       continue;
     }
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
-    sections_[section][IniUnescape(TrimBlanks(line.substr(0, eq)))] =
-        IniUnescape(TrimBlanks(line.substr(eq + 1)));
+    sections_[section][IniUnescape(TrimAscii(line.substr(0, eq)))] =
+        IniUnescape(TrimAscii(line.substr(eq + 1)));
   }
   return true;
 }

@@ -23,12 +23,10 @@ namespace {
 
 constexpr char kServicePath[] = "/maps/api/elevation/json?";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 // The longest decimal number at `pos` after blanks (an optional sign, digits, a point, an
 // exponent); nothing when there is none or it is not finite. *end receives the position after it.
 std::optional<double> ReadNumber(std::string_view text, size_t pos, size_t* end) {
-  while (pos < text.size() && IsBlank(text[pos])) ++pos;
+  while (pos < text.size() && IsAsciiSpace(text[pos])) ++pos;
   bool negative = false;
   if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
     negative = text[pos] == '-';
@@ -151,11 +149,10 @@ void CElevCacheDb::Close() {
 }
 
 std::string CElevCacheDb::ServiceHost() {
-  std::string host = GetProfileString(kElevationProfileSection, kElevationHostKey, "");
-  while (!host.empty() && (host.back() == '/' || IsBlank(host.back()))) host.pop_back();
-  size_t start = 0;
-  while (start < host.size() && IsBlank(host[start])) ++start;
-  host.erase(0, start);
+  const std::string setting = GetProfileString(kElevationProfileSection, kElevationHostKey, "");
+  std::string_view trimmed = TrimAscii(setting);
+  while (!trimmed.empty() && trimmed.back() == '/') trimmed = TrimAscii(trimmed.substr(0, trimmed.size() - 1));
+  std::string host(trimmed);
   if (!host.empty() && host.find("://") == std::string::npos) host = "https://" + host;
   return host;
 }

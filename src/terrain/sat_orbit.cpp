@@ -15,6 +15,7 @@
 #include "core/format.h"
 #include "core/geodesy.h"
 #include "core/settings.h"
+#include "platform/text.h"
 
 namespace velmora {
 
@@ -66,16 +67,10 @@ std::string_view Columns(std::string_view line, size_t first, size_t last) {
   return line.substr(first - 1, std::min(line.size(), last) - (first - 1));
 }
 
-std::string_view TrimSpaces(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // A decimal field; a blank field is `blank_value` when given, else missing.
 std::optional<double> NumberField(std::string_view line, size_t first, size_t last,
                                   std::optional<double> blank_value = std::nullopt) {
-  std::string_view f = TrimSpaces(Columns(line, first, last));
+  std::string_view f = TrimAscii(Columns(line, first, last));
   if (f.empty()) return blank_value;
   return ParseDouble(f);
 }
@@ -83,7 +78,7 @@ std::optional<double> NumberField(std::string_view line, size_t first, size_t la
 // Catalogue number: five digits, or a letter and four digits for numbers from 100000 (the
 // letters I and O are not used).
 std::optional<uint32_t> SatelliteNumberField(std::string_view line) {
-  std::string_view f = TrimSpaces(Columns(line, 3, 7));
+  std::string_view f = TrimAscii(Columns(line, 3, 7));
   if (f.empty()) return std::nullopt;
   uint32_t base = 0;
   char c = f.front();
@@ -204,7 +199,7 @@ int CSatOrbit::ParseTle(std::string_view text, size_t* consumed) {
     line1 = first;
     pos = after_first;
   } else {
-    name = std::string(TrimSpaces(first));
+    name = std::string(TrimAscii(first));
     pos = after_first;
     skip_ends();
     if (!read_line(&line1)) return 0;
@@ -239,7 +234,7 @@ int CSatOrbit::ParseTle(std::string_view text, size_t* consumed) {
   if (!ecc) return 0;
 
   e.satellite_number = *number;
-  e.name = name.empty() ? std::string(TrimSpaces(Columns(line1, 3, 7))) : name;
+  e.name = name.empty() ? std::string(TrimAscii(Columns(line1, 3, 7))) : name;
   e.epoch = *epoch;
   e.epoch_julian = TleEpochToJulian(*epoch);
   e.bstar = *bstar_mantissa * 1e-5 * std::pow(10.0, *bstar_exponent);

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "platform/gfx/font_internal.h"
+#include "platform/text.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -29,17 +30,6 @@ constexpr std::array<const char*, 24> kCjkFaces = {
     "楷体", "KaiTi", "楷体_GB2312", "仿宋", "FangSong", "仿宋_GB2312", "隶书", "幼圆",
     "Microsoft Sans Serif", "MS Sans Serif", "MS Shell Dlg", "MS Shell Dlg 2", "Tahoma",
     "System", "Arial Unicode MS", "宋体-PUA"};
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // Decodes one well-formed UTF-8 sequence at text[i]; returns its length (0 when malformed).
 size_t DecodeUtf8(std::string_view text, size_t i, uint32_t* cp) {
@@ -170,7 +160,7 @@ class FontCache {
 
 std::string MapFaceName(const std::string& face) {
   for (const char* f : kCjkFaces)
-    if (EqualsNoCase(face, f)) return kCjkFamily;
+    if (EqualsNoCaseAscii(face, f)) return kCjkFamily;
   return face;
 }
 
