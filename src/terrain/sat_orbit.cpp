@@ -49,13 +49,12 @@ const double kVelocityScale = kAe * kXke / 60.0;   // earth radii per XKE minute
 // x reduced to [0, 2π).
 inline double Mod2Pi(double x) { return x - std::floor(x / kTwoPi) * kTwoPi; }
 
-// Angle of (cos, sin) in [0, 2π).
+// Angle of (cos, sin) in (-π/2, 3π/2]: atan(sin / cos), plus π when cos < 0. Every caller takes
+// its sine and cosine or reduces it modulo 2π, except the stored right ascension of the position,
+// which therefore lies in that range too (negative in the fourth quadrant).
 inline double ArcTangent(double sin, double cos) {
   if (cos == 0.0) return sin > 0.0 ? kPi / 2.0 : 3.0 * kPi / 2.0;
-  if (cos > 0.0) {
-    double a = std::atan(sin / cos);
-    return a < 0.0 ? a + kTwoPi : a;
-  }
+  if (cos > 0.0) return std::atan(sin / cos);
   return std::atan(sin / cos) + kPi;
 }
 
