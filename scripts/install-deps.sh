@@ -21,6 +21,8 @@ PACKAGES=(
   locales
   # benchmark peers
   wrk nginx-light
+  # fuzz targets (make fuzz): clang with libFuzzer and its sanitizer runtimes
+  clang libfuzzer-14-dev libclang-rt-14-dev
 )
 
 missing=()
