@@ -13,7 +13,15 @@
 #include "platform/gfx/font_internal.h"
 #include "platform/text.h"
 
+// AddressSanitizer builds (GCC names them with __SANITIZE_ADDRESS__, clang with a feature test).
 #if defined(__SANITIZE_ADDRESS__)
+#define VELMORA_LEAK_CHECKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELMORA_LEAK_CHECKS 1
+#endif
+#endif
+#if defined(VELMORA_LEAK_CHECKS)
 #include <sanitizer/lsan_interface.h>
 #endif
 
@@ -101,14 +109,14 @@ class FontCache {
 
  private:
   FontCache() {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(VELMORA_LEAK_CHECKS)
     __lsan::ScopedDisabler keep;  // the configuration lives as long as the process
 #endif
     FcInit();
   }
 
   static Resolved Resolve(const std::string& family, uint32_t style, const char* lang = nullptr) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(VELMORA_LEAK_CHECKS)
     // Resolved fonts live as long as the process, and fontconfig links a pattern's parts by
     // offsets that the leak checker cannot follow: it would report them as lost.
     __lsan::ScopedDisabler keep;
