@@ -213,7 +213,12 @@ const CAppOptions& AppOptions() { return *Snapshots().current.load(std::memory_o
 void UpdateAppOptions(const std::function<void(CAppOptions&)>& change) {
   OptionsSnapshots& s = Snapshots();
   std::lock_guard<std::mutex> lock(s.mutex);
-  auto next = std::make_unique<CAppOptions>(*s.current.load(std::memory_order_acquire));
+  std::unique_ptr<CAppOptions> next;
+  {
+    // A save on another thread may be updating the current snapshot's damaged-file bookkeeping.
+    std::lock_guard<std::mutex> save_lock(g_options_save_mutex);
+    next = std::make_unique<CAppOptions>(*s.current.load(std::memory_order_acquire));
+  }
   change(*next);
   s.PublishLocked(std::move(next));
 }
