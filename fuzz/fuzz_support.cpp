@@ -18,7 +18,14 @@ namespace {
 struct Scratch {
   std::string path;
   Scratch() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-fuzz-XXXXXX").string();
+    // Targets write and flush files on every input: memory-backed /dev/shm keeps them fast,
+    // unless TMPDIR names another place.
+    std::error_code ec;
+    const std::filesystem::path base = !std::getenv("TMPDIR") && std::filesystem::is_directory("/dev/shm", ec) &&
+                                               ::access("/dev/shm", W_OK) == 0
+                                           ? std::filesystem::path("/dev/shm")
+                                           : std::filesystem::temp_directory_path();
+    std::string pattern = (base / "velmora-fuzz-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) {
       std::perror("mkdtemp");
       std::abort();
