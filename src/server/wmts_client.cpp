@@ -142,6 +142,7 @@ bool CWmtsClient::SendPending(uint64_t now) {
 bool CWmtsClient::Serve(uint64_t now, std::vector<char>& chunk, bool* more) {
   *more = false;
   int requests = 0, reads = 0;
+  bool answered = false;  // an answer went out and the connection has not moved on yet
   for (;;) {
     if (CurrentStage() == Stage::kClosing) return false;
     if (sending_) {
@@ -149,9 +150,10 @@ bool CWmtsClient::Serve(uint64_t now, std::vector<char>& chunk, bool* more) {
       if (!SendPending(now)) return false;
       if (sending_) return true;
       if (close_after_send_) return false;
-      if (!EnterWaiting(now, true)) return false;
+      answered = true;
     }
-    // Every whole request already here is answered in turn (pipelining).
+    // Every whole request already here is answered in turn (pipelining); the connection goes
+    // from one answer to the next without passing through a waiting stage.
     if (requests == kRequestsPerTurn) {
       *more = true;
       return true;
@@ -164,8 +166,13 @@ bool CWmtsClient::Serve(uint64_t now, std::vector<char>& chunk, bool* more) {
     }
     if (state == CRequestFramer::State::kRequest) {
       ++requests;
+      answered = false;
       if (!Answer(now, close_after)) return false;
       continue;
+    }
+    if (answered) {
+      answered = false;
+      if (!EnterWaiting(now, true)) return false;
     }
     if (!readable_) return EnterWaiting(now, false);
     if (reads == kReadsPerTurn) {
