@@ -31,7 +31,7 @@ bool CWmtsClient::BeginClose() {
   Stage seen = stage_.load(std::memory_order_acquire);
   while (seen != Stage::kClosing) {
     if (stage_.compare_exchange_weak(seen, Stage::kClosing, std::memory_order_acq_rel)) {
-      service_->OnClientClosing();
+      service_->OnClientClosing(peer_.address);
       return true;
     }
   }
@@ -41,7 +41,7 @@ bool CWmtsClient::BeginClose() {
 bool CWmtsClient::BeginCloseFrom(Stage expected) {
   if (expected == Stage::kClosing) return false;
   if (!stage_.compare_exchange_strong(expected, Stage::kClosing, std::memory_order_acq_rel)) return false;
-  service_->OnClientClosing();
+  service_->OnClientClosing(peer_.address);
   return true;
 }
 

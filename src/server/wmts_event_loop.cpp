@@ -175,8 +175,10 @@ void CWmtsEventLoop::Run() {
   next_sweep_ = TickCount64() + kMaxSweepMs;
   while (!quit_.load(std::memory_order_acquire)) {
     uint64_t now = TickCount64();
+    // No wait while connections have work left from their last turn.
     int timeout = 0;
-    if (ready_.empty()) timeout = next_sweep_ > now ? static_cast<int>(std::min<uint64_t>(next_sweep_ - now, kMaxSweepMs)) : 0;
+    if (ready_.empty() && next_sweep_ > now)
+      timeout = static_cast<int>(std::min<uint64_t>(next_sweep_ - now, kMaxSweepMs));
     int n = poll_.Wait(events, kEventsPerWait, timeout);
     now = TickCount64();
     for (int i = 0; i < n; ++i) {

@@ -219,6 +219,13 @@ void CWmtsService::AcceptThreadProc(int listener_fd) {
   accepting_.store(false, std::memory_order_release);
 }
 
+void CWmtsService::OnClientClosing(uint32_t address) {
+  live_.fetch_sub(1, std::memory_order_acq_rel);
+  std::lock_guard<std::mutex> lock(address_lock_);
+  auto it = per_address_.find(address);
+  if (it != per_address_.end() && --it->second == 0) per_address_.erase(it);
+}
+
 unsigned CWmtsService::HeaderTimeoutNow() const {
   const WmtsServerOptions& o = server_->Options();
   const unsigned full = o.header_timeout_ms, pressed = std::min(o.pressed_header_timeout_ms, full);
@@ -294,8 +301,12 @@ bool CWmtsService::AddClient(std::shared_ptr<CWmtsClient> client) {
   {
     std::lock_guard<std::mutex> lock(client_lock_);
     finished = TakeFinishedLocked();
-    auto it = per_address_.find(address);
-    const size_t from_address = it == per_address_.end() ? 0 : it->second;
+    size_t from_address = 0;
+    {
+      std::lock_guard<std::mutex> address_lock(address_lock_);
+      auto it = per_address_.find(address);
+      if (it != per_address_.end()) from_address = it->second;
+    }
     bool admit = from_address < o.max_clients_per_address;
     if (admit && from_address >= o.max_incomplete_per_address) {
       // This address may have many connections but only so many that have gone past the grace
@@ -326,9 +337,13 @@ bool CWmtsService::AddClient(std::shared_ptr<CWmtsClient> client) {
     if (loop) {
       client->loop_ = loop;
       clients_.push_back(client);
-      ++per_address_[address];
+      {
+        std::lock_guard<std::mutex> address_lock(address_lock_);
+        ++per_address_[address];
+      }
       const int live = live_.fetch_add(1, std::memory_order_acq_rel) + 1;
-      if (live >= peak_.load(std::memory_order_relaxed) || now - peak_tick_.load(std::memory_order_relaxed) >= kPeakMs) {
+      if (live >= peak_.load(std::memory_order_relaxed) ||
+          now - peak_tick_.load(std::memory_order_relaxed) >= kPeakMs) {
         peak_.store(live, std::memory_order_relaxed);
         peak_tick_.store(now, std::memory_order_relaxed);
       }
@@ -364,8 +379,6 @@ bool CWmtsService::EvictForDescriptor() {
 void CWmtsService::OnClientFinished(CWmtsClient& client) {
   const uint64_t now = NonZeroTick();
   std::lock_guard<std::mutex> lock(client_lock_);
-  auto it = per_address_.find(client.PeerIp());
-  if (it != per_address_.end() && --it->second == 0) per_address_.erase(it);
   PeerRecord& r = peers_[client.PeerIp()];
   if (now > r.last_tick) r.last_tick = now;
   client.finished_.store(true, std::memory_order_release);

@@ -112,8 +112,8 @@ class CWmtsService {
   // The header time-out now: the full one while the service is at most half full, shortening to
   // the pressed one as it fills.
   unsigned HeaderTimeoutNow() const;
-  // A connection was marked for closing (its place is free).
-  void OnClientClosing() { live_.fetch_sub(1, std::memory_order_acq_rel); }
+  // A connection was marked for closing: its place, also among its address's, is free.
+  void OnClientClosing(uint32_t address);
   // A connection's socket was closed: its peer's end is recorded and it is finished.
   void OnClientFinished(CWmtsClient& client);
   // Connections not marked for closing.
@@ -144,7 +144,10 @@ class CWmtsService {
   std::condition_variable client_finished_;  // with client_lock_: a client has finished
   std::vector<std::shared_ptr<CWmtsClient>> clients_;
   std::map<uint32_t, PeerRecord> peers_;
-  std::map<uint32_t, size_t> per_address_;  // unfinished connections of each address
+  // Connections of each address not marked for closing. Its own lock, taken inside client_lock_
+  // or alone: a connection is marked for closing with or without client_lock_ held.
+  std::mutex address_lock_;
+  std::map<uint32_t, size_t> per_address_;
   std::atomic<int> live_{0};                 // unfinished connections not marked for closing
   // The most connections of the last second: the pressure that the header time-out follows, so
   // that closing some slow clients does not at once lengthen the time-out of the others.

@@ -152,8 +152,10 @@ class AbuseDriver {
     c.counted = held;
     int delta = held ? 1 : -1;
     std::lock_guard<std::mutex> lock(numbers_lock_);
-    (c.kind == Kind::kSilent ? numbers_.held_silent : c.kind == Kind::kSlow ? numbers_.held_slow : numbers_.held_idle) +=
-        delta;
+    int& count = c.kind == Kind::kSilent ? numbers_.held_silent
+                 : c.kind == Kind::kSlow   ? numbers_.held_slow
+                                           : numbers_.held_idle;
+    count += delta;
     changed_.notify_all();
   }
 
