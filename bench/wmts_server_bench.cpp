@@ -295,9 +295,9 @@ int Abuse(const test::AbuseDriver::Config& config) {
   auto at = [&](double q) {
     return n.probe_ms.empty() ? -1.0 : n.probe_ms[std::min(n.probe_ms.size() - 1, size_t(q * n.probe_ms.size()))];
   };
-  std::printf("probes %ld answered %ld p50 %.1f p99 %.1f max %.1f closed %ld held %d %d %d\n", n.probes,
-              n.probes_answered, at(0.5), at(0.99), n.probe_ms.empty() ? -1.0 : n.probe_ms.back(),
-              n.closed_by_server, n.held_silent, n.held_slow, n.held_idle);
+  std::printf("probes %ld answered %ld p50 %.1f p99 %.1f max %.1f closed %ld held %d %d %d probes-closed %ld\n",
+              n.probes, n.probes_answered, at(0.5), at(0.99), n.probe_ms.empty() ? -1.0 : n.probe_ms.back(),
+              n.closed_by_server, n.held_silent, n.held_slow, n.held_idle, n.probes_closed);
   return 0;
 }
 

@@ -87,6 +87,7 @@ uint64_t CWmtsClient::Deadline(uint64_t now, unsigned header_timeout_ms) const {
 
 bool CWmtsClient::Answer(uint64_t now, bool close_after) {
   if (!Enter(CurrentStage(), Stage::kBusy, now)) return false;
+  had_request_ = true;
   CWmtsServer& server = service_->Server();
   server.RequestLog().WriteRequest(peer_.address, peer_.port, request_);
   bool keep_alive = false;

@@ -94,6 +94,7 @@ class CWmtsClient {
   bool registered_ = false;  // in the loop's epoll set
   bool closed_ = false;
   bool queued_ = false;      // in the loop's ready list
+  bool had_request_ = false; // a whole request came at least once
   bool readable_ = true;     // the socket may have bytes (edge-triggered: until a read runs dry)
   bool peer_closed_ = false; // the peer's end came: read on until the socket says so
   bool writable_ = true;     // the socket may take bytes

@@ -100,8 +100,13 @@ void CWmtsEventLoop::Register(std::shared_ptr<CWmtsClient> client) {
   }
   c.registered_ = true;
   // Its header time-out may come before the next look.
-  uint64_t deadline = c.Deadline(TickCount64(), c.Service()->HeaderTimeoutNow());
+  const uint64_t now = TickCount64();
+  uint64_t deadline = c.Deadline(now, c.Service()->HeaderTimeoutNow());
   if (deadline != 0 && deadline < next_sweep_) next_sweep_ = deadline;
+  // Served at once: its request is often here already, and a busy loop's next round may be
+  // late (a new connection without a request is the first to give its place when the service
+  // is full).
+  Serve(c, now);
 }
 
 void CWmtsEventLoop::Serve(CWmtsClient& client, uint64_t now) {
@@ -140,7 +145,7 @@ void CWmtsEventLoop::Close(CWmtsClient& client) {
   }
   clients_.pop_back();
   load_.fetch_sub(1, std::memory_order_relaxed);
-  client.Service()->OnClientFinished(client);
+  client.Service()->OnClientFinished(client, !client.had_request_);
   closed_.push_back(std::move(self));
 }
 

@@ -22,6 +22,9 @@ namespace {
 
 // How long the most connections seen count as the service's load.
 constexpr uint64_t kPeakMs = 1000;
+// Addresses whose connections dawdled: how long one is remembered, and how many at most.
+constexpr uint64_t kDawdlerMemoryMs = 60000;
+constexpr size_t kMaxDawdlers = 4096;
 
 // A tick that is never 0, which stands for "none recorded".
 uint64_t NonZeroTick() { return std::max<uint64_t>(TickCount64(), 1); }
@@ -252,13 +255,32 @@ std::vector<std::shared_ptr<CWmtsClient>> CWmtsService::TakeFinishedLocked() {
   return finished;
 }
 
+void CWmtsService::RecordDawdlerLocked(uint32_t address, uint64_t now) {
+  if (dawdlers_.size() >= kMaxDawdlers) {
+    // Bounded: the stale records go, and all of them if that is not enough.
+    for (auto it = dawdlers_.begin(); it != dawdlers_.end();)
+      it = now - it->second.tick >= kDawdlerMemoryMs ? dawdlers_.erase(it) : std::next(it);
+    if (dawdlers_.size() >= kMaxDawdlers) dawdlers_.clear();
+  }
+  Dawdler& d = dawdlers_[address];
+  d.strikes = now - d.tick < kDawdlerMemoryMs ? d.strikes + 1 : 1;
+  d.tick = now;
+}
+
+uint32_t CWmtsService::StrikesLocked(uint32_t address, uint64_t now) const {
+  auto it = dawdlers_.find(address);
+  if (it == dawdlers_.end() || now - it->second.tick >= kDawdlerMemoryMs) return 0;
+  return it->second.strikes;
+}
+
 std::shared_ptr<CWmtsClient> CWmtsService::EvictLocked(uint64_t now, const uint32_t* address, bool incomplete_only) {
   using Stage = CWmtsClient::Stage;
   const uint64_t grace = server_->Options().slow_request_grace_ms;
-  // A couple of tries: a chosen connection may move on before it is marked.
+  // A few tries: a chosen connection may move on before it is marked.
   for (int attempt = 0; attempt < 4; ++attempt) {
     std::shared_ptr<CWmtsClient> best;
     int best_rank = 4;
+    uint32_t best_strikes = 0;
     uint64_t best_since = 0;
     Stage best_stage = Stage::kClosing;
     for (const auto& c : clients_) {
@@ -279,9 +301,15 @@ std::shared_ptr<CWmtsClient> CWmtsService::EvictLocked(uint64_t now, const uint3
       } else {
         rank = incomplete ? (old ? 0 : 2) : (old ? 1 : 3);
       }
-      if (rank < best_rank || (rank == best_rank && since < best_since)) {
+      // Without a whole request, the connections of clients whose connections ended without one
+      // before go first: a new client whose request was not read yet (its loop is busy) is not
+      // cut for a returning abuser's.
+      const uint32_t strikes = incomplete ? StrikesLocked(c->PeerIp(), now) : 0;
+      if (rank < best_rank ||
+          (rank == best_rank && (strikes > best_strikes || (strikes == best_strikes && since < best_since)))) {
         best = c;
         best_rank = rank;
+        best_strikes = strikes;
         best_since = since;
         best_stage = stage;
       }
@@ -328,7 +356,8 @@ bool CWmtsService::AddClient(std::shared_ptr<CWmtsClient> client) {
         else admit = false;
       }
     }
-    if (admit && static_cast<size_t>(std::max(live_.load(std::memory_order_acquire), 0)) >= o.max_clients_per_service) {
+    if (admit && evicted.empty() &&
+        static_cast<size_t>(std::max(live_.load(std::memory_order_acquire), 0)) >= o.max_clients_per_service) {
       std::shared_ptr<CWmtsClient> victim = EvictLocked(now, nullptr, false);
       if (victim) evicted.push_back(std::move(victim));
       else admit = false;
@@ -376,9 +405,10 @@ bool CWmtsService::EvictForDescriptor() {
   return true;
 }
 
-void CWmtsService::OnClientFinished(CWmtsClient& client) {
+void CWmtsService::OnClientFinished(CWmtsClient& client, bool dawdled) {
   const uint64_t now = NonZeroTick();
   std::lock_guard<std::mutex> lock(client_lock_);
+  if (dawdled) RecordDawdlerLocked(client.PeerIp(), now);
   PeerRecord& r = peers_[client.PeerIp()];
   if (now > r.last_tick) r.last_tick = now;
   client.finished_.store(true, std::memory_order_release);

@@ -6,8 +6,9 @@
 // No client can shut the others out: a client address may hold only so many connections (and
 // fewer that dawdle over their request); when the service is full a new connection takes the
 // place of one that has not sent its request (or read its answer) in time, else of the longest
-// idle one, and is refused only when every other connection is being answered; the header
-// time-out shortens as the service fills.
+// idle one, and is refused only when every other connection is being answered; clients whose
+// connections dawdled before lose theirs first; the header time-out shortens as the service
+// fills.
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/work_thread.h"
@@ -114,8 +116,9 @@ class CWmtsService {
   unsigned HeaderTimeoutNow() const;
   // A connection was marked for closing: its place, also among its address's, is free.
   void OnClientClosing(uint32_t address);
-  // A connection's socket was closed: its peer's end is recorded and it is finished.
-  void OnClientFinished(CWmtsClient& client);
+  // A connection's socket was closed: its peer's end is recorded and it is finished. `dawdled`:
+  // it ended without ever sending a whole request (its address is remembered for that).
+  void OnClientFinished(CWmtsClient& client, bool dawdled);
   // Connections not marked for closing.
   int LiveClients() const { return live_.load(std::memory_order_acquire); }
 
@@ -131,6 +134,11 @@ class CWmtsService {
   std::shared_ptr<CWmtsClient> EvictLocked(uint64_t now, const uint32_t* address, bool incomplete_only);
   // Makes room when no descriptor is left for the next connection; true when one was closed.
   bool EvictForDescriptor();
+  // Remembers that a connection of the address ended without a request (caller holds
+  // client_lock_).
+  void RecordDawdlerLocked(uint32_t address, uint64_t now);
+  // How many of the address's connections ended without a request lately.
+  uint32_t StrikesLocked(uint32_t address, uint64_t now) const;
 
   CWmtsServer* server_;
   std::atomic<uint16_t> port_;
@@ -144,6 +152,12 @@ class CWmtsService {
   std::condition_variable client_finished_;  // with client_lock_: a client has finished
   std::vector<std::shared_ptr<CWmtsClient>> clients_;
   std::map<uint32_t, PeerRecord> peers_;
+  // Addresses whose connections ended without a request (bounded).
+  struct Dawdler {
+    uint32_t strikes = 0;
+    uint64_t tick = 0;
+  };
+  std::unordered_map<uint32_t, Dawdler> dawdlers_;
   // Connections of each address not marked for closing. Its own lock, taken inside client_lock_
   // or alone: a connection is marked for closing with or without client_lock_ held.
   std::mutex address_lock_;

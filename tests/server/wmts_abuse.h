@@ -49,6 +49,7 @@ class AbuseDriver {
     int held_silent = 0, held_slow = 0, held_idle = 0;  // open right now
     long closed_by_server = 0;
     long probes = 0, probes_answered = 0;
+    long probes_closed = 0;  // closed by the server without an answer (the rest timed out)
     std::vector<double> probe_ms;  // latency of every answered probe
   };
 
@@ -232,6 +233,10 @@ class AbuseDriver {
       }
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       // The server closed the connection.
+      if (c.kind == Kind::kProbe) {
+        std::lock_guard<std::mutex> lock(numbers_lock_);
+        ++numbers_.probes_closed;
+      }
       if (c.kind == Kind::kProbe) FinishProbe(c, false);
       CloseConn(c, true);
       return;

@@ -390,6 +390,27 @@ TEST_F(WmtsServerTest, FullServiceMakesRoomFromSilentThenLongestIdleConnections)
   EXPECT_NE(peers[ParseIPv4("127.0.0.7").value()].last_tick, 0u);
 }
 
+TEST_F(WmtsServerTest, ClientsWhoseConnectionsEndedWithoutARequestLoseTheirsFirst) {
+  WmtsServerOptions& o = server_->Options();
+  o.max_clients_per_service = 2;
+  o.slow_request_grace_ms = 60000;  // every connection here is young
+  o.pressed_header_timeout_ms = 15000;
+  ASSERT_TRUE(server_->Start());
+  const uint32_t abuser = ParseIPv4("127.0.0.20").value();
+  {
+    RawClient gone(port_, "127.0.0.20");  // connects and leaves without a request
+  }
+  ASSERT_TRUE(test::WaitUntil([&] { return Service().Peers()[abuser].last_tick != 0; }));
+  RawClient waiting(port_, "127.0.0.21");  // a new client, its request not sent yet
+  RawClient again(port_, "127.0.0.20");    // younger, but of the client that left before
+  ASSERT_TRUE(test::WaitUntil([&] { return Service().LiveClients() == 2; }));
+  RawClient newcomer(port_, "127.0.0.22");
+  EXPECT_TRUE(again.WaitClosed());
+  HttpAnswer a;
+  ASSERT_TRUE(waiting.Get("/styles/site.css") && waiting.Read(&a));
+  ASSERT_TRUE(newcomer.Get("/styles/site.css") && newcomer.Read(&a));
+}
+
 TEST_F(WmtsServerTest, ConnectionsBeingAnsweredAreNeverCutForANewOne) {
   WmtsServerOptions& o = server_->Options();
   o.max_clients_per_service = 2;
