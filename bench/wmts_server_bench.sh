@@ -35,22 +35,42 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-ours_port="$(free_port)"
+# A port below the system's ephemeral range (outgoing connections of other programs cannot take
+# it before the server binds it) that is free now.
+free_port() {
+  /usr/bin/python3 -c '
+import random, socket
+for _ in range(200):
+    p = random.randrange(20000, 32000)
+    s = socket.socket()
+    try:
+        s.bind(("0.0.0.0", p)); print(p); break
+    except OSError:
+        pass
+    finally:
+        s.close()'
+}
 nginx_port="$(free_port)"
 
-# Our server: its stdin is a pipe that stays open until the script ends.
+# Our server: its stdin is a pipe that stays open until the script ends. A port taken meanwhile
+# is tried again with another.
 mkfifo "$work/hold"
-# shellcheck disable=SC2086
-"$bench" --serve="$ours_port" --dir="$work/ours" ${VELMORA_SERVE_ARGS:-} < "$work/hold" > "$work/serve.out" 2> "$work/serve.err" &
-server_pid=$!
-exec 9> "$work/hold"
-for _ in $(seq 1 200); do
-  grep -q '^ready ' "$work/serve.out" 2>/dev/null && break
-  kill -0 "$server_pid" 2>/dev/null || { cat "$work/serve.err" >&2; exit 1; }
-  sleep 0.05
+exec 9<> "$work/hold"
+for attempt in 1 2 3; do
+  ours_port="$(free_port)"
+  rm -f "$work/serve.out"
+  # shellcheck disable=SC2086
+  "$bench" --serve="$ours_port" --dir="$work/ours" ${VELMORA_SERVE_ARGS:-} < "$work/hold" > "$work/serve.out" 2> "$work/serve.err" &
+  server_pid=$!
+  for _ in $(seq 1 200); do
+    grep -q '^ready ' "$work/serve.out" 2>/dev/null && break
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  grep -q '^ready ' "$work/serve.out" && break
+  server_pid=""
+  [ "$attempt" = 3 ] && { echo "the server did not start" >&2; cat "$work/serve.err" >&2; exit 1; }
 done
-grep -q '^ready ' "$work/serve.out" || { echo "the server did not start" >&2; cat "$work/serve.err" >&2; exit 1; }
 tile_path="$(awk '/^ready /{print $2}' "$work/serve.out")"
 tile_size="$(awk '/^ready /{print $3}' "$work/serve.out")"
 chmod -R a+rX "$work/ours"

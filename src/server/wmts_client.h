@@ -85,6 +85,7 @@ class CWmtsClient {
   PeerAddress peer_;
   CWmtsService* service_;
   CWmtsEventLoop* loop_ = nullptr;  // set before the connection is handed over
+  uint32_t strikes_ = 0;  // its address's connections that ended without a request, at its start
   std::atomic<Stage> stage_{Stage::kNoRequestLine};
   std::atomic<uint64_t> since_{0};
   std::atomic<bool> finished_{false};

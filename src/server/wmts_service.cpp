@@ -172,7 +172,7 @@ void CWmtsService::StopClients() {
     if (client->BeginClose() && client->Loop()) client->Loop()->PostClose(client);
   }
   {
-    std::unique_lock<std::mutex> lock(client_lock_);
+    std::unique_lock<std::mutex> lock(finish_lock_);
     auto all_finished = [&] {
       return std::all_of(clients.begin(), clients.end(), [](const auto& c) { return c->IsFinished(); });
     };
@@ -304,7 +304,7 @@ std::shared_ptr<CWmtsClient> CWmtsService::EvictLocked(uint64_t now, const uint3
       // Without a whole request, the connections of clients whose connections ended without one
       // before go first: a new client whose request was not read yet (its loop is busy) is not
       // cut for a returning abuser's.
-      const uint32_t strikes = incomplete ? StrikesLocked(c->PeerIp(), now) : 0;
+      const uint32_t strikes = incomplete ? c->strikes_ : 0;
       if (rank < best_rank ||
           (rank == best_rank && (strikes > best_strikes || (strikes == best_strikes && since < best_since)))) {
         best = c;
@@ -365,6 +365,10 @@ bool CWmtsService::AddClient(std::shared_ptr<CWmtsClient> client) {
     if (admit) loop = server_->Loops().Pick();
     if (loop) {
       client->loop_ = loop;
+      {
+        std::lock_guard<std::mutex> peer_lock(peer_lock_);
+        client->strikes_ = StrikesLocked(address, now);
+      }
       clients_.push_back(client);
       {
         std::lock_guard<std::mutex> address_lock(address_lock_);
@@ -407,11 +411,17 @@ bool CWmtsService::EvictForDescriptor() {
 
 void CWmtsService::OnClientFinished(CWmtsClient& client, bool dawdled) {
   const uint64_t now = NonZeroTick();
-  std::lock_guard<std::mutex> lock(client_lock_);
-  if (dawdled) RecordDawdlerLocked(client.PeerIp(), now);
-  PeerRecord& r = peers_[client.PeerIp()];
-  if (now > r.last_tick) r.last_tick = now;
-  client.finished_.store(true, std::memory_order_release);
+  {
+    std::lock_guard<std::mutex> lock(peer_lock_);
+    if (dawdled) RecordDawdlerLocked(client.PeerIp(), now);
+    PeerRecord& r = peers_[client.PeerIp()];
+    if (now > r.last_tick) r.last_tick = now;
+  }
+  {
+    // Last: the service may delete the client once it sees it finished.
+    std::lock_guard<std::mutex> lock(finish_lock_);
+    client.finished_.store(true, std::memory_order_release);
+  }
   client_finished_.notify_all();
 }
 
@@ -427,7 +437,7 @@ int CWmtsService::ReapClients() {
 }
 
 void CWmtsService::RecordPeer(uint32_t address, uint64_t start_tick, uint64_t end_tick) {
-  std::lock_guard<std::mutex> lock(client_lock_);
+  std::lock_guard<std::mutex> lock(peer_lock_);
   auto [it, added] = peers_.try_emplace(address, PeerRecord{start_tick, end_tick});
   if (added) return;
   PeerRecord& r = it->second;
@@ -436,7 +446,7 @@ void CWmtsService::RecordPeer(uint32_t address, uint64_t start_tick, uint64_t en
 }
 
 std::map<uint32_t, PeerRecord> CWmtsService::Peers() const {
-  std::lock_guard<std::mutex> lock(client_lock_);
+  std::lock_guard<std::mutex> lock(peer_lock_);
   return peers_;
 }
 

@@ -135,9 +135,10 @@ class CWmtsService {
   // Makes room when no descriptor is left for the next connection; true when one was closed.
   bool EvictForDescriptor();
   // Remembers that a connection of the address ended without a request (caller holds
-  // client_lock_).
+  // peer_lock_).
   void RecordDawdlerLocked(uint32_t address, uint64_t now);
-  // How many of the address's connections ended without a request lately.
+  // How many of the address's connections ended without a request lately (caller holds
+  // peer_lock_).
   uint32_t StrikesLocked(uint32_t address, uint64_t now) const;
 
   CWmtsServer* server_;
@@ -148,16 +149,20 @@ class CWmtsService {
   std::vector<int32_t> base_layers_;
   std::vector<int32_t> overlays_;
 
-  mutable std::mutex client_lock_;  // client list, peer map and connections per address
-  std::condition_variable client_finished_;  // with client_lock_: a client has finished
+  // The loops never wait for client_lock_, which the accept thread holds while it looks for a
+  // connection to close: a connection's end takes only peer_lock_, finish_lock_ and
+  // address_lock_, each for a moment.
+  mutable std::mutex client_lock_;  // the client list
   std::vector<std::shared_ptr<CWmtsClient>> clients_;
+  mutable std::mutex peer_lock_;  // the peer map and the addresses that ended without a request
   std::map<uint32_t, PeerRecord> peers_;
-  // Addresses whose connections ended without a request (bounded).
   struct Dawdler {
     uint32_t strikes = 0;
     uint64_t tick = 0;
   };
-  std::unordered_map<uint32_t, Dawdler> dawdlers_;
+  std::unordered_map<uint32_t, Dawdler> dawdlers_;  // bounded
+  std::mutex finish_lock_;
+  std::condition_variable client_finished_;  // with finish_lock_: a client has finished
   // Connections of each address not marked for closing. Its own lock, taken inside client_lock_
   // or alone: a connection is marked for closing with or without client_lock_ held.
   std::mutex address_lock_;
