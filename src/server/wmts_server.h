@@ -80,7 +80,7 @@ struct WmtsServerOptions {
   // "ip_echo_host". Empty (the default: web hosts are configuration): no echo is asked and the
   // public address stays the machine's own network address.
   std::optional<std::string> ip_echo_host;
-  bool resolve_own_host_name = true;     // step 2 of the public-address thread
+  bool resolve_own_host_name = true;     // the own host name's address first, before the echo
   unsigned ip_echo_timeout_ms = 10000;
   std::string services_path;             // "" -> data folder + "wmts.dat"
   std::string browser_command = "xdg-open";
@@ -92,7 +92,7 @@ struct WmtsServerOptions {
   std::function<void(const std::string& message)> notice_sink;  // services file problems
 };
 
-// The first base (the published services and the request log).
+// The published services and the request log (the server's first base class).
 class CWmtsServiceList {
  public:
   CWmtsServiceList() = default;
