@@ -68,6 +68,19 @@ void RegisterServices(CKovraHomeExApp& app) {
   publishing.name = "wmts";
   publishing.phase = AppPhase::kPublishing;
   publishing.start = [](CKovraHomeExApp&) {
+    // A service that cannot listen (port in use, no permission) and a services file that cannot
+    // be read whole are told to the person on the UI thread; the service shows as stopped.
+    velmora::WmtsServerOptions& server_options = velmora::WmtsServer().Options();
+    server_options.listen_failure_sink = [](const velmora::ServiceListenFailure& failure) {
+      velmora::UiDispatcher().PostCall([text = failure.message] {
+        velmora::ShowMessageBox(text, velmora::MB_OK | velmora::MB_ICONERROR);
+      });
+    };
+    server_options.notice_sink = [](const std::string& message) {
+      velmora::UiDispatcher().PostCall([message] {
+        velmora::ShowMessageBox(message, velmora::MB_OK | velmora::MB_ICONWARNING);
+      });
+    };
     if (!velmora::AppOptions().map_publish) return true;
     velmora::SetSplashText("创建地图发布服务...");
     velmora::WmtsServer().Start();  // missing web files leave it idle: no reason to refuse the start-up

@@ -5,29 +5,13 @@
 #include <algorithm>
 
 #include "core/format.h"
+#include "platform/text.h"
 #include "tiles/layer_manager.h"
 #include "tiles/tile_key.h"
 
 namespace velmora {
 
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 // How the body after a header is to be handled.
 struct BodyPlan {
@@ -47,11 +31,11 @@ BodyPlan PlanBody(std::string_view header) {
     pos = end;
     size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
-    std::string_view name = Trim(line.substr(0, colon));
-    std::string_view value = Trim(line.substr(colon + 1));
-    if (EqualsNoCase(name, "Transfer-Encoding")) {
+    std::string_view name = TrimAscii(line.substr(0, colon));
+    std::string_view value = TrimAscii(line.substr(colon + 1));
+    if (EqualsNoCaseAscii(name, "Transfer-Encoding")) {
       plan.unframable = true;
-    } else if (EqualsNoCase(name, "Content-Length")) {
+    } else if (EqualsNoCaseAscii(name, "Content-Length")) {
       std::optional<long long> n = ParseInt(value);
       if (!n || *n < 0 || (have_length && static_cast<uint64_t>(*n) != plan.length)) {
         plan.unframable = true;
@@ -155,8 +139,15 @@ CRequestFramer::State CRequestFramer::Next(std::string* header, bool* close_afte
   return State::kRequest;
 }
 
+bool CRequestFramer::HasRequestLine() const {
+  if (skip_ > 0) return true;
+  return std::string_view(buffer_).substr(start_).find("\r\n") != std::string_view::npos;
+}
+
 void CRequestFramer::Compact() {
   if (start_ == buffer_.size()) {
+    // An idle connection keeps no large buffer from an earlier burst.
+    if (buffer_.capacity() > 2 * limit_) std::string().swap(buffer_);
     buffer_.clear();
     start_ = 0;
   } else if (start_ > 4096 && start_ * 2 > buffer_.size()) {
@@ -223,6 +214,13 @@ std::string FormatHttpDate(std::time_t utc) {
   gmtime_r(&utc, &tm);
   return FormatC("%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday % 7], tm.tm_mday,
                  kMonths[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+}
+
+void WmtsResponse::Clear() {
+  head.clear();
+  file.reset();
+  if (body.capacity() > 256 * 1024) std::vector<uint8_t>().swap(body);
+  body.clear();
 }
 
 std::string BuildResponseHeader(std::string_view status, std::string_view date, size_t content_length,
