@@ -7,6 +7,7 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "frontend/desktop.h"
+#include "places/ui/coord_tool_commands.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
 #include "platform/ui/ui_host.h"
@@ -105,6 +106,7 @@ int main(int argc, char** argv) {
   {
     CKovraHomeExApp app;
     RegisterServices(app);
+    velmora::RegisterCoordToolCommands();
     if (desktop) {
       code = velmora::RunDesktopProgram(app, argc, argv);
     } else {
