@@ -7,6 +7,7 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "frontend/desktop.h"
+#include "places/ui/coord_tool_commands.h"
 #include "places/ui/place_search_commands.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
@@ -109,6 +110,7 @@ int main(int argc, char** argv) {
   {
     CKovraHomeExApp app;
     RegisterServices(app);
+    velmora::RegisterCoordToolCommands();
     if (desktop) {
       code = velmora::RunDesktopProgram(app, argc, argv);
     } else {

@@ -8,6 +8,7 @@
 #include "core/format.h"
 #include "exchange/xml_text.h"
 #include "places/place_record.h"
+#include "platform/text.h"
 
 namespace velmora {
 namespace {
@@ -15,14 +16,6 @@ namespace {
 // Text kept of an element while scanning: enough for any name and for the first coordinate pair
 // of a long coordinate list.
 constexpr size_t kMaxScanBytes = 16 * 1024;
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 bool StartsAt(std::string_view text, size_t pos, std::string_view what) {
   return text.size() - pos >= what.size() && text.compare(pos, what.size(), what) == 0;
@@ -77,7 +70,7 @@ void AppendDecoded(std::string_view chunk, std::string& out, size_t limit) {
 // Valid UTF-8 without control characters, blanks around removed, at most `limit` bytes (cut at a
 // character boundary).
 std::string CleanText(std::string_view raw, size_t limit) {
-  std::string s(TrimBlanks(SanitizeXmlText(raw)));
+  std::string s(TrimAscii(SanitizeXmlText(raw)));
   if (s.size() > limit) {
     size_t cut = limit;
     while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
@@ -91,7 +84,7 @@ std::string CleanText(std::string_view raw, size_t limit) {
 
 // A number at the front of `s` (after blanks and an optional '+'); advances `s` past it.
 bool TakeNumber(std::string_view& s, double* value) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsAsciiSpace(s.front())) s.remove_prefix(1);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   const auto [ptr, ec] = FromCharsDouble(s.data(), s.data() + s.size(), value);
   if (ec != std::errc() || ptr == s.data()) return false;
@@ -144,7 +137,7 @@ bool CKmlPlaceReader::NextTag(Tag* tag) {
     tag->closing = p < size && text_[p] == '/';
     if (tag->closing) ++p;
     const size_t name_start = p;
-    while (p < size && !IsBlank(text_[p]) && text_[p] != '>' && text_[p] != '/') ++p;
+    while (p < size && !IsAsciiSpace(text_[p]) && text_[p] != '>' && text_[p] != '/') ++p;
     std::string_view name = text_.substr(name_start, p - name_start);
     if (const size_t colon = name.rfind(':'); colon != std::string_view::npos) name.remove_prefix(colon + 1);
     tag->name = name;
@@ -240,7 +233,7 @@ bool CKmlPlaceReader::Next(KmlPlacemark* place) {
       if (current_.name.empty()) current_.name = std::move(name);
     } else if (tag.name == "styleUrl") {
       const std::string text = ReadText();
-      std::string_view style = TrimBlanks(text);
+      std::string_view style = TrimAscii(text);
       if (const size_t colon = style.find(':'); colon != std::string_view::npos) style.remove_prefix(colon + 1);
       if (const size_t hash = style.rfind('#'); hash != std::string_view::npos) style.remove_prefix(hash + 1);
       current_.style = CleanText(style, kMaxTextBytes);
@@ -251,7 +244,7 @@ bool CKmlPlaceReader::Next(KmlPlacemark* place) {
       const std::string text = ReadText();
       std::string_view rest = text;
       double value = 0;
-      const bool ok = TakeNumber(rest, &value) && TrimBlanks(rest).empty() && InRange(value, latitude ? 90 : 180);
+      const bool ok = TakeNumber(rest, &value) && TrimAscii(rest).empty() && InRange(value, latitude ? 90 : 180);
       if (!ok) {
         box_parts_ |= 16;  // a bad value spoils the whole box
         continue;
@@ -267,7 +260,7 @@ bool CKmlPlaceReader::Next(KmlPlacemark* place) {
       std::string_view rest = text;
       double lng = 0, lat = 0;
       bool ok = TakeNumber(rest, &lng);
-      rest = TrimBlanks(rest);
+      rest = TrimAscii(rest);
       ok = ok && !rest.empty() && rest.front() == ',';
       if (ok) rest.remove_prefix(1);
       ok = ok && TakeNumber(rest, &lat) && InRange(lng, 180) && InRange(lat, 90);

@@ -8,6 +8,7 @@
 #include "places/ui/dlg_address_search.h"
 #include "places/ui/place_name_tree.h"
 #include "places/ui/view_jump.h"
+#include "platform/text.h"
 #include "platform/ui/ui_dispatcher.h"
 #include "platform/ui/wait_cursor.h"
 #include "shell/kovra_home_ex_app.h"
@@ -18,14 +19,6 @@ namespace velmora {
 namespace {
 
 constexpr UINT kMsgWebAnswer = WM_USER + 0x70;  // the worker has an answer
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 bool IsKnownSource(int source) {
   return IsGeocoderId(source) || source == kSearchSourcePlaceNames || source == kSearchSourceSuggest;
@@ -139,7 +132,7 @@ void CmbAddress::OnEnter() {
 }
 
 void CmbAddress::Search(bool force_web) {
-  const std::string text(TrimBlanks(GetEditText()));
+  const std::string text(TrimAscii(GetEditText()));
   if (text.empty() || text == kCueText) return;
   ++search_count_;
   // Whatever was asked before is superseded, also when the text is the same (Enter after the
