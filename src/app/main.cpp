@@ -8,6 +8,7 @@
 #include "core/settings.h"
 #include "frontend/desktop.h"
 #include "places/ui/coord_tool_commands.h"
+#include "places/ui/place_search_commands.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
 #include "platform/ui/ui_host.h"
@@ -88,6 +89,9 @@ void RegisterServices(CKovraHomeExApp& app) {
   };
   publishing.stop = [](CKovraHomeExApp&) { velmora::WmtsServer().StopServices(0); };
   app.RegisterStep(std::move(publishing));
+
+  // The place search box in the address bar and the place-name panel, made with the frame.
+  velmora::RegisterPlaceSearch(app);
 }
 
 }  // namespace
