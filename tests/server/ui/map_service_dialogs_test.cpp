@@ -487,5 +487,26 @@ TEST_F(MapServiceDialogsTest, RequestLogSettingFlipsAndSaysWhenItTakesEffect) {
   dlg.DoModal();
 }
 
+TEST_F(MapServiceDialogsTest, DeletingOneOfTwoServicesOnOnePortTakesTheChosenOne) {
+  // A services file written elsewhere gave two services the same port; the first one listens.
+  test::WriteTestFile(path_, ServicesFile({{port_, "first", {35}, {}}, {port_, "second", {0}, {7}}}));
+  ASSERT_TRUE(server_.Start());
+  ASSERT_EQ(server_.Services().size(), 2u);
+  CDlgMapServices dlg(nullptr, &server_);
+  host_.AnswerDialog(kMapServicesTemplateId, [&](CDialog& d) {
+    CListCtrl& list = Services(d).ServiceList();
+    ASSERT_EQ(list.GetItemText(1, 0), "second");
+    list.ClickItem(1);
+    MenuOn(list, 1, CDlgMapServices::kCmdDelete);
+    ASSERT_EQ(list.GetItemCount(), 1);
+    EXPECT_EQ(list.GetItemText(0, 0), "first");
+  });
+  dlg.DoModal();
+  ASSERT_EQ(server_.Services().size(), 1u);
+  EXPECT_EQ(server_.Services()[0]->Name(), "first");
+  EXPECT_EQ(TileStatus(port_), "HTTP/1.0 200 OK");
+  EXPECT_EQ(FileBytes(path_), ServicesFile({{port_, "first", {35}, {}}}));
+}
+
 }  // namespace
 }  // namespace velmora
