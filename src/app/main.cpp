@@ -7,6 +7,7 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "frontend/desktop.h"
+#include "places/ui/coord_tool_commands.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
 #include "platform/ui/ui_host.h"
@@ -68,6 +69,19 @@ void RegisterServices(CKovraHomeExApp& app) {
   publishing.name = "wmts";
   publishing.phase = AppPhase::kPublishing;
   publishing.start = [](CKovraHomeExApp&) {
+    // A service that cannot listen (port in use, no permission) and a services file that cannot
+    // be read whole are told to the person on the UI thread; the service shows as stopped.
+    velmora::WmtsServerOptions& server_options = velmora::WmtsServer().Options();
+    server_options.listen_failure_sink = [](const velmora::ServiceListenFailure& failure) {
+      velmora::UiDispatcher().PostCall([text = failure.message] {
+        velmora::ShowMessageBox(text, velmora::MB_OK | velmora::MB_ICONERROR);
+      });
+    };
+    server_options.notice_sink = [](const std::string& message) {
+      velmora::UiDispatcher().PostCall([message] {
+        velmora::ShowMessageBox(message, velmora::MB_OK | velmora::MB_ICONWARNING);
+      });
+    };
     if (!velmora::AppOptions().map_publish) return true;
     velmora::SetSplashText("创建地图发布服务...");
     velmora::WmtsServer().Start();  // missing web files leave it idle: no reason to refuse the start-up
@@ -95,6 +109,7 @@ int main(int argc, char** argv) {
   {
     CKovraHomeExApp app;
     RegisterServices(app);
+    velmora::RegisterCoordToolCommands();
     if (desktop) {
       code = velmora::RunDesktopProgram(app, argc, argv);
     } else {
