@@ -207,7 +207,9 @@ void CDlgMapServices::StartService(CWmtsService& service) {
 }
 
 void CDlgMapServices::ReportNotListening(const CWmtsService& service) {
-  // The editor checked the port; another program may still have taken it since.
+  // The editor checked the port; another program may still have taken it since. The server tells
+  // the person itself when the program gave it a sink for that.
+  if (server_.Options().listen_failure_sink) return;
   MessageBox(FormatC("地图发布服务\"%s\"无法在端口%u上接受连接,服务已停止。", service.Name().c_str(),
                      static_cast<unsigned>(service.Port())),
              kAppTitle, MB_OK | MB_ICONWARNING);

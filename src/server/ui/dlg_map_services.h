@@ -66,7 +66,8 @@ class CDlgMapServices : public CDialogEx {
   // Fills the connection and peer lists of `shown_` (emptied when it is null); rows are
   // rewritten only when their texts changed, so that a selection survives the refresh.
   void ShowPeers();
-  // Starts accepting; a service that cannot listen is told to the person (it shows as stopped).
+  // Starts accepting; a service that cannot listen is told to the person (it shows as stopped):
+  // by the server's listen-failure sink when it has one, else here.
   void StartService(CWmtsService& service);
   void ReportNotListening(const CWmtsService& service);
   // Saves "wmts.dat"; a failure is told to the person (the old file stays as it was).

@@ -7,16 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "server/wmts_server.h"
 #include "shell/dialog_ex.h"
 #include "shell/list_ctrl_ex.h"
 
 namespace velmora {
 
-class CWmtsServer;
-
 // The port a new service is offered first: the default service's own, which a normal user may
 // listen on.
-inline constexpr int kNewServiceDefaultPort = 8888;
+inline constexpr int kNewServiceDefaultPort = kDefaultServicePort;
 // Longest service name, in GBK bytes: the one-byte length form of the services file's strings,
 // which every reader of the format takes.
 inline constexpr size_t kMaxServiceNameBytes = 254;

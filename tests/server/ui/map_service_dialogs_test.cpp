@@ -508,5 +508,32 @@ TEST_F(MapServiceDialogsTest, DeletingOneOfTwoServicesOnOnePortTakesTheChosenOne
   EXPECT_EQ(FileBytes(path_), ServicesFile({{port_, "first", {35}, {}}}));
 }
 
+TEST_F(MapServiceDialogsTest, AServiceThatCannotListenIsToldOnce) {
+  UniqueFd other_program = ListenTcp(0, false);
+  ASSERT_TRUE(other_program.Valid());
+  const uint16_t taken = LocalPort(other_program.Get());
+  test::WriteTestFile(path_, ServicesFile({{taken, "busy", {35}, {}}}));
+  ASSERT_TRUE(server_.Start());
+  ASSERT_FALSE(server_.Services().at(0)->IsRunning());
+  CDlgMapServices dlg(nullptr, &server_);
+  host_.AnswerDialog(kMapServicesTemplateId, [&](CDialog& d) {
+    CListCtrl& list = Services(d).ServiceList();
+    EXPECT_EQ(list.GetItemImage(0), 1);
+    list.ClickItem(0);
+    MenuOn(list, 0, CDlgMapServices::kCmdStartStop);
+    EXPECT_EQ(host_.LastMessage(), "地图发布服务\"busy\"无法在端口" + std::to_string(taken) + "上接受连接,服务已停止。");
+    // With the program's sink the server tells it; the dialog does not tell it again.
+    std::vector<std::string> told;
+    server_.Options().listen_failure_sink = [&told](const ServiceListenFailure& f) { told.push_back(f.message); };
+    host_.ClearRecords();
+    MenuOn(list, 0, CDlgMapServices::kCmdStartStop);
+    EXPECT_EQ(told.size(), 1u);
+    EXPECT_TRUE(host_.MessageTexts().empty()) << host_.LastMessage();
+    EXPECT_FALSE(server_.Services().at(0)->IsRunning());
+  });
+  dlg.DoModal();
+  server_.Options().listen_failure_sink = nullptr;
+}
+
 }  // namespace
 }  // namespace velmora
