@@ -12,6 +12,7 @@
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
 #include "platform/ui/ui_host.h"
+#include "server/ui/map_service_commands.h"
 #include "server/wmts_server.h"
 #include "shell/kovra_home_ex_app.h"
 #include "shell/map_status_bar.h"
@@ -92,6 +93,8 @@ void RegisterServices(CKovraHomeExApp& app) {
 
   // The place search box in the address bar and the place-name panel, made with the frame.
   velmora::RegisterPlaceSearch(app);
+  // "工具/地图服务": the services dialog, whether or not publishing was on at start-up.
+  velmora::RegisterMapServiceCommands();
 }
 
 }  // namespace

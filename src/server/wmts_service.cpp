@@ -417,11 +417,11 @@ void CWmtsService::OnClientFinished(CWmtsClient& client, bool dawdled) {
     PeerRecord& r = peers_[client.PeerIp()];
     if (now > r.last_tick) r.last_tick = now;
   }
-  {
-    // Last: the service may delete the client once it sees it finished.
-    std::lock_guard<std::mutex> lock(finish_lock_);
-    client.finished_.store(true, std::memory_order_release);
-  }
+  // Last: the service may delete the client, and itself, once it sees it finished. The waiter is
+  // woken under the lock, so that it cannot return (and the service go) while the condition
+  // variable is still being signalled.
+  std::lock_guard<std::mutex> lock(finish_lock_);
+  client.finished_.store(true, std::memory_order_release);
   client_finished_.notify_all();
 }
 
