@@ -27,8 +27,5 @@ find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
 set(VELMORA_LIBS_platform Threads::Threads SQLite::SQLite3 PkgConfig::CAIRO PkgConfig::FONTCONFIG
     JPEG::JPEG PNG::PNG TIFF::TIFF GIF::GIF PkgConfig::EXIF)
 set(VELMORA_LIBS_core CURL::libcurl PkgConfig::PROJ)
-<<<<<<< HEAD
 set(VELMORA_LIBS_exchange PkgConfig::XLSXWRITER PkgConfig::LIBZIP PkgConfig::PUGIXML)
-=======
 set(VELMORA_LIBS_frontend Qt6::Widgets)
->>>>>>> h16-frontend
