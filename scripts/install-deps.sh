@@ -21,6 +21,11 @@ PACKAGES=(
   libjs-openlayers
   # orbit model: the verification set and reference propagator
   python3-sgp4 python3-numpy
+  # 3D device: OpenGL (compatibility profile) on EGL without a display, Mesa's drivers with the
+  # software rasteriser for headless runs and CI
+  libegl-dev libgl-dev libopengl-dev libgles-dev libegl-mesa0 libgbm-dev libgl1-mesa-dri mesa-utils
+  # 3D tests: .x files read back by another reader
+  libassimp-dev
   # locale-independence tests run under a German locale
   locales
   # benchmark peers
@@ -29,6 +34,8 @@ PACKAGES=(
   # texts in Chinese (file dialogs), and a virtual X server for `xvfb-run make run` on a machine
   # without a desktop
   qt6-base-dev libqt6gui6 qt6-qpa-plugins qt6-translations-l10n xvfb xauth
+  # fuzz targets (make fuzz): clang with libFuzzer and its sanitizer runtimes
+  clang libfuzzer-14-dev libclang-rt-14-dev
 )
 
 missing=()

@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <functional>
 
 #include "frontend/custom_window.h"
 #include "frontend/images.h"
@@ -294,7 +295,35 @@ void CEditBinding::PushSelection() {
 
 // ---- combo box ----
 
+namespace {
+
+// The right button on a combo box reaches the model (WM_RBUTTONDOWN, WM_RBUTTONUP and then
+// WM_CONTEXTMENU), for combo boxes that offer something on a right click.
+class CRightButtonFilter : public QObject {
+ public:
+  explicit CRightButtonFilter(CModelBinding* binding) : QObject(binding->Widget()), binding_(binding) {
+    binding->Widget()->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonRelease) return false;
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    CWnd* w = binding_->Model();
+    if (!w || mouse->button() != Qt::RightButton) return false;
+    if (event->type() == QEvent::MouseButtonPress)
+      SendMousePress(*w, mouse, false);
+    else
+      SendMouseRelease(*w, mouse);
+    return true;
+  }
+
+ private:
+  CModelBinding* binding_;
+};
+
+}  // namespace
+
 CComboBinding::CComboBinding(CComboBox& window, QWidget* parent) : CModelBinding(window, new QComboBox(parent)) {
+  new CRightButtonFilter(this);
   auto* combo = static_cast<QComboBox*>(Widget());
   combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   combo->setMinimumContentsLength(1);

@@ -31,8 +31,8 @@ class CModelCanvas {
   bool drew_ = false;
 };
 
-// Mouse, wheel and key events as window messages. `msg` is the button message to send for a
-// press or release (the helpers pick it from the event's button when 0).
+// Mouse, wheel and key events as window messages, the button message picked from the event's
+// button, the point in client pixels and the MK_ flags of the buttons and keys down.
 void SendMousePress(CWnd& window, QMouseEvent* event, bool double_click);
 void SendMouseRelease(CWnd& window, QMouseEvent* event);
 void SendMouseMove(CWnd& window, QMouseEvent* event);

@@ -28,6 +28,7 @@
 #include "platform/ui/dialog.h"
 #include "platform/ui/file_dialog.h"
 #include "platform/ui/menu.h"
+#include "platform/ui/ui_dispatcher.h"
 
 namespace velmora {
 namespace {
@@ -119,6 +120,12 @@ QString CQtUiHost::NameFilter(const std::string& label, const std::vector<std::s
 }
 
 int CQtUiHost::MessageBox(CWnd* owner, const std::string& text, const std::string& caption, UINT type) {
+  // Windows live on the UI thread: a box asked for by a worker is shown there, the worker waits.
+  if (!UiDispatcher().IsUiThread()) {
+    int answer = CloseAnswer(type);
+    UiDispatcher().SendCall([&] { answer = MessageBox(nullptr, text, caption, type); });
+    return answer;
+  }
   AppLog("message: %s", text.c_str());
   QMessageBox box(OwnerWidget(owner));
   box.setWindowTitle(Qs(caption));
@@ -244,9 +251,22 @@ void CQtUiHost::ShowModeless(CDialog& dialog) {
   window->setVisible(dialog.IsWindowVisible());
 }
 
-void CQtUiHost::SetClipboardText(const std::string& text) { QGuiApplication::clipboard()->setText(Qs(text)); }
+void CQtUiHost::SetClipboardText(const std::string& text) {
+  if (!UiDispatcher().IsUiThread()) {
+    UiDispatcher().SendCall([&] { SetClipboardText(text); });
+    return;
+  }
+  QGuiApplication::clipboard()->setText(Qs(text));
+}
 
-std::string CQtUiHost::GetClipboardText() { return Utf8(QGuiApplication::clipboard()->text()); }
+std::string CQtUiHost::GetClipboardText() {
+  if (!UiDispatcher().IsUiThread()) {
+    std::string text;
+    UiDispatcher().SendCall([&] { text = GetClipboardText(); });
+    return text;
+  }
+  return Utf8(QGuiApplication::clipboard()->text());
+}
 
 bool CQtUiHost::OpenDocument(const std::string& path) {
   return QDesktopServices::openUrl(QUrl::fromLocalFile(Qs(path)));

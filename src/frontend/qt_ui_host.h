@@ -1,7 +1,8 @@
 // CQtUiHost: the UiHost of the desktop. Message boxes, file and folder choosers, pop-up menus
 // and dialogs are real Qt windows; the answer is what the person clicked. Modal dialogs run a
 // nested Qt loop that keeps serving the UI dispatcher (workers' sends, timers) and ends when the
-// dialog ends; a dialog closed by the window manager gets its WM_CLOSE, which cancels it.
+// dialog ends; a dialog closed by the window manager gets its WM_CLOSE, which cancels it. A message
+// box or the clipboard asked for from another thread is served on the UI thread (the caller waits).
 #pragma once
 #include <QWidget>
 #include <string>

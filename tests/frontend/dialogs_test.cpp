@@ -281,6 +281,14 @@ TEST_F(FrontendDialogTest, PersonsActionsReachTheModelsHandlers) {
   QTest::keyClick(combo, Qt::Key_Down);
   EXPECT_EQ(dlg.GetDlgItemAs<CComboBox>(kIdFormat)->GetCurSel(), 1);
   EXPECT_EQ(dlg.format_changes, 1);
+  // A right click on the combo box asks the model for its context menu.
+  int context_menus = 0;
+  dlg.GetDlgItem(kIdFormat)->MapMessage(WM_CONTEXTMENU, [&](WPARAM, LPARAM) {
+    ++context_menus;
+    return LRESULT{0};
+  });
+  QTest::mouseClick(combo, Qt::RightButton, {}, QPoint(5, 5));
+  EXPECT_EQ(context_menus, 1);
 
   auto* list = ControlWidget<QTreeView>(dlg, kIdPoints);
   QRect row2 = list->visualRect(list->model()->index(2, 1));

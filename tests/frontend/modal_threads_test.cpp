@@ -2,6 +2,7 @@
 // by hand), timers firing on Qt's loop, a worker that ends while its dialog closes (no hang, no
 // freed window touched), a progress dialog closed by the window manager, and a quit from another
 // thread ending the nested and the main loop.
+#include <QMessageBox>
 #include <QTimer>
 #include <atomic>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "frontend/dialog_window.h"
 #include "frontend_env.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/ui_host.h"
 #include "platform/ui/ui_dispatcher.h"
 #include "shell/dlg_progress.h"
 
@@ -140,6 +142,26 @@ TEST_F(FrontendThreadsTest, ProgressDialogClosedByTheWindowManagerStopsItsWorker
   });
   EXPECT_EQ(progress.DoModal(), IDCANCEL);
   EXPECT_TRUE(stopped);
+}
+
+TEST_F(FrontendThreadsTest, MessageBoxAskedByAWorkerIsShownOnTheUiThread) {
+  std::atomic<int> answer{0};
+  std::thread::id shown_on;
+  // The box runs its own loop inside the serve pass: a timer of that loop answers it.
+  QTimer answerer;
+  QObject::connect(&answerer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    shown_on = std::this_thread::get_id();
+    answerer.stop();
+    QTest::keyClick(box, Qt::Key_Escape);
+  });
+  answerer.start(5);
+  std::thread worker([&] { answer = ShowMessageBox("硬盘空间不足,请重新设置数据目录!", MB_OKCANCEL); });
+  EXPECT_TRUE(PumpUntil([&] { return answer.load() != 0; }));
+  worker.join();
+  EXPECT_EQ(answer.load(), IDCANCEL);
+  EXPECT_EQ(shown_on, std::this_thread::get_id());
 }
 
 TEST_F(FrontendThreadsTest, QuitFromAnotherThreadEndsTheNestedAndTheMainLoop) {
