@@ -11,6 +11,7 @@
 #include "server/wmts_server.h"
 #include "shell/kovra_home_ex_app.h"
 #include "shell/map_status_bar.h"
+#include "shell/map_view_sinks.h"
 #include "shell/splash_wnd.h"
 #include "terrain/elev_cache_db.h"
 #include "tiles/layer_manager.h"
@@ -23,6 +24,8 @@ using velmora::AppStep;
 using velmora::CKovraHomeExApp;
 
 void RegisterServices(CKovraHomeExApp& app) {
+  app.Views().RegisterFactory(velmora::kViewMap2D, [&app] { return velmora::CreatePDView(velmora::ShellMapViewSinks(&app)); });
+
   AppStep layers;
   layers.name = "layers";
   layers.phase = AppPhase::kCatalogue;
