@@ -3,6 +3,7 @@
 #include "shapes/map_shape.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "core/format.h"
@@ -266,11 +267,17 @@ std::string KmlColor(Argb argb) {
 std::string KmlCoordinates(const std::vector<ShapePoint>& points, bool close_ring) {
   std::string out;
   out.reserve(points.size() * 24);
+  // The shortest decimal that reads back as the same float: 120.1f is "120.1", not "120.099998".
+  auto number = [&](float v) {
+    char buf[64];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+    out.append(buf, ec == std::errc() ? end : buf);
+  };
   auto add = [&](const ShapePoint& p) {
     if (!out.empty()) out.push_back(' ');
-    out += FormatFixed(p.lng, 6);
+    number(p.lng);
     out.push_back(',');
-    out += FormatFixed(p.lat, 6);
+    number(p.lat);
     out += ",0";
   };
   for (const ShapePoint& p : points) add(p);
