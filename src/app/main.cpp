@@ -15,6 +15,7 @@
 #include "shell/splash_wnd.h"
 #include "terrain/elev_cache_db.h"
 #include "tiles/layer_manager.h"
+#include "tiles/tile.h"
 #include "tiles/tile_manager.h"
 
 namespace {
@@ -80,6 +81,7 @@ void RegisterServices(CKovraHomeExApp& app) {
 }  // namespace
 
 int main() {
+  velmora::KeepFreedTileMemory();
   velmora::CHeadlessUiHost host;
   host.SetQuestionLog([](const std::string& line) { velmora::AppLog("%s", line.c_str()); });
   velmora::SetUiHost(&host);

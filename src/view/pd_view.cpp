@@ -166,11 +166,11 @@ void CPDView::OnButtonDown(int x, int y) {
 
 void CPDView::OnMove(int x, int y, WPARAM flags) {
   cursor_x_ = x, cursor_y_ = y;
-  ReportCursor(x, y);
   if (dragging_) {
     if (!(LOWORD(flags) & MK_LBUTTON)) {
       // The button went up outside the window: the drag ends where it is.
       dragging_ = false;
+      ReportCursor(x, y);
       return;
     }
     int dx = x - drag_x_, dy = y - drag_y_;
@@ -183,6 +183,8 @@ void CPDView::OnMove(int x, int y, WPARAM flags) {
   } else if (tracker_.IsTracking()) {
     tracker_.OnMouseMove(x, y);
   }
+  // After any pan, so that the readout names the point now under the cursor.
+  ReportCursor(x, y);
 }
 
 void CPDView::OnButtonUp(int x, int y) {

@@ -39,6 +39,7 @@
 namespace velmora {
 
 class CGraphics;
+struct GfxRect;
 class CLayerManager;
 class CTile;
 class CTileManager;
@@ -235,7 +236,13 @@ class CTileEngine : public IMapViewState {
   void ReleaseHeld();
   uint64_t CellSignature(const Cell& cell);
   void DrawCell(CBitmap& image, CGraphics& g, const Plan& plan, const Cell& cell, int cx, int cy);
-  std::shared_ptr<CTile> FindStandIn(const Cell& cell, int* levels_up) const;
+  std::shared_ptr<CTile> FindStandIn(const Cell& cell, int* levels_up);
+  // Renders the display picture (the level picture scaled by `scale`), all of it or the part
+  // within `clip` (display pixels).
+  // A display picture of the level picture's size times `scale` stays within the pixel budget
+  // (beyond it the painter filters the level picture on every paint).
+  bool FitsBudget(int width, int height, double scale) const;
+  static void RenderDisplay(const CBitmap& level, CBitmap& display, double scale, const GfxRect* clip);
   bool IsOpaque(Held& held, const CBitmap& image);
 
   void PaintMap(CBitmap& canvas, const Camera& cam, double* shift_x, double* shift_y);
@@ -267,6 +274,10 @@ class CTileEngine : public IMapViewState {
   // ---- the composer (rebuild_mutex_) ----
   std::mutex rebuild_mutex_;
   std::unordered_map<TileKey, Held> held_;
+  // Cached ancestors looked up during one rebuild (many cells share a parent).
+  std::unordered_map<TileKey, std::shared_ptr<CTile>> ancestors_;
+  // The picture of the image the last new one replaced, reused when the sizes match.
+  CBitmap spare_;
 
   // ---- the map image (image_mutex_) ----
   mutable std::mutex image_mutex_;

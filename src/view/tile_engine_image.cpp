@@ -232,10 +232,12 @@ void CTileEngine::ReleaseHeld() {
   held_.clear();
 }
 
-std::shared_ptr<CTile> CTileEngine::FindStandIn(const Cell& cell, int* levels_up) const {
+std::shared_ptr<CTile> CTileEngine::FindStandIn(const Cell& cell, int* levels_up) {
   for (int up = 1; up <= kStandInLevels && up <= cell.z; ++up) {
     TileKey key = MakeTileKey(cell.column >> up, cell.row >> up, TileKeyValue(cell.source, cell.z - up));
-    std::shared_ptr<CTile> tile = tiles_.FindTile(key);
+    auto memo = ancestors_.find(key);
+    if (memo == ancestors_.end()) memo = ancestors_.emplace(key, tiles_.FindTile(key)).first;
+    const std::shared_ptr<CTile>& tile = memo->second;
     if (tile && tile->LoadedImage()) {
       *levels_up = up;
       return tile;
@@ -352,22 +354,37 @@ void CTileEngine::DrawCell(CBitmap& image, CGraphics& g, const Plan& plan, const
   g.Restore();
 }
 
+bool CTileEngine::FitsBudget(int width, int height, double scale) const {
+  return double(width) * scale * double(height) * scale <= double(options_.max_image_pixels);
+}
+
+void CTileEngine::RenderDisplay(const CBitmap& level, CBitmap& display, double scale, const GfxRect* clip) {
+  CGraphics g(display);
+  if (clip) g.SetClip(*clip);
+  // The level picture is opaque: copying the filtered pixels gives what blending would.
+  g.SetCompositing(Compositing::kSourceCopy);
+  g.DrawImage(level, GfxRect{0, 0, float(level.Width() * scale), float(level.Height() * scale)});
+  g.Flush();
+}
+
 bool CTileEngine::RebuildMapImage() {
   std::lock_guard rebuild(rebuild_mutex_);
   {
     std::lock_guard lock(wake_mutex_);
     building_ = true;
   }
+  ancestors_.clear();
   Snapshot snap = TakeSnapshot();
   Plan want = PlanImage(snap);
   bool changed = false;
   if (want.empty) {
     ReleaseHeld();
-    std::lock_guard lock(image_mutex_);
-    if (image_) {
-      image_.reset();
-      changed = true;
+    std::unique_ptr<MapImage> gone;
+    {
+      std::lock_guard lock(image_mutex_);
+      gone = std::move(image_);
     }
+    changed = gone != nullptr;
   } else {
     const KindTransforms& t = TransformsOfKind(want.kind);
     const double world_w = want.WorldWidth();
@@ -375,6 +392,9 @@ bool CTileEngine::RebuildMapImage() {
     if (cx < 0) cx += world_w;
     double cy = t.lat_to_y(snap.cam.lat, want.z);
     double hw = snap.cam.width / (2 * want.scale), hh = snap.cam.height / (2 * want.scale);
+    // The camera's scale over the level picture (the plan of a reused image keeps its own).
+    const double scale = want.scale;
+    const bool whole = std::fabs(scale - 1.0) < 1e-9;
     bool reuse = false;
     {
       std::lock_guard lock(image_mutex_);
@@ -387,19 +407,34 @@ bool CTileEngine::RebuildMapImage() {
     UpdateHeld(cells);
     std::vector<uint64_t> signatures(cells.size());
     for (size_t i = 0; i < cells.size(); ++i) signatures[i] = CellSignature(cells[i]);
+    const int width = want.cols * kTileSize, height = want.rows * kTileSize;
+    auto cell_x = [&](size_t i) { return int(i % size_t(want.cols)) * kTileSize; };
+    auto cell_y = [&](size_t i) { return int(i / size_t(want.cols)) * kTileSize; };
     if (!reuse) {
       auto next = std::make_unique<MapImage>();
       next->plan = want;
-      if (!next->pixels.Create(want.cols * kTileSize, want.rows * kTileSize)) {
-        AppLog("map view: no memory for a %d x %d map image", want.cols * kTileSize, want.rows * kTileSize);
+      // The picture the previous image left behind saves an allocation (and its page faults)
+      // when a pan moved past the margin at the same level and size.
+      if (spare_.Width() == width && spare_.Height() == height) {
+        next->pixels = std::move(spare_);
       } else {
+        spare_.Reset();
+        if (!next->pixels.Create(width, height)) AppLog("map view: no memory for a %d x %d map image", width, height);
+      }
+      if (!next->pixels.IsEmpty()) {
         CGraphics g(next->pixels);
-        for (size_t i = 0; i < cells.size(); ++i)
-          DrawCell(next->pixels, g, want, cells[i], int(i % want.cols) * kTileSize, int(i / want.cols) * kTileSize);
+        for (size_t i = 0; i < cells.size(); ++i) DrawCell(next->pixels, g, want, cells[i], cell_x(i), cell_y(i));
         g.Flush();
         next->signatures = std::move(signatures);
-        std::lock_guard lock(image_mutex_);
-        image_ = std::move(next);
+        if (!whole && FitsBudget(width, height, scale) && next->display.Create(int(width * scale), int(height * scale))) {
+          RenderDisplay(next->pixels, next->display, scale, nullptr);
+          next->display_scale = scale;
+        }
+        {
+          std::lock_guard lock(image_mutex_);
+          image_.swap(next);
+        }
+        if (next) spare_ = std::move(next->pixels);
         changed = true;
       }
     } else {
@@ -407,13 +442,41 @@ bool CTileEngine::RebuildMapImage() {
       // drawn under the image lock so that Paint never sees half a tile.
       MapImage* image = image_.get();
       CGraphics g(image->pixels);
+      std::vector<size_t> redrawn;
       for (size_t i = 0; i < cells.size(); ++i) {
         if (image->signatures[i] == signatures[i]) continue;
         std::lock_guard lock(image_mutex_);
-        DrawCell(image->pixels, g, want, cells[i], int(i % want.cols) * kTileSize, int(i / want.cols) * kTileSize);
+        DrawCell(image->pixels, g, want, cells[i], cell_x(i), cell_y(i));
         g.Flush();
         image->signatures[i] = signatures[i];
+        redrawn.push_back(i);
         changed = true;
+      }
+      if (whole) {
+        if (!image->display.IsEmpty()) {
+          std::lock_guard lock(image_mutex_);
+          image->display.Reset();
+          changed = true;
+        }
+      } else if (image->display.IsEmpty() || image->display_scale != scale) {
+        // A new zoom at the same level: the whole display picture again, swapped in at once.
+        CBitmap display;
+        if (FitsBudget(width, height, scale) && display.Create(int(width * scale), int(height * scale))) {
+          RenderDisplay(image->pixels, display, scale, nullptr);
+          std::lock_guard lock(image_mutex_);
+          image->display = std::move(display);
+          image->display_scale = scale;
+          changed = true;
+        }
+      } else {
+        // New tiles: only their part of the display picture (and the pixel the filter reads
+        // beyond each side).
+        for (size_t i : redrawn) {
+          GfxRect clip{float(std::floor((cell_x(i) - 1) * scale)), float(std::floor((cell_y(i) - 1) * scale)),
+                       float(std::ceil((kTileSize + 2) * scale) + 1), float(std::ceil((kTileSize + 2) * scale) + 1)};
+          std::lock_guard lock(image_mutex_);
+          RenderDisplay(image->pixels, image->display, scale, &clip);
+        }
       }
     }
   }

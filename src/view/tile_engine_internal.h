@@ -56,8 +56,12 @@ struct CTileEngine::Cell {
 
 struct CTileEngine::MapImage {
   Plan plan;
-  CBitmap pixels;
+  CBitmap pixels;                    // at the plan's level, one tile per 256 x 256 cell
   std::vector<uint64_t> signatures;  // what each cell shows, row by row
+  // The pixels scaled to the camera's fractional zoom (empty at a whole level), so that a pan
+  // copies whole pixels instead of filtering the window again; display_scale is its factor.
+  CBitmap display;
+  double display_scale = 1;
 };
 
 namespace map_image {

@@ -98,10 +98,14 @@ class TileEngineTest : public ::testing::Test {
         test::Drawn d = test::DrawnAt(canvas, x, y);
         ASSERT_EQ(d.tag, test::TileTag(col, int(ty), z)) << what << " at " << x << "," << y << " drawn " << d.i << ","
                                                        << d.j << " want " << fi << "," << fj << " tile " << col << "," << ty;
-        // The colour code counts whole tile pixels and the filter rounds down: within one of
-        // them (at an integer zoom that is under one window pixel).
-        EXPECT_LT(std::fabs(d.i + 0.5 - fi), 1.0) << what << " x at " << x << "," << y;
-        EXPECT_LT(std::fabs(d.j + 0.5 - fj), 1.0) << what << " y at " << x << "," << y;
+        // The colour code names a whole tile pixel: copied, the sample lay in [d, d + 1);
+        // filtered (value = position - 1/2, rounded down), in [d + 1/2, d + 3/2). That span
+        // must come within one window pixel (1/s tile pixels) of where ScreenToLngLat says.
+        const double from = s == 1.0 ? 0.0 : 0.5, reach = 1.0 / s;
+        EXPECT_TRUE(d.i + from < fi + reach && d.i + from + 1 > fi - reach) << what << " x at " << x << "," << y << ": "
+                                                                           << int(d.i) << " for " << fi;
+        EXPECT_TRUE(d.j + from < fj + reach && d.j + from + 1 > fj - reach) << what << " y at " << x << "," << y << ": "
+                                                                           << int(d.j) << " for " << fj;
         ++checked;
       }
     }
