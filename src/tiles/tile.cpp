@@ -244,10 +244,10 @@ bool CGeocodeReply::ParseReply(const uint8_t* data, size_t length) {
 }
 
 void KeepFreedTileMemory() {
-  // Tile pictures (and anything below 4 MiB) come from the heap, and up to 64 MiB freed at its
-  // top stays there.
-  mallopt(M_MMAP_THRESHOLD, 4 << 20);
-  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+  // Tile pictures and the map view's images (up to glibc's limit of 32 MiB) come from the heap,
+  // and up to 128 MiB freed at its top stays there.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
 }
 
 }  // namespace velmora

@@ -215,7 +215,7 @@ class CTileEngine : public IMapViewState {
   struct MapImage;
   struct Held {
     std::shared_ptr<CTile> tile;
-    int opaque = -1;  // the decoded picture has no transparent pixel (-1: not looked yet)
+    int opaque = -1;  // the decoded picture has no transparent pixel (-1: not known yet)
   };
 
   // All *Locked members require mutex_.
@@ -243,7 +243,6 @@ class CTileEngine : public IMapViewState {
   // (beyond it the painter filters the level picture on every paint).
   bool FitsBudget(int width, int height, double scale) const;
   static void RenderDisplay(const CBitmap& level, CBitmap& display, double scale, const GfxRect* clip);
-  bool IsOpaque(Held& held, const CBitmap& image);
 
   void PaintMap(CBitmap& canvas, const Camera& cam, double* shift_x, double* shift_y);
   void PaintOverlays(CGraphics& g, const CMapProjector& p);

@@ -61,6 +61,21 @@ void CopyBlock(CBitmap& dst, int dx, int dy, const CBitmap& src, int sx, int sy,
     std::memcpy(dst.Row(dy + r) + dx, src.Row(sy + r) + sx, size_t(w) * sizeof(Argb));
 }
 
+bool CopyOpaqueTile(CBitmap& dst, int dx, int dy, const CBitmap& tile) {
+  const int w = tile.Width(), h = tile.Height();
+  if (dx < 0 || dy < 0 || dx + w > dst.Width() || dy + h > dst.Height()) return false;
+  Argb all = 0xFFFFFFFFu;
+  for (int r = 0; r < h; ++r) {
+    const Argb* from = tile.Row(r);
+    Argb* to = dst.Row(dy + r) + dx;
+    for (int i = 0; i < w; ++i) {
+      to[i] = from[i];
+      all &= from[i];
+    }
+  }
+  return (all >> 24) == 0xFF;
+}
+
 void FillBlock(CBitmap& dst, int x, int y, int w, int h, Argb straight) {
   if (x < 0) w += x, x = 0;
   if (y < 0) h += y, y = 0;
@@ -246,11 +261,6 @@ std::shared_ptr<CTile> CTileEngine::FindStandIn(const Cell& cell, int* levels_up
   return nullptr;
 }
 
-bool CTileEngine::IsOpaque(Held& held, const CBitmap& image) {
-  if (held.opaque < 0) held.opaque = image.IsOpaque() ? 1 : 0;
-  return held.opaque == 1;
-}
-
 uint64_t CTileEngine::CellSignature(const Cell& cell) {
   uint64_t h = 0x5A17ull;
   auto it = held_.find(cell.key);
@@ -300,9 +310,15 @@ void CTileEngine::DrawCell(CBitmap& image, CGraphics& g, const Plan& plan, const
   const CBitmap* picture = look == Look::kLoaded && tile ? tile->LoadedImage() : nullptr;
   if (picture) {
     bool whole = picture->Width() == kTileSize && picture->Height() == kTileSize;
-    if (fast && whole && cell.opacity >= 1.0f && IsOpaque(it->second, *picture)) {
-      map_image::CopyBlock(image, cx, cy, *picture, 0, 0, kTileSize, kTileSize);
-    } else {
+    Held& held = it->second;
+    bool copied = false;
+    if (fast && whole && cell.opacity >= 1.0f && held.opaque != 0) {
+      // One pass copies the tile and learns whether it is opaque; a tile with transparent
+      // pixels is drawn again below, over the background.
+      copied = map_image::CopyOpaqueTile(image, cx, cy, *picture);
+      held.opaque = copied ? 1 : 0;
+    }
+    if (!copied) {
       fill(kMapBackground);
       g.DrawImage(*picture, rect, GfxRect{0, 0, float(picture->Width()), float(picture->Height())}, nullptr,
                   cell.opacity);

@@ -68,6 +68,9 @@ namespace map_image {
 
 // Copies the w x h block at (sx, sy) of `src` to (dx, dy) of `dst`, clipped to both pictures.
 void CopyBlock(CBitmap& dst, int dx, int dy, const CBitmap& src, int sx, int sy, int w, int h);
+// Copies a whole tile to (dx, dy) (which must lie inside `dst`) and tells whether every pixel
+// was opaque. False (the copy is then to be drawn again) when it was not or did not fit.
+bool CopyOpaqueTile(CBitmap& dst, int dx, int dy, const CBitmap& tile);
 // Fills the block (clipped) with a straight colour.
 void FillBlock(CBitmap& dst, int x, int y, int w, int h, Argb straight);
 
