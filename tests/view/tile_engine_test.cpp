@@ -354,6 +354,8 @@ TEST_F(TileEngineTest, FastPathDrawsTheSamePixelsAsCairo) {
   test::Drawn d = test::DrawnAt(a, 300, 200);
   EXPECT_EQ(d.tag, test::TileTag(int(c9.x / 256), int(c9.y / 256), 9));
   EXPECT_NEAR(d.i, std::fmod(c9.x, 256.0), 2.0);
+  std::filesystem::create_directories(test::ArtefactPath(""));
+  EXPECT_TRUE(SaveImageFile(a, test::ArtefactPath("map_view_stand_ins.png")));
   pending->Stop();
 }
 
@@ -393,6 +395,8 @@ TEST_F(TileEngineTest, FailedTilesShowAsFailedAndAreNotAskedAgain) {
   EXPECT_EQ(canvas.GetPixel(150, 100), kTileFailedMark);
   EXPECT_EQ(canvas.GetPixel(90, 40), kTileFailed);
   EXPECT_EQ(canvas.GetPixel(150, 140), kTileFailed);
+  std::filesystem::create_directories(test::ArtefactPath(""));
+  EXPECT_TRUE(SaveImageFile(canvas, test::ArtefactPath("map_view_failed_tiles.png")));
   online->Stop();
   WriteProfileString(kUrlTemplatesSection, std::to_string(kPlaceholder), "");
 }
