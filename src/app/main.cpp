@@ -16,9 +16,11 @@
 #include "server/wmts_server.h"
 #include "shell/kovra_home_ex_app.h"
 #include "shell/map_status_bar.h"
+#include "shell/map_view_sinks.h"
 #include "shell/splash_wnd.h"
 #include "terrain/elev_cache_db.h"
 #include "tiles/layer_manager.h"
+#include "tiles/tile.h"
 #include "tiles/tile_manager.h"
 
 namespace {
@@ -28,6 +30,8 @@ using velmora::AppStep;
 using velmora::CKovraHomeExApp;
 
 void RegisterServices(CKovraHomeExApp& app) {
+  app.Views().RegisterFactory(velmora::kViewMap2D, [&app] { return velmora::CreatePDView(velmora::ShellMapViewSinks(&app)); });
+
   AppStep layers;
   layers.name = "layers";
   layers.phase = AppPhase::kCatalogue;
@@ -101,6 +105,7 @@ void RegisterServices(CKovraHomeExApp& app) {
 
 int main(int argc, char** argv) {
   const bool desktop = velmora::DesktopWanted();
+  velmora::KeepFreedTileMemory();
   velmora::CHeadlessUiHost host;
   host.SetQuestionLog([](const std::string& line) { velmora::AppLog("%s", line.c_str()); });
   if (!desktop) velmora::SetUiHost(&host);
