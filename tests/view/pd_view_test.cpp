@@ -10,7 +10,7 @@
 
 #include "core/format.h"
 #include "core/settings.h"
-#include "map_test_util.h"
+#include "support/map_test_util.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"

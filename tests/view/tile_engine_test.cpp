@@ -14,7 +14,7 @@
 #include <mutex>
 
 #include "core/settings.h"
-#include "map_test_util.h"
+#include "support/map_test_util.h"
 #include "shapes/mark_shape.h"
 #include "shapes/polyline_shape.h"
 #include "support/http_test_server.h"

@@ -1,4 +1,4 @@
-// Shared helpers of the map view's tests and benchmark: tiles whose every pixel tells where it
+// Shared helpers of the map view's tests (headless and on Qt): tiles whose every pixel tells where it
 // lies (red = column in the tile, green = row in the tile, blue = a tag of the tile), a tile
 // manager over stores in a temporary folder, and reading those pixels back from a painted
 // window.
