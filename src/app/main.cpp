@@ -5,6 +5,7 @@
 
 #include "core/log.h"
 #include "core/settings.h"
+#include "earth/ui/html_wnd.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
 #include "platform/ui/ui_host.h"
@@ -72,6 +73,9 @@ void RegisterServices(CKovraHomeExApp& app) {
   };
   publishing.stop = [](CKovraHomeExApp&) { velmora::WmtsServer().StopServices(0); };
   app.RegisterStep(std::move(publishing));
+
+  // The hidden script window of coordinate conversions, made with the main frame.
+  velmora::RegisterHiddenScriptWindow(app);
 }
 
 }  // namespace

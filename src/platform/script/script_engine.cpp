@@ -263,16 +263,35 @@ void ReadValue(duk_context* ctx, duk_idx_t idx, ScriptType type, ScriptValue* ou
 
 struct CallData {
   Heap* heap;
-  void* fn;
+  void* fn;          // the function, or null to follow `path`
+  const char* path;  // dotted path from the global object
+  size_t path_length;
   const ScriptValue* args;
   size_t count;
   ScriptType reply_type;
 };
 
+// Pushes the value at a dotted path from the global object.
+void PushPath(duk_context* ctx, const char* path, size_t length) {
+  duk_push_global_object(ctx);
+  size_t start = 0;
+  for (size_t i = 0; i <= length; ++i) {
+    if (i < length && path[i] != '.') continue;
+    if (!duk_is_object_coercible(ctx, -1)) duk_error(ctx, DUK_ERR_TYPE_ERROR, "not a function");
+    duk_get_prop_lstring(ctx, -1, path + start, i - start);
+    duk_remove(ctx, -2);
+    start = i + 1;
+  }
+  if (!duk_is_function(ctx, -1)) duk_error(ctx, DUK_ERR_TYPE_ERROR, "not a function");
+}
+
 duk_ret_t CallInside(duk_context* ctx, void* udata) {
   auto* d = static_cast<CallData*>(udata);
   duk_require_stack(ctx, static_cast<duk_idx_t>(d->count) + 2);
-  duk_push_heapptr(ctx, d->fn);
+  if (d->fn != nullptr)
+    duk_push_heapptr(ctx, d->fn);
+  else
+    PushPath(ctx, d->path, d->path_length);
   for (size_t i = 0; i < d->count; ++i) PushValue(ctx, d->heap, d->args[i]);
   duk_call(ctx, static_cast<duk_idx_t>(d->count));
   d->reply_type = TypeAt(ctx, -1);
@@ -629,7 +648,26 @@ std::optional<ScriptValue> CScriptEngine::Call(int ref, std::span<const ScriptVa
     if (error) *error = "no such function";
     return std::nullopt;
   }
-  CallData data{h, h->refs[ref - 1], args.data(), args.size(), ScriptType::kUndefined};
+  return Invoke(h->refs[ref - 1], {}, args, error);
+}
+
+std::optional<ScriptValue> CScriptEngine::CallPath(std::string_view path, std::span<const ScriptValue> args,
+                                                   std::string* error) {
+  if (!heap_ || heap_->ctx == nullptr) {
+    if (error) *error = "no document";
+    return std::nullopt;
+  }
+  if (path.empty()) {
+    if (error) *error = "no such function";
+    return std::nullopt;
+  }
+  return Invoke(nullptr, path, args, error);
+}
+
+std::optional<ScriptValue> CScriptEngine::Invoke(void* fn, std::string_view path, std::span<const ScriptValue> args,
+                                                 std::string* error) {
+  Heap* h = heap_.get();
+  CallData data{h, fn, path.data(), path.size(), args.data(), args.size(), ScriptType::kUndefined};
   int rc = h->Run(CallInside, &data, 0, limits_.call_ms);
   if (rc == kFatal) {
     if (error) *error = h->fatal_message;

@@ -88,6 +88,11 @@ class CScriptEngine {
   // a function of this document, the function threw, ran over its time or memory, or there is
   // no document. A string reply comes back as UTF-8; an object reply as kObject with its text.
   std::optional<ScriptValue> Call(int ref, std::span<const ScriptValue> args, std::string* error = nullptr);
+  // Calls the function at a dotted path from the global object ("velmora.onmessage"), looked up
+  // anew for this call; nullopt (reason in *error) as for Call, and when the path does not lead
+  // to a function.
+  std::optional<ScriptValue> CallPath(std::string_view path, std::span<const ScriptValue> args,
+                                      std::string* error = nullptr);
   // Releases a reference that a host function took over (references die with their document).
   void Release(int ref);
 
@@ -99,6 +104,8 @@ class CScriptEngine {
  private:
   bool InstallHostFunctions(Heap& heap);
   std::unique_ptr<Heap> NewHeap();
+  std::optional<ScriptValue> Invoke(void* fn, std::string_view path, std::span<const ScriptValue> args,
+                                    std::string* error);
   void Adopt(std::unique_ptr<Heap> heap);
 
   ScriptLimits limits_;
