@@ -13,7 +13,7 @@ run() {
 }
 # Programs that run their peer in-process (or start it themselves) and print the ratio.
 for name in projection_bench contour_bench elevation_bench tile_store_bench tile_manager_bench \
-            imaging_bench io_bench ui_dispatcher_bench address_search_bench; do
+            imaging_bench io_bench ui_dispatcher_bench address_search_bench html_wnd_bench; do
   [ -x "$build/bench/$name" ] && run "$build/bench/$name"
 done
 # Peers that run in another process.

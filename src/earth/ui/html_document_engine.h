@@ -47,7 +47,13 @@ class IHtmlDocumentEngine {
   // Synchronous calls, for engines that can make them (the script engine); others answer 0 and
   // nullopt. A reference stays valid until the document changes.
   virtual int FindFunction(const std::string& name) = 0;
-  virtual std::optional<ScriptValue> CallFunction(int ref, std::span<const ScriptValue> args) = 0;
+  // The reply goes to *reply (its memory is reused); false when the call failed.
+  virtual bool CallFunction(int ref, std::span<const ScriptValue> args, ScriptValue* reply) = 0;
+  std::optional<ScriptValue> CallFunction(int ref, std::span<const ScriptValue> args) {
+    ScriptValue reply;
+    if (!CallFunction(ref, args, &reply)) return std::nullopt;
+    return reply;
+  }
   // Calls the page's global function `name` (a dotted path such as "map.setCenter" is followed)
   // and hands its reply (nullopt when it failed) to `done` on the user-interface thread, later.
   virtual void CallFunctionAsync(const std::string& name, std::vector<ScriptValue> args,

@@ -171,11 +171,10 @@ void CHtmlWnd::OnDocumentComplete(const std::string& url) {
 bool CHtmlWnd::CallPair(int id, double x, double y, double* a, double* b) {
   if (!has_script_ || id == 0) return false;
   const ScriptValue args[2] = {ScriptValue::Number(x), ScriptValue::Number(y)};
-  std::optional<ScriptValue> reply = Engine().CallFunction(id, args);
-  if (!reply) return false;
+  if (!Engine().CallFunction(id, args, &reply_)) return false;
   double first = 0, second = 0;
-  bool ok = reply->IsString() ? ReadCoordReply(reply->text, &first, &second)
-                              : ReadCoordReply(reply->ToText(), &first, &second);
+  bool ok = reply_.IsString() ? ReadCoordReply(reply_.text, &first, &second)
+                              : ReadCoordReply(reply_.ToText(), &first, &second);
   if (!ok) return false;
   if (a) *a = first;
   if (b) *b = second;

@@ -114,6 +114,7 @@ class CHtmlWnd : public CHtmlViewEx {
   bool mode_page_pending_ = false;  // the mode's page was handed to LoadHtml; its completion is next
   std::atomic<HWND> request_hwnd_{0};
   std::atomic<bool> coord_ready_{false};
+  ScriptValue reply_;  // the conversions' reply, kept so that its memory serves the next call
 };
 
 // The global instance.

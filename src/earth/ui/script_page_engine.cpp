@@ -90,19 +90,6 @@ CScriptPageEngine::CScriptPageEngine(ScriptLimits limits) : state_(std::make_sha
     return ScriptValue::String(ServiceBase(args[0].text));
   });
 
-  script.DefineHostFunction("velmora", "numtext", [](std::span<ScriptValue> args) {
-    std::string out;
-    out.reserve(args.size() * 20);
-    for (size_t i = 0; i < args.size(); ++i) {
-      if (i != 0) out += ',';
-      if (args[i].IsNumber())
-        AppendScriptNumberText(out, args[i].number);
-      else
-        out += args[i].ToText();
-    }
-    return ScriptValue::String(std::move(out));
-  });
-
   script.DefineHostFunction("velmora", "postMessage", [weak](std::span<ScriptValue> args) {
     std::string text = args.empty() ? std::string() : args[0].ToText();
     UiDispatcher().PostCall([weak, text = std::move(text)] {
@@ -163,11 +150,12 @@ void CScriptPageEngine::SetSilent(bool silent) { state_->silent = silent; }
 
 int CScriptPageEngine::FindFunction(const std::string& name) { return state_->script.FindFunction(name); }
 
-std::optional<ScriptValue> CScriptPageEngine::CallFunction(int ref, std::span<const ScriptValue> args) {
+bool CScriptPageEngine::CallFunction(int ref, std::span<const ScriptValue> args, ScriptValue* reply) {
+  if (state_->silent) return state_->script.Call(ref, args, reply);
   std::string error;
-  auto reply = state_->script.Call(ref, args, &error);
-  if (!reply) state_->LogCallError("call", error);
-  return reply;
+  bool ok = state_->script.Call(ref, args, reply, &error);
+  if (!ok) state_->LogCallError("call", error);
+  return ok;
 }
 
 void CScriptPageEngine::CallFunctionAsync(const std::string& name, std::vector<ScriptValue> args,

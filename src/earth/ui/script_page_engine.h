@@ -12,9 +12,8 @@
 //                                 "<name>_host" ("host[:port]", a bare host means https, or a
 //                                 whole "http://..." / "https://..." base); a stand-in under
 //                                 example.invalid when not set.
-//   velmora.numtext(a, b, ...)    the numbers as the language writes them, joined by ",": the same
-//                                 text as String(a) + "," + String(b) (a tie in the last digit
-//                                 goes to the even digit) at a fraction of the cost.
+//   velmora.numtext(a, b, ...)    the numbers as the language writes them, joined by "," (the
+//                                 script engine's own; see CScriptEngine).
 //   velmora.postMessage(text)     a message to the view (its OnPageMessage), delivered later.
 //   velmora.onmessage             set by the page: receives the view's PostToPage(text).
 #pragma once
@@ -40,7 +39,8 @@ class CScriptPageEngine : public IHtmlDocumentEngine {
   bool HasDocument() const override;
   void SetSilent(bool silent) override;
   int FindFunction(const std::string& name) override;
-  std::optional<ScriptValue> CallFunction(int ref, std::span<const ScriptValue> args) override;
+  using IHtmlDocumentEngine::CallFunction;
+  bool CallFunction(int ref, std::span<const ScriptValue> args, ScriptValue* reply) override;
   void CallFunctionAsync(const std::string& name, std::vector<ScriptValue> args,
                          std::function<void(std::optional<ScriptValue>)> done) override;
   void PostToPage(const std::string& message) override;

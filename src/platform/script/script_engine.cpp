@@ -21,9 +21,11 @@
 namespace velmora {
 namespace {
 
+// The coarse clock (a few milliseconds of resolution) costs a fraction of the precise one and is
+// read on every call; limits are hundreds of milliseconds.
 int64_t NowNs() {
   timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
   return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
 }
 
@@ -102,6 +104,10 @@ struct CScriptEngine::Heap {
     fatal_jump = nullptr;
     return rc;
   }
+
+  // The common call (a referenced function, arguments that push without allocating) as one
+  // protected call, without the safe-call frame around it. Results as Run's.
+  int CallFast(void* fn, const ScriptValue* args, size_t count, unsigned budget_ms, ScriptType* reply_type);
 
   // After a fatal error Duktape's state is undefined: forget the context and free its memory.
   void AbandonHeap() {
@@ -243,7 +249,7 @@ void ReadValue(duk_context* ctx, duk_idx_t idx, ScriptType type, ScriptValue* ou
   out->type = type;
   out->ref = 0;
   out->number = 0;
-  out->text.clear();
+  out->text.clear();  // keeps its memory for the next reply
   switch (type) {
     case ScriptType::kBoolean: out->number = duk_get_boolean(ctx, idx) ? 1 : 0; break;
     case ScriptType::kNumber: out->number = duk_get_number(ctx, idx); break;
@@ -252,7 +258,7 @@ void ReadValue(duk_context* ctx, duk_idx_t idx, ScriptType type, ScriptValue* ou
     case ScriptType::kFunction: {
       duk_size_t len = 0;
       const char* s = duk_get_lstring(ctx, idx, &len);
-      if (s != nullptr) out->text = ScriptTextToUtf8(std::string_view(s, len));
+      if (s != nullptr) AssignScriptText(out->text, std::string_view(s, len));
       break;
     }
     default: break;
@@ -426,6 +432,42 @@ duk_ret_t HostTrampoline(duk_context* ctx) {
   return 1;
 }
 
+// velmora.numtext(a, b, ...): the arguments' String() text joined by ",". Numbers are written
+// here into one buffer; anything else goes the script's own way.
+duk_ret_t NumberText(duk_context* ctx) {
+  const duk_idx_t n = duk_get_top(ctx);
+  constexpr duk_idx_t kBufferedArgs = 16;
+  bool numbers = n <= kBufferedArgs;
+  for (duk_idx_t i = 0; numbers && i < n; ++i) numbers = duk_is_number(ctx, i) != 0;
+  if (numbers) {
+    char buf[kBufferedArgs * (kScriptNumberTextMax + 1)];
+    size_t length = 0;
+    for (duk_idx_t i = 0; i < n; ++i) {
+      if (i != 0) buf[length++] = ',';
+      length += WriteScriptNumberText(buf + length, duk_get_number(ctx, i));
+    }
+    duk_push_lstring(ctx, buf, length);
+    return 1;
+  }
+  if (n == 0) {
+    duk_push_string(ctx, "");
+    return 1;
+  }
+  for (duk_idx_t i = 0; i < n; ++i) {
+    if (duk_is_number(ctx, i)) {
+      char buf[kScriptNumberTextMax];
+      duk_push_lstring(ctx, buf, WriteScriptNumberText(buf, duk_get_number(ctx, i)));
+      duk_replace(ctx, i);
+    } else {
+      duk_to_string(ctx, i);
+    }
+  }
+  duk_push_string(ctx, ",");
+  duk_insert(ctx, 0);
+  duk_join(ctx, n);
+  return 1;
+}
+
 struct InstallData {
   Heap* heap;
   const std::vector<std::pair<std::string, std::string>>* names;  // (object, name) by index
@@ -441,6 +483,10 @@ duk_ret_t InstallInside(duk_context* ctx, void* udata) {
   duk_put_prop_string(ctx, -2, "window");
   duk_dup(ctx, -1);
   duk_put_prop_string(ctx, -2, "self");
+  duk_push_object(ctx);
+  duk_push_c_function(ctx, NumberText, DUK_VARARGS);
+  duk_put_prop_string(ctx, -2, "numtext");
+  duk_put_prop_string(ctx, -2, "velmora");
   for (size_t i = 0; i < d->names->size(); ++i) {
     const auto& [object, name] = (*d->names)[i];
     if (object.empty()) {
@@ -463,6 +509,32 @@ duk_ret_t InstallInside(duk_context* ctx, void* udata) {
 }
 
 }  // namespace
+
+int Heap::CallFast(void* fn, const ScriptValue* args, size_t count, unsigned budget_ms, ScriptType* reply_type) {
+  if (broken || ctx == nullptr) return kFatal;
+  std::jmp_buf env;
+  fatal_jump = &env;
+  if (setjmp(env) != 0) {
+    fatal_jump = nullptr;
+    deadline_ns = 0;
+    AbandonHeap();
+    return kFatal;
+  }
+  exhausted = false;
+  deadline_ns = NowNs() + int64_t{budget_ms} * 1000000;
+  // The caller reserved the stack, so these pushes cannot throw.
+  duk_push_heapptr(ctx, fn);
+  for (size_t i = 0; i < count; ++i) PushValue(ctx, this, args[i]);
+  int rc = duk_pcall(ctx, static_cast<duk_idx_t>(count));
+  if (rc == DUK_EXEC_SUCCESS) {
+    *reply_type = TypeAt(ctx, -1);
+    // An object reply is read as its text (a failing toString gives Duktape's stand-in text).
+    if (*reply_type == ScriptType::kObject || *reply_type == ScriptType::kFunction) duk_safe_to_string(ctx, -1);
+  }
+  deadline_ns = 0;
+  fatal_jump = nullptr;
+  return rc;
+}
 
 std::string Heap::PopErrorText() {
   if (ctx == nullptr) return fatal_message[0] ? fatal_message : "script engine failed";
@@ -648,7 +720,22 @@ std::optional<ScriptValue> CScriptEngine::Call(int ref, std::span<const ScriptVa
     if (error) *error = "no such function";
     return std::nullopt;
   }
-  return Invoke(h->refs[ref - 1], {}, args, error);
+  ScriptValue reply;
+  if (!Invoke(h->refs[ref - 1], {}, args, &reply, error)) return std::nullopt;
+  return reply;
+}
+
+bool CScriptEngine::Call(int ref, std::span<const ScriptValue> args, ScriptValue* reply, std::string* error) {
+  if (!heap_ || heap_->ctx == nullptr) {
+    if (error) *error = "no document";
+    return false;
+  }
+  Heap* h = heap_.get();
+  if (ref <= 0 || static_cast<size_t>(ref) > h->refs.size() || h->refs[ref - 1] == nullptr) {
+    if (error) *error = "no such function";
+    return false;
+  }
+  return Invoke(h->refs[ref - 1], {}, args, reply, error);
 }
 
 std::optional<ScriptValue> CScriptEngine::CallPath(std::string_view path, std::span<const ScriptValue> args,
@@ -661,28 +748,40 @@ std::optional<ScriptValue> CScriptEngine::CallPath(std::string_view path, std::s
     if (error) *error = "no such function";
     return std::nullopt;
   }
-  return Invoke(nullptr, path, args, error);
+  ScriptValue reply;
+  if (!Invoke(nullptr, path, args, &reply, error)) return std::nullopt;
+  return reply;
 }
 
-std::optional<ScriptValue> CScriptEngine::Invoke(void* fn, std::string_view path, std::span<const ScriptValue> args,
-                                                 std::string* error) {
+bool CScriptEngine::Invoke(void* fn, std::string_view path, std::span<const ScriptValue> args, ScriptValue* reply,
+                           std::string* error) {
   Heap* h = heap_.get();
   CallData data{h, fn, path.data(), path.size(), args.data(), args.size(), ScriptType::kUndefined};
-  int rc = h->Run(CallInside, &data, 0, limits_.call_ms);
+  // Numbers and other values without memory of their own push without allocating, so the
+  // function and its arguments can go on the (reserved) stack outside any protected call.
+  bool fast = fn != nullptr && args.size() <= 8 && duk_check_stack(h->ctx, static_cast<duk_idx_t>(args.size()) + 4);
+  for (size_t i = 0; fast && i < args.size(); ++i)
+    fast = args[i].type == ScriptType::kNumber || args[i].type == ScriptType::kBoolean ||
+           args[i].type == ScriptType::kNull || args[i].type == ScriptType::kUndefined;
+  int rc;
+  if (fast) {
+    rc = h->CallFast(fn, args.data(), args.size(), limits_.call_ms, &data.reply_type);
+  } else {
+    rc = h->Run(CallInside, &data, 0, limits_.call_ms);
+  }
   if (rc == kFatal) {
     if (error) *error = h->fatal_message;
     Clear();
-    return std::nullopt;
+    return false;
   }
   if (rc != DUK_EXEC_SUCCESS) {
     std::string text = h->PopErrorText();
     if (error) *error = std::move(text);
-    return std::nullopt;
+    return false;
   }
-  ScriptValue reply;
-  ReadValue(h->ctx, -1, data.reply_type, &reply);
+  ReadValue(h->ctx, -1, data.reply_type, reply);
   duk_pop(h->ctx);
-  return reply;
+  return true;
 }
 
 void CScriptEngine::Release(int ref) {

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/text.h"
 
@@ -23,34 +24,39 @@ std::string ScriptValue::ToText() const {
   return text;
 }
 
-void AppendScriptNumberText(std::string& out, double value) {
+size_t WriteScriptNumberText(char* buf, double value) {
+  char* out = buf;
+  auto put = [&](const char* text, size_t n) {
+    std::memcpy(out, text, n);
+    out += n;
+  };
   if (std::isnan(value)) {
-    out += "NaN";
-    return;
+    put("NaN", 3);
+    return static_cast<size_t>(out - buf);
   }
   if (value == 0) {
-    out += '0';
-    return;
+    *out++ = '0';
+    return 1;
   }
   if (value < 0) {
-    out += '-';
+    *out++ = '-';
     value = -value;
   }
   if (std::isinf(value)) {
-    out += "Infinity";
-    return;
+    put("Infinity", 8);
+    return static_cast<size_t>(out - buf);
   }
   // The shortest round-trip digits in scientific form, "d.ddde+XX" or "de-XX": the same digits
   // that the language's algorithm picks (the fewest that read back, the closest when several).
-  char buf[40];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+  char sci[32];
+  auto [end, ec] = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
   if (ec != std::errc()) {
-    out += "NaN";
-    return;
+    put("NaN", 3);
+    return static_cast<size_t>(out - buf);
   }
-  char digits[24];
+  char digits[20];
   int k = 0;
-  const char* p = buf;
+  const char* p = sci;
   for (; p < end && *p != 'e'; ++p)
     if (*p >= '0' && *p <= '9' && k < static_cast<int>(sizeof digits)) digits[k++] = *p;
   int exponent = 0;
@@ -58,28 +64,35 @@ void AppendScriptNumberText(std::string& out, double value) {
   // value = 0.d1d2...dk × 10^n
   const int n = exponent + 1;
   if (k <= n && n <= 21) {
-    out.append(digits, static_cast<size_t>(k));
-    out.append(static_cast<size_t>(n - k), '0');
+    put(digits, static_cast<size_t>(k));
+    std::memset(out, '0', static_cast<size_t>(n - k));
+    out += n - k;
   } else if (0 < n && n <= 21) {
-    out.append(digits, static_cast<size_t>(n));
-    out += '.';
-    out.append(digits + n, static_cast<size_t>(k - n));
+    put(digits, static_cast<size_t>(n));
+    *out++ = '.';
+    put(digits + n, static_cast<size_t>(k - n));
   } else if (-6 < n && n <= 0) {
-    out += "0.";
-    out.append(static_cast<size_t>(-n), '0');
-    out.append(digits, static_cast<size_t>(k));
+    put("0.", 2);
+    std::memset(out, '0', static_cast<size_t>(-n));
+    out += -n;
+    put(digits, static_cast<size_t>(k));
   } else {
-    out += digits[0];
+    *out++ = digits[0];
     if (k > 1) {
-      out += '.';
-      out.append(digits + 1, static_cast<size_t>(k - 1));
+      *out++ = '.';
+      put(digits + 1, static_cast<size_t>(k - 1));
     }
-    out += 'e';
-    out += n - 1 < 0 ? '-' : '+';
-    char e[8];
-    auto r = std::to_chars(e, e + sizeof e, std::abs(n - 1));
-    out.append(e, r.ptr);
+    *out++ = 'e';
+    *out++ = n - 1 < 0 ? '-' : '+';
+    auto r = std::to_chars(out, buf + kScriptNumberTextMax, std::abs(n - 1));
+    out = r.ptr;
   }
+  return static_cast<size_t>(out - buf);
+}
+
+void AppendScriptNumberText(std::string& out, double value) {
+  char buf[kScriptNumberTextMax];
+  out.append(buf, WriteScriptNumberText(buf, value));
 }
 
 std::string ScriptNumberText(double value) {
@@ -127,6 +140,15 @@ size_t DecodeLoose(std::string_view s, size_t i, uint32_t* cp) {
 }
 
 }  // namespace
+
+void AssignScriptText(std::string& out, std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+  if (i == s.size() || IsValidUtf8(s.substr(i)))
+    out.assign(s.data(), s.size());
+  else
+    out = ScriptTextToUtf8(s);
+}
 
 std::string ScriptTextToUtf8(std::string_view s) {
   if (IsValidUtf8(s)) return std::string(s);

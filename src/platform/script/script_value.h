@@ -38,5 +38,11 @@ void AppendScriptNumberText(std::string& out, double value);
 // three-byte sequences becomes the one four-byte character, a lone surrogate or any other
 // malformed byte becomes U+FFFD.
 std::string ScriptTextToUtf8(std::string_view script_text);
+// The same into `out`, reusing its memory.
+void AssignScriptText(std::string& out, std::string_view script_text);
+// Writes the number text of `value` into `buf` (at least kScriptNumberTextMax bytes); returns its
+// length.
+inline constexpr size_t kScriptNumberTextMax = 32;
+size_t WriteScriptNumberText(char* buf, double value);
 
 }  // namespace velmora
