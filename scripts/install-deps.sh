@@ -17,6 +17,8 @@ PACKAGES=(
   libjs-openlayers
   # orbit model: the verification set and reference propagator
   python3-sgp4 python3-numpy
+  # page scripts of the windows nobody sees: Duktape, built from the source this package ships
+  duktape-dev
   # locale-independence tests run under a German locale
   locales
   # benchmark peers
