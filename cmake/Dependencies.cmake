@@ -11,15 +11,21 @@ pkg_check_modules(PROJ REQUIRED IMPORTED_TARGET proj)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
 pkg_check_modules(EXIF REQUIRED IMPORTED_TARGET libexif)
+# 3D device: desktop OpenGL (GLVND's libOpenGL) on an EGL context of our own.
+find_package(OpenGL REQUIRED COMPONENTS OpenGL EGL)
 find_package(GTest REQUIRED)
 find_package(GDAL REQUIRED)
+# exchange: spreadsheets (.xlsx written by libxlsxwriter, read with libzip and pugixml)
+pkg_check_modules(XLSXWRITER REQUIRED IMPORTED_TARGET xlsxwriter)
+pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
+pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
 if(VELMORA_BENCH)
   find_package(benchmark QUIET)
 endif()
 
 # What each folder links beyond the folders below it.
 set(VELMORA_LIBS_platform Threads::Threads SQLite::SQLite3 PkgConfig::CAIRO PkgConfig::FONTCONFIG
-    JPEG::JPEG PNG::PNG TIFF::TIFF GIF::GIF PkgConfig::EXIF)
+    JPEG::JPEG PNG::PNG TIFF::TIFF GIF::GIF PkgConfig::EXIF OpenGL::OpenGL OpenGL::EGL)
 set(VELMORA_LIBS_core CURL::libcurl PkgConfig::PROJ)
 
 # Duktape (duktape-dev): the page scripts of the windows nobody sees (platform/script). Built from
@@ -82,3 +88,4 @@ target_include_directories(velmora_duktape PUBLIC ${velmora_duktape_dir})
 target_compile_options(velmora_duktape PRIVATE -w)
 target_link_libraries(velmora_duktape PUBLIC m)
 list(APPEND VELMORA_LIBS_platform velmora_duktape)
+set(VELMORA_LIBS_exchange PkgConfig::XLSXWRITER PkgConfig::LIBZIP PkgConfig::PUGIXML)

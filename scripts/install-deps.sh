@@ -13,12 +13,21 @@ PACKAGES=(
   libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev libexif-dev
   # GDAL: reference for contours and elevation benchmarks, world-file checks in tests
   libgdal-dev gdal-bin
+  # exchange: spreadsheets (.xlsx written by libxlsxwriter, read with libzip and pugixml); ezdxf
+  # is the second DXF reader that the tests check written files with, xlwt writes the .xls
+  # workbooks the tests read
+  libxlsxwriter-dev libzip-dev libpugixml-dev python3-ezdxf python3-xlwt
   # map publishing server: the OpenLayers 2 library packed into the web files
   libjs-openlayers
   # orbit model: the verification set and reference propagator
   python3-sgp4 python3-numpy
   # page scripts of the windows nobody sees: Duktape, built from the source this package ships
   duktape-dev
+  # 3D device: OpenGL (compatibility profile) on EGL without a display, Mesa's drivers with the
+  # software rasteriser for headless runs and CI
+  libegl-dev libgl-dev libopengl-dev libgles-dev libegl-mesa0 libgbm-dev libgl1-mesa-dri mesa-utils
+  # 3D tests: .x files read back by another reader
+  libassimp-dev
   # locale-independence tests run under a German locale
   locales
   # benchmark peers

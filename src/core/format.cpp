@@ -5,11 +5,13 @@
 #include <time.h>
 
 #include <algorithm>
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <initializer_list>
 
 #include "platform/sync.h"
 
@@ -66,13 +68,55 @@ std::string FormatC(const char* format, ...) {
   return out;
 }
 
+std::to_chars_result ToCharsFixed(char* first, char* last, double value, int precision) {
+  static constexpr uint64_t kPow10[] = {1,      10,      100,      1000,      10000,
+                                        100000, 1000000, 10000000, 100000000, 1000000000};
+  auto slow = [&] { return std::to_chars(first, last, value, std::chars_format::fixed, precision); };
+  const double a = std::fabs(value);
+  // Sign, ten integer digits, point and nine decimals fit in 21 bytes.
+  if (!(a < 1e9) || precision < 0 || precision > 9 || last - first < 24) return slow();
+  const uint64_t scale = kPow10[precision];
+  uint64_t c = 0;
+  if (a != 0) {
+    // a = m·2^-k exactly, m below 2^53 (from the bits of the double); k is at least 23 because
+    // a is below 2^30. Subnormal and tiny values go the slow way.
+    uint64_t bits = 0;
+    std::memcpy(&bits, &a, sizeof bits);
+    const int biased = static_cast<int>(bits >> 52);
+    if (biased == 0) return slow();
+    const uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+    const int k = 1075 - biased;
+    if (k > 100) return slow();
+    c = static_cast<uint64_t>(a * static_cast<double>(scale) + 0.5);
+    // c is the rounding of a·10^p when |m·10^p − c·2^k| < 2^(k−1); an equal distance is a tie,
+    // which std::to_chars settles by its own rule.
+    const unsigned __int128 target = static_cast<unsigned __int128>(m) * scale;
+    const unsigned __int128 scaled = static_cast<unsigned __int128>(c) << k;
+    const unsigned __int128 distance = target > scaled ? target - scaled : scaled - target;
+    if (distance >= (static_cast<unsigned __int128>(1) << (k - 1))) return slow();
+  }
+  char* p = first;
+  if (std::signbit(value)) *p++ = '-';
+  p = std::to_chars(p, last, c / scale).ptr;
+  if (precision > 0) {
+    *p++ = '.';
+    uint64_t frac = c % scale;
+    for (int i = precision - 1; i >= 0; --i) {
+      p[i] = static_cast<char>('0' + frac % 10);
+      frac /= 10;
+    }
+    p += precision;
+  }
+  return {p, std::errc()};
+}
+
 std::string FormatFixed(double value, int precision) {
   if (std::isnan(value)) return "nan";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
   precision = std::clamp(precision, 0, 60);
   // 309 integer digits of the largest double, sign, point and 60 decimals fit.
   char buf[400];
-  auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, precision);
+  auto r = ToCharsFixed(buf, buf + sizeof buf, value, precision);
   if (r.ec != std::errc()) return "nan";
   return std::string(buf, r.ptr);
 }
@@ -105,36 +149,54 @@ bool SplitDegrees(double angle, int* degrees, int* minutes, float* seconds) {
   return positive;
 }
 
+bool SplitDegreesRounded(double angle, int second_decimals, DmsParts* parts) {
+  static constexpr long long kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
+                                         1000000000};
+  if (!std::isfinite(angle) || second_decimals < 0 || second_decimals > 9) return false;
+  const long long unit = kPow10[second_decimals];
+  // Count in units of the printed precision and round once.
+  double ticks_d = std::round(std::fabs(angle) * 3600.0 * static_cast<double>(unit));
+  if (!(ticks_d < 9.0e18)) return false;
+  long long ticks = static_cast<long long>(ticks_d);
+  long long whole = ticks / unit;
+  if (parts) {
+    parts->negative = angle < 0 && ticks != 0;
+    parts->degrees = whole / 3600;
+    parts->minutes = static_cast<int>((whole / 60) % 60);
+    parts->seconds = static_cast<int>(whole % 60);
+    parts->fraction = ticks % unit;
+  }
+  return true;
+}
+
 std::string FormatDms(double value) {
   if (!std::isfinite(value)) return FormatFixed(value, 0);
-  double a = std::fabs(value);
-  // Count in units of 0.0001 second, the printed precision, and round once: seconds never print
-  // as "60.0000" (they carry into minutes and degrees), and a value that rounds to zero prints
-  // without a minus sign.
-  double ticks_d = std::round(a * 36000000.0);
-  if (ticks_d >= 9.0e18) {
+  DmsParts p;
+  if (!SplitDegreesRounded(value, 4, &p)) {
     std::string out = value < 0 ? "-" : "";
-    out += FormatFixed(std::floor(a), 0);
+    out += FormatFixed(std::floor(std::fabs(value)), 0);
     out += "°00′00.0000";
     return out;
   }
-  long long ticks = static_cast<long long>(ticks_d);
-  long long whole = ticks / 10000;
-  long long frac = ticks % 10000;
-  std::string out = (value < 0 && ticks != 0) ? "-" : "";
-  out += std::to_string(whole / 3600);
+  std::string out = p.negative ? "-" : "";
+  out += std::to_string(p.degrees);
   out += "°";
-  AppendTwoDigits(out, (whole / 60) % 60);
+  AppendTwoDigits(out, p.minutes);
   out += "′";
-  AppendTwoDigits(out, whole % 60);
+  AppendTwoDigits(out, p.seconds);
   out += '.';
-  std::string f = std::to_string(frac);
+  std::string f = std::to_string(p.fraction);
   out.append(4 - f.size(), '0');
   out += f;
   return out;
 }
 
-bool ParseDms(std::string_view text, double* degrees) {
+namespace {
+
+// The scanf-like reading shared by both ParseDms forms; each mark is one of its alternatives.
+bool ParseDmsWith(std::string_view text, std::initializer_list<std::string_view> degree_marks,
+                  std::initializer_list<std::string_view> minute_marks,
+                  std::initializer_list<std::string_view> second_marks, double* degrees) {
   std::string_view s = text;
   auto skip_space = [&] {
     while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
@@ -164,14 +226,14 @@ bool ParseDms(std::string_view text, double* degrees) {
   }
   long long d = 0, m = 0;
   double sec = 0;
-  if (!take_integer(&d) || d < 0 || !take_mark({"°"})) return false;
-  if (!take_integer(&m) || !take_mark({"′", "'"})) return false;
+  if (!take_integer(&d) || d < 0 || !take_mark(degree_marks)) return false;
+  if (!take_integer(&m) || !take_mark(minute_marks)) return false;
   skip_space();
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  auto r = std::from_chars(s.data(), s.data() + s.size(), sec);
+  auto r = FromCharsDouble(s.data(), s.data() + s.size(), &sec);
   if (r.ec != std::errc() || r.ptr == s.data()) return false;
   s.remove_prefix(static_cast<size_t>(r.ptr - s.data()));
-  take_mark({"″", "\""});
+  take_mark(second_marks);
   skip_space();
   if (!s.empty()) return false;
   // NaN fails these comparisons too.
@@ -181,11 +243,56 @@ bool ParseDms(std::string_view text, double* degrees) {
   return true;
 }
 
+}  // namespace
+
+bool ParseDms(std::string_view text, double* degrees) {
+  return ParseDmsWith(text, {"°"}, {"′", "'"}, {"″", "\""}, degrees);
+}
+
+bool ParseDms(std::string_view text, const DmsMarks& marks, double* degrees) {
+  return ParseDmsWith(text, {marks.degree}, {marks.minute}, {marks.second}, degrees);
+}
+
+std::from_chars_result FromCharsDouble(const char* first, const char* last, double* value) {
+  static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  // Every integer up to 2^53 is exact in a double.
+  constexpr uint64_t kMaxMantissa = uint64_t{1} << 53;
+  const char* p = first;
+  bool negative = p < last && *p == '-';
+  if (negative) ++p;
+  uint64_t mantissa = 0;
+  int decimals = 0;
+  bool digits = false;
+  auto slow = [&] { return std::from_chars(first, last, *value); };
+  while (p < last && static_cast<unsigned>(*p - '0') < 10) {
+    if (mantissa > (kMaxMantissa - 9) / 10) return slow();
+    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    digits = true;
+    ++p;
+  }
+  if (p < last && *p == '.') {
+    ++p;
+    while (p < last && static_cast<unsigned>(*p - '0') < 10) {
+      if (mantissa > (kMaxMantissa - 9) / 10 || decimals == 22) return slow();
+      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+      ++decimals;
+      digits = true;
+      ++p;
+    }
+  }
+  if (!digits || (p < last && (*p == 'e' || *p == 'E'))) return slow();
+  double v = static_cast<double>(mantissa);
+  if (decimals > 0) v /= kPow10[decimals];
+  *value = negative ? -v : v;
+  return {p, std::errc()};
+}
+
 std::optional<double> ParseDouble(std::string_view text) {
   std::string_view s = Trim(text);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   double v = 0;
-  auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+  auto r = FromCharsDouble(s.data(), s.data() + s.size(), &v);
   if (s.empty() || r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
   if (!std::isfinite(v)) return std::nullopt;
   return v;

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/geodesy.h"
 #include "terrain/height_file.h"
 
 namespace velmora {
@@ -21,10 +22,6 @@ class CElevCacheDb;
 
 // The height of "no data".
 inline constexpr float kNoElevation = -9999.0f;
-
-// Degrees per metre, in longitude and latitude alike: the equatorial degree of a sphere of
-// radius 6378137 m.
-inline constexpr double kDegreesPerMetre = 8.983152841195214e-6;
 
 // From this resolution (metres) up, mode 1 reads the coarse world file.
 inline constexpr int kCoarseResolution = 2446;

@@ -6,6 +6,10 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
 #include <limits>
 #include <locale>
 
@@ -92,6 +96,99 @@ TEST(Format, ParseDmsReadsTheScanfForm) {
     double back = 1e9;
     ASSERT_TRUE(ParseDms(FormatDms(v), &back)) << FormatDms(v);
     EXPECT_NEAR(back, v, 0.00005 / 3600.0 + 1e-12) << FormatDms(v);
+  }
+}
+
+TEST(Format, SplitDegreesRoundedCarries) {
+  DmsParts p;
+  ASSERT_TRUE(SplitDegreesRounded(-(10 + 59.0 / 60 + 59.99996 / 3600), 4, &p));
+  EXPECT_TRUE(p.negative);
+  EXPECT_EQ(p.degrees, 11);
+  EXPECT_EQ(p.minutes, 0);
+  EXPECT_EQ(p.seconds, 0);
+  EXPECT_EQ(p.fraction, 0);
+  ASSERT_TRUE(SplitDegreesRounded(120 + 23 / 60.0 + 45.56 / 3600, 2, &p));
+  EXPECT_EQ(p.degrees, 120);
+  EXPECT_EQ(p.minutes, 23);
+  EXPECT_EQ(p.seconds, 45);
+  EXPECT_EQ(p.fraction, 56);
+  ASSERT_TRUE(SplitDegreesRounded(-1e-9, 4, &p));
+  EXPECT_FALSE(p.negative);  // rounds to zero
+  ASSERT_TRUE(SplitDegreesRounded(0.5, 0, &p));
+  EXPECT_EQ(p.minutes, 30);
+  for (double bad : {std::nan(""), HUGE_VAL, 1e300}) EXPECT_FALSE(SplitDegreesRounded(bad, 4, &p));
+  EXPECT_FALSE(SplitDegreesRounded(1, 10, &p));
+  // ParseDms with the user's marks reads what they write.
+  double v = 0;
+  ASSERT_TRUE(ParseDms("120d30'15.5\"", DmsMarks{"d", "'", "\""}, &v));
+  EXPECT_NEAR(v, 120 + 30 / 60.0 + 15.5 / 3600, 1e-12);
+  ASSERT_TRUE(ParseDms("-0度30分0", DmsMarks{"度", "分", "秒"}, &v));
+  EXPECT_EQ(v, -0.5);
+  ASSERT_TRUE(ParseDms("120 30 15", DmsMarks{"", "", ""}, &v));
+  EXPECT_NEAR(v, 120 + 30 / 60.0 + 15 / 3600.0, 1e-12);
+  EXPECT_FALSE(ParseDms("120°30′15″", DmsMarks{"d", "'", "\""}, &v));
+}
+
+TEST(Format, FastDecimalReadingEqualsFromChars) {
+  // The fast path and std::from_chars side by side over texts of every shape: long mantissas,
+  // many decimals, leading zeros, signs, exponents, bare points and trailing text.
+  std::mt19937_64 rng(2024);
+  auto digits = [&](int n) {
+    std::string d;
+    for (int i = 0; i < n; ++i) d += static_cast<char>('0' + rng() % 10);
+    return d;
+  };
+  std::vector<std::string> texts = {"0", "-0", "0.", ".5", ".", "-", "+1", "", "1e5", "1E-3", "9007199254740993",
+                                    "9007199254740992", "0.30000000000000004", "120.39598888888889", "nan", "inf",
+                                    "00000000000000000000001.5", "1.00000000000000000000001", "36.2096,120", "1..2"};
+  for (int i = 0; i < 200000; ++i) {
+    std::string t;
+    if (rng() % 4 == 0) t += '-';
+    t += digits(static_cast<int>(rng() % 20));
+    if (rng() % 3 != 0) {
+      t.push_back('.');
+      t.append(digits(static_cast<int>(rng() % 26)));
+    }
+    if (rng() % 20 == 0) {
+      t.push_back('e');
+      t.append(std::to_string(static_cast<int>(rng() % 40) - 20));
+    }
+    if (rng() % 10 == 0) t += "x7";
+    texts.push_back(t);
+  }
+  for (const std::string& t : texts) {
+    double fast = 42, plain = 42;
+    auto a = FromCharsDouble(t.data(), t.data() + t.size(), &fast);
+    auto b = std::from_chars(t.data(), t.data() + t.size(), plain);
+    ASSERT_EQ(a.ec, b.ec) << t;
+    ASSERT_EQ(a.ptr, b.ptr) << t;
+    ASSERT_EQ(std::memcmp(&fast, &plain, sizeof fast), 0) << t;  // the same bits, the sign of zero too
+  }
+}
+
+TEST(Format, FastFixedPrintingEqualsToChars) {
+  std::mt19937_64 rng(108);
+  std::vector<double> values = {0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 1.0 / 512, 0.001953125, 0.125, 0.0625, 1e-9,
+                                5e-9, 4.999999999e-9, 999999999.99999999, 1e9, 123456789.123456789,
+                                120.39598888888889, 36.2096, -179.99999999, 0.1, 0.7, 1e-300, 5e-324};
+  for (int i = 0; i < 200000; ++i) {
+    double v;
+    switch (rng() % 4) {
+      case 0: v = std::uniform_real_distribution<double>(-180, 180)(rng); break;
+      case 1: v = std::ldexp(static_cast<double>(rng() % 100000), -static_cast<int>(rng() % 40)); break;  // dyadic ties
+      case 2: v = std::uniform_real_distribution<double>(-1e10, 1e10)(rng); break;
+      default: v = static_cast<double>(rng() % 2000000) / 1e6 + 0.5e-8 * (rng() % 3); break;
+    }
+    values.push_back(v);
+  }
+  for (double v : values) {
+    for (int precision = 0; precision <= 11; ++precision) {
+      char fast[64], plain[64];
+      auto a = ToCharsFixed(fast, fast + sizeof fast, v, precision);
+      auto b = std::to_chars(plain, plain + sizeof plain, v, std::chars_format::fixed, precision);
+      ASSERT_EQ(a.ec, b.ec);
+      ASSERT_EQ(std::string(fast, a.ptr), std::string(plain, b.ptr)) << v << " " << precision;
+    }
   }
 }
 

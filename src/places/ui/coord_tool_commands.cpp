@@ -1,0 +1,66 @@
+// The coordinate tools' commands.
+#include "places/ui/coord_tool_commands.h"
+
+#include "core/log.h"
+#include "places/coord_file.h"
+#include "places/coord_format.h"
+#include "places/ui/dlg_coord_batch_fix.h"
+#include "places/ui/dlg_coord_format.h"
+#include "places/ui/dlg_coord_sys_convert.h"
+#include "places/ui/dlg_datum_params.h"
+#include "platform/ui/file_dialog.h"
+#include "platform/ui/ui_host.h"
+#include "platform/ui/window.h"
+
+namespace velmora {
+
+void RunCoordBatchFixCommand(CWnd* owner) {
+  CDlgCoordBatchFix dlg(owner);
+  dlg.DoModal();
+  if (dlg.LoadedPath().empty()) return;
+  std::vector<PointF> points;
+  if (!dlg.GetResult(&points, true)) return;
+  CFileDialog save(false, "txt", dlg.LoadedPath(), OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                   "坐标文件(*.txt)|*.txt||", owner);
+  if (save.DoModal() != IDOK) return;
+  CoordFormatSettings settings;
+  settings.target_format = kNotationDegrees;
+  CCoordFormatter formatter(settings, CoordTextEncoding::kUtf8);
+  std::string text;
+  for (const PointF& p : points) {
+    formatter.Append(&text, GeoPoint{p.x, p.y});
+    text += "\r\n";
+  }
+  std::string error;
+  if (!WriteCoordTextFile(save.GetPathName(), text, &error)) {
+    AppLog("batch correction: %s", error.c_str());
+    ShowMessageBox("无法创建文件", MB_OK | MB_ICONWARNING);
+  }
+}
+
+std::vector<CoordToolCommand> CoordToolCommands() {
+  return {
+      {ID_COORD_FORMAT_CONVERT, "工具/坐标格式转换", "单点或批量坐标格式转换\n坐标格式转换",
+       [](CWnd* owner) {
+         CDlgCoordFormat dlg(owner);
+         dlg.DoModal();
+       }},
+      {ID_COORD_SYSTEM_CONVERT, "工具/坐标系转换", "在经纬度、墨卡托和UTM坐标之间转换\n坐标系转换",
+       [](CWnd* owner) {
+         CDlgCoordSysConvert dlg(owner);
+         dlg.DoModal();
+       }},
+      {ID_COORD_BATCH_FIX, "工具/坐标批量纠正", "通过坐标转换服务批量纠正偏移的坐标\n坐标批量纠正",
+       [](CWnd* owner) { RunCoordBatchFixCommand(owner); }},
+  };
+}
+
+void RegisterCoordToolCommands(CWnd& frame) {
+  InstallDatumParamsOpener();
+  for (CoordToolCommand& command : CoordToolCommands()) {
+    CWnd* owner = &frame;
+    frame.MapCommand(command.id, [owner, run = std::move(command.run)] { run(owner); });
+  }
+}
+
+}  // namespace velmora
