@@ -153,8 +153,14 @@ int main(int argc, char** argv) {
   // The pages are packed into the build tree's data folder (the source tree's has only their
   // plain text).
   setenv("VELMORA_PROGRAM_DIR", VELMORA_BUILD_DIR "/data/", 0);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  // Repetitions of the different benchmarks take turns, so that a busy spell of the machine does
+  // not fall on one of them only (a flag given on the command line still wins).
+  std::vector<char*> args(argv, argv + argc);
+  char interleave[] = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave);
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   velmora::SetLogToStderr(false);
   velmora::BestRateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

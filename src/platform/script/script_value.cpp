@@ -46,6 +46,13 @@ size_t WriteScriptNumberText(char* buf, double value) {
     put("Infinity", 8);
     return static_cast<size_t>(out - buf);
   }
+  // From 1e-6 up the language writes the shortest digits in plain notation, which is what the
+  // shortest fixed form gives directly while the whole part is exact (below 2^53; above, the
+  // fixed form writes every digit of the double where the language pads the shortest with 0).
+  if (value >= 1e-6 && value < 9007199254740992.0) {
+    auto [end, ec] = std::to_chars(out, buf + kScriptNumberTextMax, value, std::chars_format::fixed);
+    if (ec == std::errc()) return static_cast<size_t>(end - buf);
+  }
   // The shortest round-trip digits in scientific form, "d.ddde+XX" or "de-XX": the same digits
   // that the language's algorithm picks (the fewest that read back, the closest when several).
   char sci[32];
