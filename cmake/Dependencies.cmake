@@ -22,6 +22,8 @@ pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
 if(VELMORA_BENCH)
   find_package(benchmark QUIET)
 endif()
+# The desktop front end (src/frontend only) and its tests.
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
 
 # What each folder links beyond the folders below it.
 set(VELMORA_LIBS_platform Threads::Threads SQLite::SQLite3 PkgConfig::CAIRO PkgConfig::FONTCONFIG
@@ -89,3 +91,4 @@ target_compile_options(velmora_duktape PRIVATE -w)
 target_link_libraries(velmora_duktape PUBLIC m)
 list(APPEND VELMORA_LIBS_platform velmora_duktape)
 set(VELMORA_LIBS_exchange PkgConfig::XLSXWRITER PkgConfig::LIBZIP PkgConfig::PUGIXML)
+set(VELMORA_LIBS_frontend Qt6::Widgets)
