@@ -92,3 +92,8 @@ target_link_libraries(velmora_duktape PUBLIC m)
 list(APPEND VELMORA_LIBS_platform velmora_duktape)
 set(VELMORA_LIBS_exchange PkgConfig::XLSXWRITER PkgConfig::LIBZIP PkgConfig::PUGIXML)
 set(VELMORA_LIBS_frontend Qt6::Widgets)
+
+# The web views of pages people see (src/frontend/web_view): Qt WebEngine with its QWebChannel
+# bridge (qt6-webengine-dev, qt6-webchannel-dev).
+find_package(Qt6 REQUIRED COMPONENTS WebEngineCore WebEngineWidgets WebChannel)
+list(APPEND VELMORA_LIBS_frontend Qt6::WebEngineCore Qt6::WebEngineWidgets Qt6::WebChannel)
