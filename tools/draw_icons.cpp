@@ -1,5 +1,6 @@
-// draw_icons: draws the front end's toolbar icons (24x24 PNG) into a folder; the pictures in
-// data/images were made with it. They are simple shapes of our own.
+// draw_icons: draws the front end's toolbar icons (24x24 PNG) and the small state pictures of
+// lists (16x16 PNG) into a folder; the pictures in data/images were made with it. They are simple
+// shapes of our own.
 //   draw_icons <folder>
 #include <cmath>
 #include <cstdio>
@@ -88,6 +89,21 @@ void WebMap(CGraphics& g) {
   g.FillEllipse(0xFFFFFFFFu, GfxRect{11, 11.5f, 2, 2});
 }
 
+// A published service that accepts connections: a green disc with a white "play" triangle.
+void ServiceRunning(CGraphics& g) {
+  g.FillEllipse(0xFF3C9A3Cu, GfxRect{1, 1, 14, 14});
+  g.DrawEllipse(Pen{0xFF2A6E2Au, 1.0f}, GfxRect{1.5f, 1.5f, 13, 13});
+  GfxPoint play[] = {{6, 4.5f}, {11.5f, 8}, {6, 11.5f}};
+  g.FillPolygon(0xFFFFFFFFu, play, 3);
+}
+
+// A stopped service: a grey disc with a white square.
+void ServiceStopped(CGraphics& g) {
+  g.FillEllipse(0xFF9A9A9Au, GfxRect{1, 1, 14, 14});
+  g.DrawEllipse(Pen{0xFF6E6E6Eu, 1.0f}, GfxRect{1.5f, 1.5f, 13, 13});
+  g.FillRectangle(0xFFFFFFFFu, GfxRect{5, 5, 6, 6});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,14 +113,24 @@ int main(int argc, char** argv) {
   }
   std::string folder = argv[1];
   if (!folder.empty() && folder.back() != '/') folder += '/';
-  const std::vector<std::pair<const char*, std::function<void(CGraphics&)>>> icons = {
-      {"view_map2d.png", Map2D},      {"view_globe3d.png", [](CGraphics& g) { Globe(g, 12, 12, 9); }},
-      {"view_tiles3d.png", Tiles3D},  {"view_earth_app.png", EarthApp},
-      {"view_earth_plugin.png", EarthPlugin}, {"view_web_map.png", WebMap},
+  struct Icon {
+    const char* name;
+    int size;
+    std::function<void(CGraphics&)> draw;
   };
-  for (const auto& [name, draw] : icons) {
+  const std::vector<Icon> icons = {
+      {"view_map2d.png", 24, Map2D},
+      {"view_globe3d.png", 24, [](CGraphics& g) { Globe(g, 12, 12, 9); }},
+      {"view_tiles3d.png", 24, Tiles3D},
+      {"view_earth_app.png", 24, EarthApp},
+      {"view_earth_plugin.png", 24, EarthPlugin},
+      {"view_web_map.png", 24, WebMap},
+      {"service_running.png", 16, ServiceRunning},
+      {"service_stopped.png", 16, ServiceStopped},
+  };
+  for (const auto& [name, size, draw] : icons) {
     CBitmap icon;
-    if (!icon.Create(24, 24)) return 1;
+    if (!icon.Create(size, size)) return 1;
     {
       CGraphics g(icon);
       draw(g);

@@ -15,6 +15,7 @@
 #include "frontend/images.h"
 #include "frontend/splash_screen.h"
 #include "frontend/web_view.h"
+#include "frontend/wait_cursor_hook.h"
 #include "frontend/window_mirror.h"
 #include "platform/gfx/font.h"
 #include "platform/ui/ui_host.h"
@@ -86,11 +87,13 @@ CDesktopSession::CDesktopSession(int& argc, char** argv) {
   MapStatusBar().SetChangeHook(&OnStatusBarChanged);
   CSplashScreen::Install();
   InstallWebViews();
+  InstallWaitCursorHook();
 }
 
 CDesktopSession::~CDesktopSession() {
   UninstallWebViews();
   DestroyMainWindow();
+  RemoveWaitCursorHook();
   CSplashScreen::Uninstall();
   MapStatusBar().SetChangeHook(nullptr);
   SetUiHost(nullptr);
