@@ -1,8 +1,9 @@
 // The 2D map view on Qt, as the program shows it: the main window with the program's own view
 // (kind 0) over a tile store in the test's data folder, tiles beyond the stored block answered by
-// a test web server (never the internet). The view is dragged with the mouse and zoomed with the
-// wheel on its widget; the camera, the status bar's centre, level and cursor texts follow, and the
-// grabbed window shows the tiles' own pixels where the camera says they lie.
+// a test web server (never the internet). The view is dragged with the mouse, zoomed with the
+// wheel and moved with the keys on its widget; the camera, the status bar's centre, level and
+// cursor texts follow, and the grabbed window shows the tiles' own pixels where the camera says
+// they lie.
 #include <QLabel>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -35,7 +36,7 @@ using test::Settle;
 
 constexpr int kSource = 60;  // the catalogue's first source: the default map
 constexpr int kLevel = 10;   // the view's default zoom
-constexpr int kBlock = 4;    // tiles stored on each side of the default centre's tile
+constexpr int kBlock = 2;    // tiles stored on each side of the default centre's tile
 
 // The column and row of the default centre's tile.
 struct TileIndex {
@@ -118,6 +119,26 @@ class FrontendMapViewTest : public ::testing::Test {
   }
 
   CQtMainWindow* Main() { return test::FrontendEnvironment::Session().MainWindow(); }
+
+  // The main window shown with its map view, sized and painted from the store.
+  CPDView* ShownView(QWidget** widget) {
+    StartApp();
+    CQtMainWindow* main = Main();
+    if (!main || !QTest::qWaitForWindowExposed(main)) return nullptr;
+    auto* view = dynamic_cast<CPDView*>(app->GetCurrentView());
+    if (!view) return nullptr;
+    *widget = test::WidgetOf(view);
+    if (!*widget || !PumpUntil([&] { return view->Engine().GetCamera().width == (*widget)->width(); }))
+      return nullptr;
+    return view;
+  }
+
+  // The view's centre in world pixels at its own zoom.
+  static PixelPoint CentrePixel(CPDView& view) {
+    double lng, lat, level;
+    view.GetCamera(&lng, &lat, &level);
+    return LngLatToPixel(lng, lat, 1, level);
+  }
   QString Pane(int pane) { return Main()->StatusPane(pane)->text(); }
 
   // Every tile in view final and the map image up to the camera.
@@ -160,14 +181,10 @@ class FrontendMapViewTest : public ::testing::Test {
 };
 
 TEST_F(FrontendMapViewTest, DragAndWheelMoveTheMapAndTheStatusBarFollows) {
-  StartApp();
-  CQtMainWindow* main = Main();
-  ASSERT_TRUE(main && QTest::qWaitForWindowExposed(main));
-  auto* view = dynamic_cast<CPDView*>(app->GetCurrentView());
+  QWidget* widget = nullptr;
+  CPDView* view = ShownView(&widget);
   ASSERT_TRUE(view);
-  QWidget* widget = test::WidgetOf(view);
-  ASSERT_TRUE(widget);
-  ASSERT_TRUE(PumpUntil([&] { return view->Engine().GetCamera().width == widget->width(); }));
+  CQtMainWindow* main = Main();
   ASSERT_GT(widget->width(), 400);
   ASSERT_GT(widget->height(), 300);
 
@@ -185,8 +202,9 @@ TEST_F(FrontendMapViewTest, DragAndWheelMoveTheMapAndTheStatusBarFollows) {
 
   // Drag up and to the left with the left button: the grabbed point follows the mouse.
   const QPoint from(widget->width() / 2 + 60, widget->height() / 2 + 40);
-  const QPoint to = from - QPoint(230, 150);
+  const QPoint to = from - QPoint(360, 260);  // far enough to need tiles beyond the store
   const LngLat grabbed = view->Engine().ScreenToLngLat(from.x(), from.y());
+  const PixelPoint centre_before = CentrePixel(*view);
   QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, from);
   for (int step = 1; step <= 10; ++step) QTest::mouseMove(widget, from + (to - from) * step / 10);
   QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, to);
@@ -194,6 +212,10 @@ TEST_F(FrontendMapViewTest, DragAndWheelMoveTheMapAndTheStatusBarFollows) {
   PixelPoint now = view->Engine().LngLatToScreen(grabbed.lng, grabbed.lat);
   EXPECT_NEAR(now.x, to.x(), 1e-6);
   EXPECT_NEAR(now.y, to.y(), 1e-6);
+  // The centre moved by the dragged pixels at the view's zoom, the other way.
+  const PixelPoint centre_after = CentrePixel(*view);
+  EXPECT_NEAR(centre_after.x - centre_before.x, from.x() - to.x(), 1e-6);
+  EXPECT_NEAR(centre_after.y - centre_before.y, from.y() - to.y(), 1e-6);
   view->GetCamera(&lng, &lat, &level);
   EXPECT_GT(lng, 120.0);  // the map moved west: the centre lies east of where it was
   EXPECT_LT(lat, 36.0);
@@ -239,6 +261,56 @@ TEST_F(FrontendMapViewTest, DragAndWheelMoveTheMapAndTheStatusBarFollows) {
   int checked = 0;
   EXPECT_EQ(WrongPixels(grab, widget, main, view->Engine(), &checked), 0) << path;
   EXPECT_GT(checked, 100);
+}
+
+TEST_F(FrontendMapViewTest, KeysPanByAnEighthOfTheViewAndZoomAboutTheCursor) {
+  QWidget* widget = nullptr;
+  CPDView* view = ShownView(&widget);
+  ASSERT_TRUE(view);
+  view->SetCamera(120, 36, 10, false);  // the program reopens where the last run left the map
+  widget->setFocus();
+  ASSERT_TRUE(PumpUntil([&] { return widget->hasFocus(); }));
+  const double step_x = widget->width() / 8, step_y = widget->height() / 8;
+
+  // Each arrow shows more of its side: the centre moves that way by an eighth of the view.
+  struct Arrow {
+    Qt::Key key;
+    double dx, dy;
+  };
+  for (Arrow a : {Arrow{Qt::Key_Left, -step_x, 0}, Arrow{Qt::Key_Right, step_x, 0}, Arrow{Qt::Key_Up, 0, -step_y},
+                  Arrow{Qt::Key_Down, 0, step_y}}) {
+    const PixelPoint before = CentrePixel(*view);
+    QTest::keyClick(widget, a.key);
+    const PixelPoint after = CentrePixel(*view);
+    EXPECT_NEAR(after.x - before.x, a.dx, 1e-6) << a.key;
+    EXPECT_NEAR(after.y - before.y, a.dy, 1e-6) << a.key;
+  }
+  double lng, lat, level;
+  view->GetCamera(&lng, &lat, &level);
+  EXPECT_NEAR(lng, 120.0, 1e-9);  // four arrows, back where it started
+  EXPECT_NEAR(lat, 36.0, 1e-9);
+  EXPECT_TRUE(PumpUntil([&] { return Pane(CMapStatusBar::kPaneCenter) == QStringLiteral("120.00*,36.00*"); }));
+
+  // The '=' and '-' keys of the main block and the keypad's '+' and '-' zoom a whole level
+  // about the cursor; Insert is no zoom key.
+  const QPoint at(widget->width() / 4, widget->height() * 2 / 3);
+  QTest::mouseMove(widget, at);
+  const LngLat under = view->Engine().ScreenToLngLat(at.x(), at.y());
+  struct Zoom {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    double level;
+  };
+  for (Zoom z : {Zoom{Qt::Key_Equal, Qt::NoModifier, 11}, Zoom{Qt::Key_Minus, Qt::NoModifier, 10},
+                 Zoom{Qt::Key_Plus, Qt::KeypadModifier, 11}, Zoom{Qt::Key_Minus, Qt::KeypadModifier, 10},
+                 Zoom{Qt::Key_Insert, Qt::NoModifier, 10}}) {
+    QTest::keyClick(widget, z.key, z.modifiers);
+    view->GetCamera(&lng, &lat, &level);
+    EXPECT_EQ(level, z.level) << z.key;
+    PixelPoint now = view->Engine().LngLatToScreen(under.lng, under.lat);
+    EXPECT_NEAR(now.x, at.x(), 1e-6) << z.key;
+    EXPECT_NEAR(now.y, at.y(), 1e-6) << z.key;
+  }
 }
 
 }  // namespace
