@@ -101,14 +101,7 @@ class FrontendMapViewTest : public ::testing::Test {
     app->SetFreeSpaceProbe([](const std::string&) { return std::optional<uint64_t>(1ull << 40); });
     CKovraHomeExApp* a = app.get();
     app->Views().RegisterFactory(kViewMap2D, [a] { return CreatePDView(ShellMapViewSinks(a)); });
-    AppStep window;
-    window.name = "main window";
-    window.phase = AppPhase::kFrame;
-    window.start = [](CKovraHomeExApp& a) {
-      return test::FrontendEnvironment::Session().CreateMainWindow(*a.MainFrame()) != nullptr;
-    };
-    window.stop = [](CKovraHomeExApp&) { test::FrontendEnvironment::Session().DestroyMainWindow(); };
-    app->RegisterStep(std::move(window));
+    app->RegisterStep(test::MainWindowStep());
     AppStep tiles;
     tiles.name = "tiles";
     tiles.phase = AppPhase::kTileManager;
