@@ -14,7 +14,11 @@ configure: deps
 build: configure
 	cmake --build build -j $(JOBS)
 
+# With a display (DISPLAY or WAYLAND_DISPLAY) the main window shows; without one the program runs
+# headless and says so (`xvfb-run make run` gives it a virtual display).
 run: build
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then echo "make run: showing the main window"; \
+	else echo "make run: no display (DISPLAY and WAYLAND_DISPLAY are unset): running headless; xvfb-run make run shows the window on a virtual display"; fi
 	./build/src/app/velmora
 
 # Plain build (tests and benchmarks), then the AddressSanitizer + UndefinedBehaviorSanitizer build,

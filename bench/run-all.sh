@@ -23,4 +23,5 @@ done
 # Peers that run in another process.
 run bash "$here/sat_orbit_vs_python.sh" "$build/bench/sat_orbit_bench"
 run bash "$here/wmts_server_bench.sh" "$build/bench/wmts_server_bench"
+run bash "$here/first_paint_bench.sh" "$build"
 exit $status

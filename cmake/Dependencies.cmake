@@ -22,9 +22,12 @@ pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
 if(VELMORA_BENCH)
   find_package(benchmark QUIET)
 endif()
+# The desktop front end (src/frontend only) and its tests.
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
 
 # What each folder links beyond the folders below it.
 set(VELMORA_LIBS_platform Threads::Threads SQLite::SQLite3 PkgConfig::CAIRO PkgConfig::FONTCONFIG
     JPEG::JPEG PNG::PNG TIFF::TIFF GIF::GIF PkgConfig::EXIF OpenGL::OpenGL OpenGL::EGL)
 set(VELMORA_LIBS_core CURL::libcurl PkgConfig::PROJ)
 set(VELMORA_LIBS_exchange PkgConfig::XLSXWRITER PkgConfig::LIBZIP PkgConfig::PUGIXML)
+set(VELMORA_LIBS_frontend Qt6::Widgets)

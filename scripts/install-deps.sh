@@ -30,6 +30,10 @@ PACKAGES=(
   locales
   # benchmark peers
   wrk nginx-light
+  # desktop front end: Qt 6 Widgets (and QTest), the xcb and offscreen platform plugins, Qt's own
+  # texts in Chinese (file dialogs), and a virtual X server for `xvfb-run make run` on a machine
+  # without a desktop
+  qt6-base-dev libqt6gui6 qt6-qpa-plugins qt6-translations-l10n xvfb xauth
 )
 
 missing=()

@@ -1,10 +1,12 @@
 // The velmora program: the application object with the services of the modules plugged in as
-// start-up and shut-down steps. Without a desktop front end it runs headless: questions are
-// answered as Enter would answer them and their texts go to the log, until SIGINT or SIGTERM.
+// start-up and shut-down steps. With a display it shows the main window (the Qt front end);
+// without one it runs headless: questions are answered as Enter would answer them and their texts
+// go to the log, until SIGINT or SIGTERM.
 #include <string>
 
 #include "core/log.h"
 #include "core/settings.h"
+#include "frontend/desktop.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
 #include "platform/ui/ui_host.h"
@@ -76,10 +78,11 @@ void RegisterServices(CKovraHomeExApp& app) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const bool desktop = velmora::DesktopWanted();
   velmora::CHeadlessUiHost host;
   host.SetQuestionLog([](const std::string& line) { velmora::AppLog("%s", line.c_str()); });
-  velmora::SetUiHost(&host);
+  if (!desktop) velmora::SetUiHost(&host);
 
   const velmora::CAppOptions& options = velmora::AppOptions();
   velmora::AppLog("velmora: program folder %s, data folder %s", options.program_dir.c_str(),
@@ -89,7 +92,12 @@ int main() {
   {
     CKovraHomeExApp app;
     RegisterServices(app);
-    code = app.RunProgram();
+    if (desktop) {
+      code = velmora::RunDesktopProgram(app, argc, argv);
+    } else {
+      velmora::AppLog("no display (DISPLAY and WAYLAND_DISPLAY are not set): the main window is not shown");
+      code = app.RunProgram();
+    }
   }
   velmora::SetUiHost(nullptr);
   return code;

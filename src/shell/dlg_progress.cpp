@@ -120,14 +120,15 @@ void CDlgProgress::Close() {
 
 bool CDlgProgress::OnInitDialog() {
   progress_ctrl_.SetRange32(0, 1000);
-  ShowState();
   bool close_now;
   {
+    // Up first, then the state is copied: a line the worker adds in between is posted, not lost.
     std::lock_guard lock(mutex_);
     window_up_ = true;
     hwnd_copy_ = GetSafeHwnd();
     close_now = close_requested_;
   }
+  ShowState();
   if (close_now) EndDialog(IDOK);
   return true;
 }

@@ -207,7 +207,7 @@ bool CKovraHomeExApp::InitInstance() {
     Abort();
     return false;
   }
-  frame_->ShowWindow(SW_SHOWMAXIMIZED);
+  frame_->ShowFrame(SW_SHOWMAXIMIZED);
   SplashWnd().Hide();
   started_ = true;
   Trace("Initialize finish");
@@ -227,7 +227,7 @@ void CKovraHomeExApp::Abort() {
   instance_lock_.Release();
 }
 
-int CKovraHomeExApp::Run() { return UiDispatcher().Run(); }
+int CKovraHomeExApp::Run() { return message_loop_ ? message_loop_() : UiDispatcher().Run(); }
 
 void CKovraHomeExApp::RequestQuit(int exit_code) { UiDispatcher().PostQuitMessage(exit_code); }
 
@@ -274,7 +274,10 @@ int CKovraHomeExApp::RunProgram() {
     AppLog("signal %d: shutting down", sig);
     RequestQuit(0);
   });
-  AppLog("running without a display; SIGINT or SIGTERM ends the program");
+  if (message_loop_)
+    AppLog("%s; SIGINT or SIGTERM ends the program", loop_description_.c_str());
+  else
+    AppLog("running without a display; SIGINT or SIGTERM ends the program");
   int code = Run();
   watcher.Stop();
   ExitInstance();

@@ -74,6 +74,13 @@ class CKovraHomeExApp {
   void SetInstanceLockPath(const std::string& path) { lock_path_ = path; }
   // Opens the options after the free-space refusal, so that the user can choose another folder.
   void SetOptionsOpener(std::function<void()> opener) { options_opener_ = std::move(opener); }
+  // Replaces the UI dispatcher's own loop in Run (a desktop front end runs its toolkit's loop,
+  // which serves the dispatcher's queue and returns the exit code of RequestQuit); `description`
+  // is logged when RunProgram starts it. An empty loop restores the dispatcher's.
+  void SetMessageLoop(std::function<int()> loop, std::string description = "") {
+    message_loop_ = std::move(loop);
+    loop_description_ = std::move(description);
+  }
 
   // ---- life ----
   // The start-up sequence on the calling thread, which becomes the user-interface thread. False
@@ -139,6 +146,8 @@ class CKovraHomeExApp {
   std::string lock_path_;
   FreeSpaceProbe free_space_probe_;
   std::function<void()> options_opener_;
+  std::function<int()> message_loop_;
+  std::string loop_description_;
   CImageList small_images_, point_images_, check_images_;
   AppFontDesc font_;
   std::thread::id ui_thread_;

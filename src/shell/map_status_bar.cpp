@@ -10,9 +10,12 @@ constexpr size_t kMessageHistory = 64;
 }
 
 void CMapStatusBar::SetNetState(int code) {
-  std::lock_guard lock(mutex_);
-  net_state_ = code;
-  ++net_updates_;
+  {
+    std::lock_guard lock(mutex_);
+    net_state_ = code;
+    ++net_updates_;
+  }
+  Changed();
 }
 
 int CMapStatusBar::NetState() const {
@@ -27,16 +30,22 @@ uint64_t CMapStatusBar::NetStateUpdates() const {
 
 void CMapStatusBar::SetCursorPos(float lng, float lat, float) {
   std::string text = FormatFixed(lng, 2) + "*, " + FormatFixed(lat, 2) + "*";
-  std::lock_guard lock(mutex_);
-  panes_[kPaneCursor] = std::move(text);
+  {
+    std::lock_guard lock(mutex_);
+    panes_[kPaneCursor] = std::move(text);
+  }
+  Changed();
 }
 
 void CMapStatusBar::SetViewCenter(float lng, float lat, float level) {
   std::string center = FormatFixed(lng, 2) + "*," + FormatFixed(lat, 2) + "*";
   std::string zoom = FormatFixed(level, 1);
-  std::lock_guard lock(mutex_);
-  panes_[kPaneCenter] = std::move(center);
-  panes_[kPaneLevel] = std::move(zoom);
+  {
+    std::lock_guard lock(mutex_);
+    panes_[kPaneCenter] = std::move(center);
+    panes_[kPaneLevel] = std::move(zoom);
+  }
+  Changed();
 }
 
 void CMapStatusBar::SetMessageText(const std::string& text) {
@@ -46,6 +55,7 @@ void CMapStatusBar::SetMessageText(const std::string& text) {
     messages_.push_back(text);
     while (messages_.size() > kMessageHistory) messages_.pop_front();
   }
+  Changed();
   AppLog("%s", text.c_str());
 }
 
@@ -60,11 +70,14 @@ std::vector<std::string> CMapStatusBar::MessageHistory() const {
 }
 
 void CMapStatusBar::Reset() {
-  std::lock_guard lock(mutex_);
-  net_state_ = kNetUnknown;
-  net_updates_ = 0;
-  for (auto& p : panes_) p.clear();
-  messages_.clear();
+  {
+    std::lock_guard lock(mutex_);
+    net_state_ = kNetUnknown;
+    net_updates_ = 0;
+    for (auto& p : panes_) p.clear();
+    messages_.clear();
+  }
+  Changed();
 }
 
 CMapStatusBar& MapStatusBar() {

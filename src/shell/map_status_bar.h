@@ -3,6 +3,7 @@
 // cache) set the network state, so every member takes the bar's lock.
 #pragma once
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -40,12 +41,21 @@ class CMapStatusBar {
   std::vector<std::string> MessageHistory() const;
   void Reset();
 
+  // Called after every change, on the changing thread, outside the bar's lock (a front end
+  // schedules its repaint); must be cheap and thread-safe. Null removes it.
+  using ChangeHook = void (*)();
+  void SetChangeHook(ChangeHook hook) { hook_.store(hook); }
+
  private:
   mutable std::mutex mutex_;
   int net_state_ = kNetUnknown;
   uint64_t net_updates_ = 0;
   std::array<std::string, kPaneCount> panes_;
   std::deque<std::string> messages_;
+  std::atomic<ChangeHook> hook_{nullptr};
+  void Changed() const {
+    if (ChangeHook hook = hook_.load()) hook();
+  }
 };
 
 // The status bar lives for the whole run, so that workers may report before the frame exists and

@@ -6,13 +6,19 @@
 namespace velmora {
 
 void CSplashWnd::Show() {
-  std::lock_guard lock(mutex_);
-  shown_ = true;
+  {
+    std::lock_guard lock(mutex_);
+    shown_ = true;
+  }
+  Changed();
 }
 
 void CSplashWnd::Hide() {
-  std::lock_guard lock(mutex_);
-  shown_ = false;
+  {
+    std::lock_guard lock(mutex_);
+    shown_ = false;
+  }
+  Changed();
 }
 
 bool CSplashWnd::IsShown() const {
@@ -26,6 +32,7 @@ void CSplashWnd::SetText(const std::string& text) {
     text_ = text;
     history_.push_back(text);
   }
+  Changed();
   AppLog("%s", text.c_str());
 }
 

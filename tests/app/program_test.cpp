@@ -107,7 +107,9 @@ struct Child {
   std::string output;
 };
 
-Child Spawn(const std::string& data_dir, const std::string& config_dir) {
+// Without `qt_platform` the child has no display and runs headless; with one ("offscreen") it
+// shows its windows on that Qt platform.
+Child Spawn(const std::string& data_dir, const std::string& config_dir, const char* qt_platform = nullptr) {
   Child c;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return c;
@@ -116,6 +118,12 @@ Child Spawn(const std::string& data_dir, const std::string& config_dir) {
     dup2(fds[1], 2);
     setenv("VELMORA_DATA_DIR", data_dir.c_str(), 1);
     setenv("VELMORA_CONFIG_DIR", config_dir.c_str(), 1);
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    if (qt_platform)
+      setenv("QT_QPA_PLATFORM", qt_platform, 1);
+    else
+      unsetenv("QT_QPA_PLATFORM");
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -157,6 +165,7 @@ TEST_F(ProgramTest, RealProgramRefusesASecondInstanceAndStopsOnSigterm) {
   Child first = Spawn(data.path(), config.path());
   ASSERT_GT(first.pid, 0);
   ASSERT_TRUE(ReadUntil(first, "SIGINT or SIGTERM")) << first.output;
+  EXPECT_NE(first.output.find("the main window is not shown"), std::string::npos) << first.output;
 
   Child second = Spawn(data.path(), config.path());
   ASSERT_GT(second.pid, 0);
@@ -174,6 +183,25 @@ TEST_F(ProgramTest, RealProgramRefusesASecondInstanceAndStopsOnSigterm) {
   EXPECT_LT(exiting, closing);
   EXPECT_LT(closing, quited);
   EXPECT_NE(quited, std::string::npos) << first.output;
+}
+
+TEST_F(ProgramTest, RealProgramWithADisplayShowsItsWindowAndStopsInOrder) {
+  if (!std::filesystem::exists(VELMORA_BUILD_DIR "/src/app/velmora")) GTEST_SKIP() << "the program is not built";
+  test::TempDir config;
+  Child desktop = Spawn(data.path(), config.path(), "offscreen");
+  ASSERT_GT(desktop.pid, 0);
+  ASSERT_TRUE(ReadUntil(desktop, "showing the main window")) << desktop.output;
+  kill(desktop.pid, SIGTERM);
+  EXPECT_EQ(ExitCode(desktop), 0) << desktop.output;
+  size_t exiting = desktop.output.find("开始退出...");
+  size_t quited = desktop.output.find("KovraHomeEx_Quited");
+  EXPECT_NE(exiting, std::string::npos) << desktop.output;
+  EXPECT_LT(exiting, quited);
+  EXPECT_NE(quited, std::string::npos);
+  // The window's place is kept for the next run.
+  std::optional<std::vector<uint8_t>> ini = ReadFileBytes(config.path() + "velmora.ini");
+  ASSERT_TRUE(ini);
+  EXPECT_NE(std::string(ini->begin(), ini->end()).find("[MainFrame]"), std::string::npos);
 }
 
 }  // namespace

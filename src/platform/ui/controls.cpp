@@ -12,14 +12,14 @@ namespace velmora {
 void CButton::Click() {
   if (!IsWindowEnabled()) return;
   if (kind_ == Kind::kCheckBox) {
-    check_ = check_ == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+    SetCheck(check_ == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED);
   } else if (kind_ == Kind::kRadio) {
-    check_ = BST_CHECKED;
+    SetCheck(BST_CHECKED);
     // The other radio buttons of the parent lose their mark (one group per parent).
     if (CWnd* parent = GetParent()) {
       for (CWnd* sibling : parent->Children()) {
         auto* radio = dynamic_cast<CButton*>(sibling);
-        if (radio && radio != this && radio->kind_ == Kind::kRadio) radio->check_ = BST_UNCHECKED;
+        if (radio && radio != this && radio->kind_ == Kind::kRadio) radio->SetCheck(BST_UNCHECKED);
       }
     }
   }
@@ -104,7 +104,14 @@ void CEdit::Clear() {
 
 void CEdit::Type(const std::string& text) {
   if (read_only_ || !IsWindowEnabled()) return;
-  std::string value = limit_ != 0 && text.size() > limit_ ? text.substr(0, limit_) : text;
+  std::string value = text;
+  if (limit_ != 0 && value.size() > limit_) {
+    // The limit counts bytes; the text is cut before the character that would cross it, never
+    // inside one (UTF-8 continuation bytes are 10xxxxxx).
+    size_t cut = limit_;
+    while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
+    value.resize(cut);
+  }
   SetTextKeepingUndo(value);
   sel_start_ = sel_end_ = value.size();
 }
@@ -117,6 +124,7 @@ int CComboBox::InsertString(int index, const std::string& text) {
   if (index < 0 || index > GetCount()) index = GetCount();
   items_.insert(items_.begin() + index, Item{text, 0});
   if (cur_sel_ >= index) ++cur_sel_;
+  Invalidate();
   return index;
 }
 
@@ -127,12 +135,15 @@ int CComboBox::DeleteString(int index) {
     cur_sel_ = -1;
   else if (cur_sel_ > index)
     --cur_sel_;
+  Invalidate();
   return GetCount();
 }
 
 void CComboBox::ResetContent() {
+  if (items_.empty() && cur_sel_ == -1) return;
   items_.clear();
   cur_sel_ = -1;
+  Invalidate();
 }
 
 std::string CComboBox::GetLBText(int index) const {
@@ -150,11 +161,14 @@ int CComboBox::FindStringExact(int start_after, const std::string& text) const {
 }
 
 int CComboBox::SetCurSel(int index) {
+  int old = cur_sel_;
   if (index < -1 || index >= GetCount()) {
     cur_sel_ = -1;
+    if (old != cur_sel_) Invalidate();
     return CB_ERR;
   }
   cur_sel_ = index;
+  if (old != cur_sel_) Invalidate();
   return index;
 }
 
@@ -170,6 +184,7 @@ uintptr_t CComboBox::GetItemData(int index) const {
 
 void CComboBox::Select(int index) {
   if (!IsWindowEnabled() || index < 0 || index >= GetCount()) return;
+  if (cur_sel_ != index) Invalidate();
   cur_sel_ = index;
   SetWindowText(items_[static_cast<size_t>(index)].text);
   NotifyParentCommand(CBN_SELCHANGE);
@@ -181,6 +196,7 @@ void CProgressCtrl::SetRange32(int low, int high) {
   low_ = low;
   high_ = std::max(low, high);
   pos_ = std::clamp(pos_, low_, high_);
+  Invalidate();
 }
 
 void CProgressCtrl::GetRange(int* low, int* high) const {

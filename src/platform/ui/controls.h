@@ -13,7 +13,11 @@ namespace velmora {
 class CStatic : public CWnd {
  public:
   // A colour for the text (0x00BBGGRR, the program's stored colour form); -1 when default.
-  void SetTextColor(int64_t bgr) { text_color_ = bgr; }
+  void SetTextColor(int64_t bgr) {
+    if (text_color_ == bgr) return;
+    text_color_ = bgr;
+    Invalidate();
+  }
   int64_t TextColor() const { return text_color_; }
 
  private:
@@ -29,8 +33,16 @@ class CButton : public CWnd {
   enum class Kind { kPush, kDefPush, kCheckBox, kRadio, kGroupBox };
   explicit CButton(Kind kind = Kind::kPush) : kind_(kind) {}
   Kind GetKind() const { return kind_; }
-  void SetKind(Kind kind) { kind_ = kind; }
-  void SetCheck(int check) { check_ = check; }
+  void SetKind(Kind kind) {
+    if (kind_ == kind) return;
+    kind_ = kind;
+    Invalidate();
+  }
+  void SetCheck(int check) {
+    if (check_ == check) return;
+    check_ = check;
+    Invalidate();
+  }
   int GetCheck() const { return check_; }
   // A click as a person makes it: ignored while disabled; flips a check box, sets a radio
   // button; then BN_CLICKED to the parent.
@@ -46,7 +58,11 @@ class CButton : public CWnd {
 
 class CEdit : public CWnd {
  public:
-  void SetReadOnly(bool on = true) { read_only_ = on; }
+  void SetReadOnly(bool on = true) {
+    if (read_only_ == on) return;
+    read_only_ = on;
+    Invalidate();
+  }
   bool IsReadOnly() const { return read_only_; }
   void SetLimitText(size_t bytes) { limit_ = bytes; }
   // Selection as byte offsets into the UTF-8 text; end -1 means the end of the text.
@@ -62,7 +78,7 @@ class CEdit : public CWnd {
   void Paste();
   void Clear();
   // Typing: the text replaces the contents (unless read-only or disabled) and EN_CHANGE goes to
-  // the parent.
+  // the parent. Past the limit (in bytes) the text is cut at the last whole character.
   void Type(const std::string& text);
 
  protected:

@@ -42,6 +42,10 @@ CDialog::CDialog(DialogTemplate tmpl, CWnd* parent)
 
 CDialog::~CDialog() = default;
 
+void CDialog::SetTemplate(DialogTemplate tmpl) {
+  template_ = std::make_shared<const DialogTemplate>(std::move(tmpl));
+}
+
 void CDialog::BindControl(int id, CWnd& control) {
   for (auto& [bound_id, window] : bound_) {
     if (bound_id == id) {

@@ -53,6 +53,9 @@ class CDialog : public CWnd {
   bool OnCommand(WPARAM wparam, LPARAM lparam) override;
   LRESULT DefWindowProc(UINT msg, WPARAM wparam, LPARAM lparam) override;  // WM_CLOSE cancels
   CWnd* OwnerWindow() const { return owner_; }
+  // Replaces the template before the window is created (dialogs that assemble theirs, such as
+  // the property sheet from its pages).
+  void SetTemplate(DialogTemplate tmpl);
 
  private:
   std::shared_ptr<const DialogTemplate> template_;

@@ -8,6 +8,7 @@ namespace velmora {
 int CListCtrl::InsertColumn(int index, const std::string& heading, int format, int width) {
   if (index < 0 || index > GetColumnCount()) index = GetColumnCount();
   columns_.insert(columns_.begin() + index, Column{heading, format, width < 0 ? 100 : width});
+  Invalidate();
   return index;
 }
 
@@ -18,6 +19,7 @@ bool CListCtrl::DeleteColumn(int index) {
     if (static_cast<size_t>(index) < row.texts.size()) row.texts.erase(row.texts.begin() + index);
     if (static_cast<size_t>(index) < row.images.size()) row.images.erase(row.images.begin() + index);
   }
+  Invalidate();
   return true;
 }
 
@@ -151,6 +153,7 @@ void CListCtrl::SetItemCountEx(int count) {
 void CListCtrl::SetDisplayCallbacks(TextCallback text, ImageCallback image) {
   text_cb_ = std::move(text);
   image_cb_ = std::move(image);
+  Invalidate();
 }
 
 void CListCtrl::ChangeState(int item, UINT state, UINT mask, bool notify) {
@@ -221,6 +224,14 @@ void CListCtrl::SendActivate(int code, int item, int sub_item, POINT pt) {
   nm.iSubItem = sub_item;
   nm.ptAction = pt;
   NotifyParent(&nm.hdr, code);
+}
+
+void CListCtrl::ClickColumn(int column) {
+  if (!IsWindowEnabled() || column < 0 || column >= GetColumnCount()) return;
+  NMLISTVIEW nm;
+  nm.iItem = -1;
+  nm.iSubItem = column;
+  NotifyParent(&nm.hdr, LVN_COLUMNCLICK);
 }
 
 void CListCtrl::ClickItem(int item, int sub_item) {

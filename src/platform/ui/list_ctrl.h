@@ -80,9 +80,15 @@ class CListCtrl : public CWnd {
   bool EnsureVisible(int item) const { return item >= 0 && item < GetItemCount(); }
 
   // ---- looks ----
-  void SetExtendedStyle(uint32_t style) { ext_style_ = style; }
+  void SetExtendedStyle(uint32_t style) {
+    ext_style_ = style;
+    Invalidate();
+  }
   uint32_t GetExtendedStyle() const { return ext_style_; }
-  void SetImageList(CImageList* list) { images_ = list; }
+  void SetImageList(CImageList* list) {
+    images_ = list;
+    Invalidate();
+  }
   CImageList* GetImageList() const { return images_; }
 
   // ---- a person's actions ----
@@ -91,6 +97,8 @@ class CListCtrl : public CWnd {
   void DoubleClickItem(int item, int sub_item = 0);
   // A right click selects the row under the pointer (none: selection kept) and sends NM_RCLICK.
   void RightClickItem(int item, POINT screen_point = {});
+  // A click on a column heading: LVN_COLUMNCLICK with the column in iSubItem.
+  void ClickColumn(int column);
 
  protected:
   // Rows, columns, selection, looks and the virtual state go; the display callbacks stay.

@@ -169,6 +169,7 @@ bool CTreeCtrl::Expand(HTREEITEM item, UINT code) {
   else if (code == TVE_TOGGLE)
     it->second.expanded = !was;
   if (was != it->second.expanded) {
+    Invalidate();
     NMTREEVIEW nm;
     nm.itemNew = item;
     NotifyParent(&nm.hdr, TVN_ITEMEXPANDED);

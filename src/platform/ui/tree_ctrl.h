@@ -60,7 +60,10 @@ class CTreeCtrl : public CWnd {
   bool SelectItem(HTREEITEM item);
   HTREEITEM GetSelectedItem() const { return selected_; }
 
-  void SetImageList(CImageList* list) { images_ = list; }
+  void SetImageList(CImageList* list) {
+    images_ = list;
+    Invalidate();
+  }
   CImageList* GetImageList() const { return images_; }
 
   // A person's actions: a double click or right click on an item (it becomes selected first).

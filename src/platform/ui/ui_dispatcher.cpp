@@ -91,6 +91,7 @@ bool CUiDispatcher::PostMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpara
     queue_.push_back(std::move(item));
   }
   cv_.notify_all();
+  CallWakeHook();
   return true;
 }
 
@@ -103,6 +104,7 @@ void CUiDispatcher::PostCall(std::function<void()> call) {
     queue_.push_back(std::move(item));
   }
   cv_.notify_all();
+  CallWakeHook();
 }
 
 std::optional<LRESULT> CUiDispatcher::SendMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
@@ -138,6 +140,10 @@ bool CUiDispatcher::QueueAndWait(std::unique_lock<std::mutex>& lock, const std::
                                  const Event* cancel) {
   queue_.push_back(item);
   cv_.notify_all();
+  // The hook must not run under the lock: it may take the toolkit's own locks.
+  lock.unlock();
+  CallWakeHook();
+  lock.lock();
   while (item->state != Item::State::kDone) {
     if (cancel == nullptr) {
       item->done.wait(lock);
@@ -161,12 +167,15 @@ LRESULT CUiDispatcher::Deliver(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam
 
 bool CUiDispatcher::SetTimer(HWND hwnd, UINT_PTR id, unsigned elapse_ms) {
   uint64_t now = Now();
-  std::lock_guard lock(mutex_);
-  if (windows_.count(hwnd) == 0) return false;
-  Timer& t = timers_[{hwnd, id}];
-  t.elapse = std::max(1u, elapse_ms);
-  t.due = now + t.elapse;
+  {
+    std::lock_guard lock(mutex_);
+    if (windows_.count(hwnd) == 0) return false;
+    Timer& t = timers_[{hwnd, id}];
+    t.elapse = std::max(1u, elapse_ms);
+    t.due = now + t.elapse;
+  }
   cv_.notify_all();
+  CallWakeHook();
   return true;
 }
 
@@ -257,7 +266,19 @@ void CUiDispatcher::WaitForWork(uint64_t max_ms, bool wake_on_quit) {
   cv_.wait_for(lock, std::chrono::milliseconds(max_ms), ready);
 }
 
-void CUiDispatcher::Wake() { cv_.notify_all(); }
+void CUiDispatcher::Wake() {
+  cv_.notify_all();
+  CallWakeHook();
+}
+
+void CUiDispatcher::SetWakeHook(WakeHook hook) { wake_hook_.store(hook, std::memory_order_release); }
+
+std::optional<uint64_t> CUiDispatcher::NextTimerDelay() const {
+  uint64_t next = NextTimerDue();
+  if (next == kNever) return std::nullopt;
+  uint64_t now = Now();
+  return next > now ? next - now : 0;
+}
 
 int CUiDispatcher::PumpPending() {
   AttachIfNone(*this);
@@ -332,11 +353,23 @@ void CUiDispatcher::PostQuitMessage(int exit_code) {
     exit_code_ = exit_code;
   }
   cv_.notify_all();
+  CallWakeHook();
 }
 
 bool CUiDispatcher::QuitRequested() const {
   std::lock_guard lock(mutex_);
   return quit_;
+}
+
+bool CUiDispatcher::QuitRequested(int* exit_code) const {
+  std::lock_guard lock(mutex_);
+  if (quit_ && exit_code) *exit_code = exit_code_;
+  return quit_;
+}
+
+void CUiDispatcher::ClearQuit() {
+  std::lock_guard lock(mutex_);
+  quit_ = false;
 }
 
 void CUiDispatcher::Shutdown() {

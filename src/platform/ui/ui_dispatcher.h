@@ -3,6 +3,7 @@
 // pumps. Windows register here under their handle, so a message to a window that is gone is
 // dropped instead of reaching a dead object.
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -77,8 +78,21 @@ class CUiDispatcher {
   // Any thread (also from a signal watcher): ends Run and every PumpUntil.
   void PostQuitMessage(int exit_code);
   bool QuitRequested() const;
+  // The quit request and its exit code; ClearQuit consumes it, as Run does when it returns.
+  bool QuitRequested(int* exit_code) const;
+  void ClearQuit();
   // Wakes a pump that waits, so that it checks its condition again.
   void Wake();
+
+  // ---- another event loop serving the queue (a desktop toolkit's) ----
+  // `hook` is called on the posting thread, after the dispatcher's lock is released, whenever
+  // work arrives (a posted or sent message or call, a timer set, a wake, a quit). The loop then
+  // calls PumpPending on the UI thread and arms its own timer for NextTimerDelay. The hook must be
+  // cheap and thread-safe. Null removes it.
+  using WakeHook = void (*)();
+  void SetWakeHook(WakeHook hook);
+  // Milliseconds until the next timer is due (0 when one is due now); nullopt without timers.
+  std::optional<uint64_t> NextTimerDelay() const;
 
   // Completes every waiting sender with "not run", drops the queue and the timers, and refuses
   // later sends. Called when the user-interface thread stops serving.
@@ -118,6 +132,10 @@ class CUiDispatcher {
   int exit_code_ = 0;
   bool shut_down_ = false;
   Clock clock_;
+  std::atomic<WakeHook> wake_hook_{nullptr};
+  void CallWakeHook() const {
+    if (WakeHook hook = wake_hook_.load(std::memory_order_acquire)) hook();
+  }
 };
 
 // The process's dispatcher. The UI thread is the one that called AttachToCurrentThread, else the

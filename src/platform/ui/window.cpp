@@ -11,6 +11,20 @@
 namespace velmora {
 namespace {
 CWnd* g_focus = nullptr;  // UI thread only
+std::atomic<IWindowObserver*> g_observer{nullptr};
+}  // namespace
+
+void SetWindowObserver(IWindowObserver* observer) { g_observer.store(observer); }
+
+void CWnd::Invalidate() {
+  ++invalidated_;
+  if (IWindowObserver* observer = g_observer.load(std::memory_order_acquire)) observer->OnWindowChanged();
+}
+
+void CWnd::MoveWindow(const RECT& rect) {
+  if (rect_ == rect) return;
+  rect_ = rect;
+  Invalidate();
 }
 
 CWnd* GetFocusWindow() { return g_focus; }
@@ -22,6 +36,7 @@ CWnd::~CWnd() {
   // Owned children are complete objects and get their normal destruction.
   for (auto& child : owned_) child->DestroyWindow();
   if (hwnd_ != 0) {
+    if (IWindowObserver* observer = g_observer.load()) observer->OnWindowDestroyed(*this);
     UiDispatcher().Unregister(hwnd_);
     hwnd_ = 0;
   }
@@ -50,6 +65,7 @@ bool CWnd::Create(CWnd* parent, int id, const std::string& text, uint32_t style,
     DestroyWindow();
     return false;
   }
+  if (IWindowObserver* observer = g_observer.load()) observer->OnWindowCreated(*this);
   return true;
 }
 
@@ -59,6 +75,7 @@ void CWnd::DestroyWindow() {
   for (auto it = children.rbegin(); it != children.rend(); ++it) (*it)->DestroyWindow();
   WindowProc(WM_DESTROY, 0, 0);
   if (g_focus == this) g_focus = nullptr;
+  if (IWindowObserver* observer = g_observer.load()) observer->OnWindowDestroyed(*this);
   UiDispatcher().Unregister(hwnd_);
   hwnd_ = 0;
   visible_ = false;
@@ -102,6 +119,7 @@ void CWnd::SetWindowText(const std::string& text) {
 void CWnd::EnableWindow(bool enable) {
   if (enabled_ == enable) return;
   enabled_ = enable;
+  Invalidate();
   if (hwnd_ != 0) WindowProc(WM_ENABLE, enable ? 1 : 0, 0);
 }
 
@@ -113,6 +131,7 @@ void CWnd::ShowWindow(int cmd) {
     style_ |= WS_VISIBLE;
   else
     style_ &= ~WS_VISIBLE;
+  Invalidate();
   if (hwnd_ != 0) WindowProc(WM_SHOWWINDOW, show ? 1 : 0, 0);
 }
 
@@ -122,6 +141,7 @@ bool CWnd::HasFocus() const { return g_focus == this; }
 void CWnd::SetIcon(const std::string& image_name, int resource_id) {
   icon_name_ = image_name;
   icon_resource_ = resource_id;
+  Invalidate();
 }
 
 CWnd* CWnd::GetDlgItem(int id) const {
@@ -223,6 +243,13 @@ void CWnd::MapMessage(UINT msg, MessageHandler handler) { messages_[msg] = std::
 void CWnd::UpdateCommandUI(CCmdUI& cmd) {
   auto it = update_ui_.find(cmd.Id());
   if (it != update_ui_.end()) it->second(cmd);
+}
+
+bool CWnd::HandlesCommand(UINT id) const {
+  if (commands_.count(id)) return true;
+  for (const auto& [first, last, handler] : command_ranges_)
+    if (id >= first && id <= last) return true;
+  return false;
 }
 
 LRESULT CWnd::WindowProc(UINT msg, WPARAM wparam, LPARAM lparam) {

@@ -76,7 +76,7 @@ class CWnd {
   uint32_t GetExStyle() const { return ex_style_; }
   void ModifyStyleEx(uint32_t remove, uint32_t add) { ex_style_ = (ex_style_ & ~remove) | add; }
   RECT GetWindowRect() const { return rect_; }
-  void MoveWindow(const RECT& rect) { rect_ = rect; }
+  void MoveWindow(const RECT& rect);
   void SetFocus();
   bool HasFocus() const;
   // The window's icon: an image name or a resource id (0 when none).
@@ -84,7 +84,9 @@ class CWnd {
   const std::string& IconName() const { return icon_name_; }
   int IconResource() const { return icon_resource_; }
   // Thread-safe: counts the repaints asked for; a front end repaints a window whose count moved.
-  void Invalidate() { ++invalidated_; }
+  // Every change of what a window shows (text, states, rows, items) goes through it, so the
+  // count is also the window's change count, and the window observer hears of it.
+  void Invalidate();
   // A window that draws itself (the map, a colour or font sample, a task's progress picture)
   // paints its whole client area into `canvas`, which the front end sized to the window, and
   // returns true. The default draws nothing and returns false (the front end draws the control
@@ -135,6 +137,9 @@ class CWnd {
 
   // Asks the command's enable/check state through the map (enabled when nobody answers).
   void UpdateCommandUI(CCmdUI& cmd);
+  // True when the message map has a handler (or a range) for the command / an update handler.
+  bool HandlesCommand(UINT id) const;
+  bool HasUpdateCommandUI(UINT id) const { return update_ui_.count(id) != 0; }
 
  protected:
   virtual int OnCreate() { return 0; }
@@ -184,5 +189,22 @@ class CWnd {
 
 // The window that has the keyboard focus (UI thread), or null.
 CWnd* GetFocusWindow();
+
+// The one observer of window life and changes: a front end that mirrors the windows on a screen
+// installs it. The model keeps no list of its mirrors; it only tells the observer.
+class IWindowObserver {
+ public:
+  virtual ~IWindowObserver() = default;
+  // Any thread, often: some window's change count moved (CWnd::Invalidate). Must be cheap and
+  // thread-safe; the observer brings its mirrors up to date later on the UI thread.
+  virtual void OnWindowChanged() = 0;
+  // UI thread: the window was created (after WM_CREATE succeeded) and is its parent's child.
+  virtual void OnWindowCreated(CWnd& window) = 0;
+  // UI thread: the window goes away, after its children. Called from DestroyWindow (the object
+  // is whole) or from ~CWnd (only the CWnd part is left): use the reference as a key only.
+  virtual void OnWindowDestroyed(CWnd& window) = 0;
+};
+// Installs the observer (not owned; null removes it).
+void SetWindowObserver(IWindowObserver* observer);
 
 }  // namespace velmora

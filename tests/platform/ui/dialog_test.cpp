@@ -2,6 +2,8 @@
 // and exact message texts, lists, trees, menus and file dialogs.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/file_dialog.h"
@@ -241,6 +243,68 @@ TEST_F(UiDialogTest, ControlsBehaveAsAPersonSeesThem) {
   radio1.Click();
   radio2.Click();  // disabled: ignored
   EXPECT_EQ(radio1.GetCheck(), BST_CHECKED);
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// What a front end mirroring the windows hears: creation, every change of what a window shows,
+// and the end of each window, children first.
+class RecordingObserver : public IWindowObserver {
+ public:
+  void OnWindowChanged() override { ++changes; }
+  void OnWindowCreated(CWnd& w) override { events.push_back("create " + std::to_string(w.GetDlgCtrlID())); }
+  void OnWindowDestroyed(CWnd& w) override { events.push_back("destroy " + std::to_string(w.GetDlgCtrlID())); }
+  std::atomic<int> changes{0};
+  std::vector<std::string> events;
+};
+
+TEST(WindowObserverTest, HearsCreationChangesAndDestruction) {
+  UiDispatcher().AttachToCurrentThread();
+  RecordingObserver observer;
+  SetWindowObserver(&observer);
+  {
+    CDialog dlg(DialogTemplate{77, "t", 100, 50,
+                               {{ControlKind::kCheckBox, 5, "a", 0, 0, 10, 10, 0},
+                                {ControlKind::kComboBox, 6, "", 0, 0, 10, 10, 0}}});
+    ASSERT_TRUE(dlg.Create());
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"create 77", "create 5", "create 6"}));
+    int before = observer.changes;
+    dlg.GetDlgItemAs<CButton>(5)->SetCheck(BST_CHECKED);
+    dlg.GetDlgItemAs<CComboBox>(6)->AddString("x");
+    dlg.GetDlgItem(6)->EnableWindow(false);
+    dlg.GetDlgItem(6)->MoveWindow({1, 2, 3, 4});
+    EXPECT_EQ(observer.changes - before, 4);
+    dlg.GetDlgItemAs<CButton>(5)->SetCheck(BST_CHECKED);  // no change, no news
+    EXPECT_EQ(observer.changes - before, 4);
+    observer.events.clear();
+    dlg.DestroyWindow();
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"destroy 6", "destroy 5", "destroy 77"}));
+    observer.events.clear();
+    CWnd loose;
+    ASSERT_TRUE(loose.Create(nullptr, 9, "", 0));
+  }
+  // A window destroyed with its object still tells the observer.
+  EXPECT_EQ(observer.events, (std::vector<std::string>{"create 9", "destroy 9"}));
+  SetWindowObserver(nullptr);
+}
+
+TEST(EditLimitTest, TypingPastTheLimitCutsAtAWholeCharacter) {
+  UiDispatcher().AttachToCurrentThread();
+  CWnd parent;
+  ASSERT_TRUE(parent.Create(nullptr, 0, "parent", 0));
+  CEdit edit;
+  ASSERT_TRUE(edit.Create(&parent, 1, ""));
+  edit.SetLimitText(7);  // "北京" is 6 bytes; "市" would end at byte 9
+  edit.Type("北京市");
+  EXPECT_EQ(edit.GetWindowText(), "北京");
+  edit.Type("ab北京");
+  EXPECT_EQ(edit.GetWindowText(), "ab北");
+  edit.Type("abcdefghi");
+  EXPECT_EQ(edit.GetWindowText(), "abcdefg");
 }
 
 }  // namespace
