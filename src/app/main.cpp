@@ -15,6 +15,7 @@
 #include "shell/map_status_bar.h"
 #include "shell/splash_wnd.h"
 #include "terrain/elev_cache_db.h"
+#include "terrain/ui/terrain_views.h"
 #include "tiles/layer_manager.h"
 #include "tiles/tile_manager.h"
 
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
   {
     CKovraHomeExApp app;
     RegisterServices(app);
+    velmora::RegisterTerrainViews(app);
     if (desktop) {
       code = velmora::RunDesktopProgram(app, argc, argv);
     } else {

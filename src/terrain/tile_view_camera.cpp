@@ -55,8 +55,12 @@ void ClampTileViewCamera(int kind, double* lng, double* lat, double* level) {
   const double raw_lat = *lat;
   const double raw_level = *level;
   if (!std::isfinite(*lng)) *lng = 0;
-  double unused_lat = 0, unused_level = raw_level;
-  ClampViewMercator(*lng, unused_lat, unused_level);  // the longitude's wrap into [-180, 180)
+  // The longitude's wrap into [-180, 180); one already inside keeps its exact value (the wrap's
+  // arithmetic would move it by a rounding, and the 2D view's camera comes back unchanged).
+  if (*lng < -180.0 || *lng >= 180.0) {
+    double unused_lat = 0, unused_level = raw_level;
+    ClampViewMercator(*lng, unused_lat, unused_level);
+  }
   // Latitudes beyond the map's edge stay at the edge instead of wrapping onto the other
   // hemisphere, and the level stays below 23, the last zoom that tile keys hold.
   if (std::isnan(raw_level) || raw_level < kTileViewMinLevel)

@@ -137,5 +137,26 @@ TEST(TileMeshPoolThreads, LoaderStartsAndStopsWhileFramesRender) {
   tiles.Stop();
 }
 
+TEST(TileMeshPoolThreads, TheListInSightIsCutToTheCap) {
+  ASSERT_TRUE(g_D3DContext.CreateD3DDevice(1)) << Direct3DLastError();
+  test::TempDir data;
+  TileManagerOptions tm;
+  tm.data_dir = data.path();
+  tm.download_threads = 0;
+  tm.offline = true;
+  tm.use_download_list = false;
+  CTileManager tiles(tm);
+  CTileMeshPool pool(16);
+  pool.SetSources(&tiles, nullptr);
+  for (int round = 0; round < 5; ++round) {
+    std::vector<TileKey> keys;
+    for (int i = 0; i < 40; ++i) keys.push_back(MakeTileKey(100 * round + i, 7, TileKeyValue(kSource, 12)));
+    pool.Update(keys, kKindMercator);
+    // The nearest (first) keys, in their order; the pool reuses its meshes for new places.
+    EXPECT_EQ(pool.VisibleKeys(), std::vector<TileKey>(keys.begin(), keys.begin() + 16));
+    EXPECT_EQ(pool.GetStats().pool, 16u);
+  }
+}
+
 }  // namespace
 }  // namespace velmora
