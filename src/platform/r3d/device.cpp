@@ -440,6 +440,10 @@ bool IDirect3DDevice9::CopyPresentedFrame(R3dWindow window, CBitmap* out) const 
   return out && core_->CopyFrame(window, out);
 }
 
+bool IDirect3DDevice9::CopyPresentedFrameInto(R3dWindow window, CBitmap* out) const {
+  return out && core_->CopyFrameInto(window, out);
+}
+
 void IDirect3DDevice9::SetFrameSink(std::function<void(R3dWindow)> sink) { core_->SetFrameSink(std::move(sink)); }
 
 void IDirect3DDevice9::ForgetWindow(R3dWindow window) { core_->ForgetFrame(window); }

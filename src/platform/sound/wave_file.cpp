@@ -164,32 +164,29 @@ bool ReadWaveFile(const std::string& path, WaveData* out, std::string* error) {
 }
 
 std::vector<uint8_t> BuildWaveFile(const WaveFormat& format, const std::vector<uint8_t>& samples) {
-  std::vector<uint8_t> out;
-  auto u16 = [&](uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v & 0xFF));
-    out.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
-  };
-  auto u32 = [&](uint32_t v) {
-    u16(v & 0xFFFF);
-    u16(v >> 16);
-  };
-  auto tag = [&](const char* t) { out.insert(out.end(), t, t + 4); };
   const uint32_t data_bytes = static_cast<uint32_t>(samples.size());
-  tag("RIFF");
-  u32(36 + data_bytes + (data_bytes & 1u));
-  tag("WAVE");
-  tag("fmt ");
-  u32(16);
-  u16(kTagPcm);
-  u16(format.channels);
-  u32(format.sample_rate);
-  u32(format.BytesPerSecond());
-  u16(format.BytesPerFrame());
-  u16(format.bits_per_sample);
-  tag("data");
-  u32(data_bytes);
-  out.insert(out.end(), samples.begin(), samples.end());
-  if (data_bytes & 1u) out.push_back(0);
+  std::vector<uint8_t> out(44 + size_t(data_bytes) + (data_bytes & 1u), 0);
+  auto u16 = [&](size_t at, uint32_t v) {
+    out[at] = static_cast<uint8_t>(v & 0xFF);
+    out[at + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+  };
+  auto u32 = [&](size_t at, uint32_t v) {
+    u16(at, v & 0xFFFF);
+    u16(at + 2, v >> 16);
+  };
+  std::memcpy(&out[0], "RIFF", 4);
+  u32(4, static_cast<uint32_t>(out.size() - 8));
+  std::memcpy(&out[8], "WAVEfmt ", 8);
+  u32(16, 16);
+  u16(20, kTagPcm);
+  u16(22, format.channels);
+  u32(24, format.sample_rate);
+  u32(28, format.BytesPerSecond());
+  u16(32, format.BytesPerFrame());
+  u16(34, format.bits_per_sample);
+  std::memcpy(&out[36], "data", 4);
+  u32(40, data_bytes);
+  if (data_bytes) std::memcpy(&out[44], samples.data(), data_bytes);
   return out;
 }
 

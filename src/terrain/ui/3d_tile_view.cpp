@@ -230,6 +230,9 @@ void C3DTileView::DrawScene() {
   d->SetRenderState(D3DRS_LIGHTING, 0);
   d->SetRenderState(D3DRS_AMBIENT, 0xFFFFFFFFu);
   d->SetRenderState(D3DRS_FILLMODE, static_cast<uint32_t>(g_D3DContext.FillMode()));
+  // Tile pictures and the globe have one level: sampling them without a level choice is the same
+  // picture at less cost per pixel (a software rasteriser pays for every pixel).
+  d->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
   const CTileMeshPool::Stats stats = pool_.GetStats();
   last_drawn_ = stats.visible ? pool_.Draw(pending_) : 0;
   if (stats.visible == 0 && globe_.Mesh()) {

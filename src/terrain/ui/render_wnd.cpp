@@ -88,11 +88,8 @@ bool CRenderWnd::OnPaint(CBitmap& canvas) {
   const HWND hwnd = GetSafeHwnd();
   last_result_ = Render(hwnd);
   IDirect3DDevice9* device = g_pD3DDevice;
-  if (last_result_ == 0 && device && device->CopyPresentedFrame(hwnd, &frame_) && frame_.Width() == canvas.Width() &&
-      frame_.Height() == canvas.Height()) {
-    std::memcpy(canvas.Pixels(), frame_.Pixels(), canvas.ByteSize());
-    return true;
-  }
+  // The frame has the canvas's size (the scene was sized to it): copied straight into it.
+  if (last_result_ == 0 && device && device->CopyPresentedFrameInto(hwnd, &canvas)) return true;
   PaintFallback(canvas, last_result_ == 0 ? 1 : last_result_);
   return true;
 }

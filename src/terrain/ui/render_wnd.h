@@ -83,7 +83,6 @@ class CRenderWnd : public CWnd, public IChildView, public CD3DScene {
   bool shift_ = false;
   bool retry_armed_ = false;
   std::function<uint64_t()> clock_;
-  CBitmap frame_;
 };
 
 }  // namespace velmora

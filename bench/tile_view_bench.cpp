@@ -1,0 +1,266 @@
+// The 3D tile view at 1920 x 1080 on the machine's OpenGL (Mesa's software rasteriser headless):
+// the time from switching to the view (window made, camera handed over from a 2D view) to the
+// first frame with every tile in sight drawn with its picture, from a warm tile store (tiles on
+// disk, read and decoded by the tile manager) and with the tiles already in the manager's memory
+// (as after the 2D map showed them); and frames per second while the camera orbits the point.
+// Beside them, in the same run, the same tiles composed into one 2D picture of their native size
+// by the exchange module's ComposeAreaImage from the same warm store (the 2D map view is not part
+// of this build). Goals: every tile in sight within 1 s of the switch; 30 frames a second or
+// more while orbiting.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "bench_support.h"
+#include "core/geodesy.h"
+#include "core/log.h"
+#include "core/settings.h"
+#include "exchange/tiles_export_ctrl.h"
+#include "platform/gfx/graphics.h"
+#include "platform/gfx/image_codec.h"
+#include "platform/ui/ui_dispatcher.h"
+#include "support/temp_dir.h"
+#include "terrain/d3d_context.h"
+#include "terrain/elevation_store.h"
+#include "terrain/height_file_writer.h"
+#include "terrain/ui/3d_tile_view.h"
+#include "tiles/tile_manager.h"
+
+namespace velmora {
+namespace {
+
+constexpr int kWidth = 1920, kHeight = 1080;
+constexpr int kSource = 0;
+constexpr int kZoom = 12;
+constexpr double kLng = 116.4, kLat = 39.9, kLevel = 12.5;
+constexpr int kReach = 14;  // tiles stored this many columns and rows about the centre
+
+struct Fixture {
+  std::unique_ptr<test::TempDir> dir;
+  std::unique_ptr<ScopedAppOptions> options;
+  std::unique_ptr<CElevationStore> elevation;
+  std::vector<TileKey> keys;  // the tiles in sight of the camera
+};
+Fixture g;
+
+double Terrain(double lon, double lat) { return 200 + 300 * std::sin(lon * 7) * std::cos(lat * 5) + 20 * (lat - 35); }
+
+// A tile picture with some detail (so that it costs what a map tile costs to decode).
+std::vector<uint8_t> TilePicture(int x, int y) {
+  CBitmap b;
+  b.Create(256, 256, 0xFFF2EFE9u);
+  {
+    CGraphics gr(b);
+    Pen road{0xFFE08040u, 5.0f};
+    for (int i = 0; i < 6; ++i) {
+      gr.DrawLine(road, 0, float(i * 47 + x % 13), 256, float(i * 41 + y % 17));
+      gr.DrawLine(Pen{0xFF90B0E0u, 2.0f}, float(i * 43), 0, float(i * 37 + 9), 256);
+    }
+    gr.FillEllipse(0xFF80C080u, GfxRect{float(x % 100), float(y % 100), 90, 70});
+  }
+  std::vector<uint8_t> png;
+  EncodeImage(b, ImageType::kPng, &png);
+  return png;
+}
+
+std::unique_ptr<CTileManager> NewManager() {
+  TileManagerOptions o;
+  o.data_dir = g.dir->File("tiles/");
+  o.download_threads = 1;
+  o.offline = true;
+  o.use_download_list = false;
+  auto m = std::make_unique<CTileManager>(o);
+  m->Start();
+  return m;
+}
+
+bool BuildFixture() {
+  g.dir = std::make_unique<test::TempDir>();
+  g.options = std::make_unique<ScopedAppOptions>([](CAppOptions& o) {
+    o.dem_source_mode = kDemSourceSrtm;
+    o.data_dir = g.dir->path();
+  });
+  if (!g_D3DContext.CreateD3DDevice(1)) return false;
+  if (WriteHeightFile3s(g.dir->File("heights/"), 60, 5, Terrain).empty()) return false;
+  g.elevation = std::make_unique<CElevationStore>(nullptr, g.dir->File("heights/"));
+  TileManagerOptions o;
+  o.data_dir = g.dir->File("tiles/");
+  o.download_threads = 0;
+  o.offline = true;
+  o.use_download_list = false;
+  CTileManager writer(o);
+  CTileStore* store = writer.OpenStore(kSource);
+  if (!store) return false;
+  const int cx = static_cast<int>(MercatorLngToX(kLng, kZoom) / 256), cy = static_cast<int>(MercatorLatToY(kLat, kZoom) / 256);
+  for (int x = cx - kReach; x <= cx + kReach; ++x)
+    for (int y = cy - kReach; y <= cy + kReach; ++y) {
+      const std::vector<uint8_t> png = TilePicture(x, y);
+      if (store->Write(MakeTileKey(x, y, TileKeyValue(kSource, kZoom)), png.data(), png.size(), false) !=
+          TileWriteResult::kWritten)
+        return false;
+    }
+  TileViewCamera c;
+  c.lng = kLng, c.lat = kLat, c.level = kLevel;
+  g.keys = ChooseTilesInSight(c, kWidth, kHeight, kKindMercator, kSource, kTilePoolCap);
+  return !g.keys.empty();
+}
+
+// The 2D view the camera comes from.
+class MapCamera : public CWnd, public IChildView {
+ public:
+  int GetViewKind() const override { return kViewMap2D; }
+  std::string GetName() const override { return "PDView"; }
+  CWnd* GetWnd() override { return this; }
+  void GetCamera(double* lng, double* lat, double* level) const override { *lng = kLng, *lat = kLat, *level = kLevel; }
+};
+
+std::unique_ptr<C3DTileView> SwitchTo3D(CTileManager& tiles) {
+  auto view = std::make_unique<C3DTileView>();
+  view->SetSources(&tiles, g.elevation.get());
+  view->SetLayers({MapLayer{kSource, kKindMercator}});
+  view->CreateView(0, nullptr);
+  view->SendMessage(WM_SIZE, 0, MAKELPARAM(kWidth, kHeight));
+  view->SetTilt(0, 0);
+  MapCamera map;
+  view->UpdateSatellites(&map);
+  return view;
+}
+
+// Paints until a frame shows every tile in sight with its picture; the frames it took.
+int PaintUntilLoaded(C3DTileView& view, CBitmap& canvas) {
+  for (int frames = 1; frames < 100000; ++frames) {
+    const CTileMeshPool::Stats s = view.Pool().GetStats();
+    view.OnPaint(canvas);
+    if (s.visible > 0 && s.textured == s.visible && view.LastDrawnTiles() == s.visible) return frames;
+  }
+  return 0;
+}
+
+
+void Switch_WarmStore(benchmark::State& state) {
+  CBitmap canvas;
+  canvas.Create(kWidth, kHeight);
+  int frames = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::unique_ptr<CTileManager> tiles = NewManager();  // nothing in memory: read from the store
+    state.ResumeTiming();
+    std::unique_ptr<C3DTileView> view = SwitchTo3D(*tiles);
+    frames = PaintUntilLoaded(*view, canvas);
+    if (!frames) state.SkipWithError("the view never finished loading");
+    state.PauseTiming();
+    view.reset();
+    tiles->Stop();
+    state.ResumeTiming();
+  }
+  state.counters["frames"] = frames;
+  state.counters["tiles"] = static_cast<double>(g.keys.size());
+}
+
+void Switch_TilesInMemory(benchmark::State& state) {
+  std::unique_ptr<CTileManager> tiles = NewManager();
+  for (TileKey k : g.keys) tiles->GetTile(k);
+  for (TileKey k : g.keys) tiles->WaitForState(k, 20000);
+  CBitmap canvas;
+  canvas.Create(kWidth, kHeight);
+  int frames = 0;
+  for (auto _ : state) {
+    std::unique_ptr<C3DTileView> view = SwitchTo3D(*tiles);
+    frames = PaintUntilLoaded(*view, canvas);
+    if (!frames) state.SkipWithError("the view never finished loading");
+    state.PauseTiming();
+    view.reset();
+    state.ResumeTiming();
+  }
+  state.counters["frames"] = frames;
+  tiles->Stop();
+}
+
+void Orbit(benchmark::State& state) {
+  std::unique_ptr<CTileManager> tiles = NewManager();
+  std::unique_ptr<C3DTileView> view = SwitchTo3D(*tiles);
+  CBitmap canvas;
+  canvas.Create(kWidth, kHeight);
+  // A first lap loads the tiles the orbit sees; the timed laps draw them.
+  double angle = 0;
+  auto step = [&] {
+    angle += 3.0;
+    const double a = angle * 3.14159265358979323846 / 180;
+    view->SetTilt(static_cast<float>(8 * std::cos(a)), static_cast<float>(8 * std::sin(a)));
+    view->OnPaint(canvas);
+  };
+  for (int i = 0; i < 120; ++i) step();
+  // The processor time of the whole process per frame (every thread, the rasteriser's included):
+  // what a frame costs whatever else the machine runs.
+  auto cpu_ms = [] {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+  };
+  const double cpu_before = cpu_ms();
+  for (auto _ : state) step();
+  state.counters["cpu_ms_per_frame"] = (cpu_ms() - cpu_before) / static_cast<double>(state.iterations());
+  state.SetItemsProcessed(state.iterations());
+  state.counters["tiles"] = static_cast<double>(view->Pool().GetStats().visible);
+  view.reset();
+  tiles->Stop();
+}
+
+void Compose2D_WarmStore(benchmark::State& state) {
+  int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
+  for (TileKey k : g.keys) {
+    const TileKeyParts p = SplitTileKey(k);
+    x0 = std::min(x0, p.x), y0 = std::min(y0, p.y), x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
+  }
+  const int width = (x1 - x0 + 1) * 256, height = (y1 - y0 + 1) * 256;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::unique_ptr<CTileManager> tiles = NewManager();
+    state.ResumeTiming();
+    CTilesExportCtrl compose(*tiles, {MapLayer{kSource, kKindMercator}});
+    std::unique_ptr<CBitmap> picture =
+        compose.ComposeAreaImage(MercatorXToLng(256.0 * x0, kZoom), MercatorYToLat(256.0 * y0, kZoom),
+                                 MercatorXToLng(256.0 * (x1 + 1), kZoom), MercatorYToLat(256.0 * (y1 + 1), kZoom),
+                                 width, height);
+    if (!picture || compose.LastZoom() != kZoom) state.SkipWithError("the picture was not composed at the tiles' zoom");
+    benchmark::DoNotOptimize(picture);
+    state.PauseTiming();
+    tiles->Stop();
+    state.ResumeTiming();
+  }
+  state.counters["tiles"] = static_cast<double>((x1 - x0 + 1) * (y1 - y0 + 1));
+}
+
+}  // namespace
+}  // namespace velmora
+
+int main(int argc, char** argv) {
+  using namespace velmora;
+  benchmark::Initialize(&argc, argv);
+  SetLogToStderr(false);
+  UiDispatcher().AttachToCurrentThread();
+  if (!BuildFixture()) {
+    std::fprintf(stderr, "no 3D device or fixture: %s\n", Direct3DLastError().c_str());
+    return 1;
+  }
+  std::printf("%s; %zu tiles in sight at level %.1f\n", g_pD3DDevice->Description().c_str(), g.keys.size(), kLevel);
+  benchmark::RegisterBenchmark("SwitchTo3D/allTilesDrawn/warmStore", Switch_WarmStore)
+      ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+  benchmark::RegisterBenchmark("SwitchTo3D/allTilesDrawn/tilesInMemory", Switch_TilesInMemory)
+      ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+  benchmark::RegisterBenchmark("Orbit1080p/frames", Orbit)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+  benchmark::RegisterBenchmark("Compose2D/sameTiles/warmStore", Compose2D_WarmStore)
+      ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+  bench::RateReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  const double fps = reporter.Rate("Orbit1080p/frames");
+  std::printf("\norbiting at 1920x1080: %.1f frames/s (goal >= 30)\n", fps);
+  std::printf("switch to the 3D tile view: see SwitchTo3D rows (goal: every tile in sight within 1000 ms)\n");
+  benchmark::Shutdown();
+  return 0;
+}
