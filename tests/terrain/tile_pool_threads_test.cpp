@@ -107,8 +107,8 @@ TEST(TileMeshPoolThreads, LoaderStartsAndStopsWhileFramesRender) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
   CTileMeshPool::Stats stats;
   for (;;) {
+    stats = pool.GetStats();  // before the frame: the frame draws at least that much
     ASSERT_EQ(scene.Render(41), D3D_OK);
-    stats = pool.GetStats();
     if (stats.textured == stats.visible) break;
     ASSERT_LT(std::chrono::steady_clock::now(), deadline) << stats.built << "/" << stats.textured << " of " << stats.visible;
   }
