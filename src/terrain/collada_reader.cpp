@@ -382,9 +382,13 @@ bool Reader::Instance(const std::string& geometry_id, const pugi::xml_node& bind
         if (added) {
           if (model_.VertexCount() >= limits_.max_vertices) return Fail("the model has too many vertices");
           const double* p = &g->positions->values[size_t(corner.position) * 3];
-          for (int r = 0; r < 3; ++r)
-            model_.positions.push_back(
-                static_cast<float>(m[r * 4] * p[0] + m[r * 4 + 1] * p[1] + m[r * 4 + 2] * p[2] + m[r * 4 + 3]));
+          for (int r = 0; r < 3; ++r) {
+            const float v =
+                static_cast<float>(m[r * 4] * p[0] + m[r * 4 + 1] * p[1] + m[r * 4 + 2] * p[2] + m[r * 4 + 3]);
+            // A number (or a transform) beyond what the views can draw.
+            if (!std::isfinite(v)) return Fail("geometry '" + geometry_id + "': a position is out of range");
+            model_.positions.push_back(v);
+          }
           double n[3] = {0, 0, 0};
           if (corner.normal >= 0) {
             const double* s = &normals->values[size_t(corner.normal) * 3];

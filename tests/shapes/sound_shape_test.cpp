@@ -189,6 +189,13 @@ TEST(SoundShape, DrawsTheIconAboveItsPoint) {
 TEST(IconFile, PngAndBitmapEntriesAndDamage) {
   CBitmap out;
   std::string error;
+  // The icon that ships.
+  const std::optional<std::vector<uint8_t>> shipped = ReadFileBytes(std::string(test::kSourceDataDir) + kSoundIconFile);
+  ASSERT_TRUE(shipped);
+  ASSERT_TRUE(DecodeIconFile(shipped->data(), shipped->size(), &out, &error)) << error;
+  EXPECT_EQ(out.Width(), 32);
+  test::SaveTestArtefact(out, "sound_shape", "shipped_icon");
+
   // A 32-bit bitmap entry: header, rows bottom-up, then the mask.
   const int side = 4;
   std::vector<uint8_t> dib(40, 0);

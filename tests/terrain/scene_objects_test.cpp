@@ -441,6 +441,7 @@ TEST(ColladaModel, MissingCutShortAndHostileFilesGiveNoModel) {
   refused(replaced("<triangles material=\"mat\" count=\"10\"", "<triangles material=\"mat\" count=\"11\""),
           "shorter than its triangles");
   refused(replaced("1 -1 -1", "1 nan -1"), "not a number");
+  refused(replaced("1 -1 -1", "1 -1e60 -1"), "out of range");  // a double, but no float
   refused(replaced("url=\"#cube\"", "url=\"#nowhere\""), "geometry 'nowhere' is missing");
   refused(replaced("offset=\"1\"", "offset=\"4000000000\""), "offset out of range");
   // Nodes that instance themselves twice over: refused long before they multiply.
