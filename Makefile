@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE_GEN = -G Ninja
 BUILD_TYPE ?= Release
 
-.PHONY: deps configure build run test test-plain test-asan test-tsan bench clean
+.PHONY: deps configure build run test test-plain test-asan test-tsan bench fuzz clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -43,5 +43,16 @@ test-tsan:
 bench: build
 	bash bench/run-all.sh
 
+# The libFuzzer targets of fuzz/ (clang, AddressSanitizer + UndefinedBehaviorSanitizer), each run
+# for FUZZ_SECONDS from its seed corpus; FUZZ_TARGET picks targets by name. `make test` replays
+# the seed corpora in its own builds.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGET ?=
+fuzz: deps
+	cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build build-fuzz -j $(JOBS)
+	bash fuzz/run.sh build-fuzz $(FUZZ_SECONDS) $(FUZZ_TARGET)
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

@@ -170,6 +170,45 @@ void BM_StoreMode1(benchmark::State& state) {
 }
 BENCHMARK(BM_StoreMode1);
 
+// The same look-ups with the source mode read from the options on every call, as the program
+// makes them (the default mode is 1).
+void BM_StoreOptionsMode1(benchmark::State& state) {
+  Fixture& f = Data();
+  size_t i = 0;
+  float h = 0;
+  for (auto _ : state) {
+    const auto& p = f.points3s[i++ & (kPoints - 1)];
+    float pos[2] = {p.first, p.second};
+    f.store.GetElevation(pos, &h, 30);
+    benchmark::DoNotOptimize(h);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_StoreOptionsMode1);
+
+// 64 points over and over: the samples stay in the processor's cache, so what is measured is the
+// look-up's own work, with the mode given and with the mode read from the options.
+template <bool kFromOptions>
+void HotLookups(benchmark::State& state) {
+  Fixture& f = Data();
+  size_t i = 0;
+  float h = 0;
+  for (auto _ : state) {
+    const auto& p = f.points3s[i++ & 63];
+    float pos[2] = {p.first, p.second};
+    if (kFromOptions)
+      f.store.GetElevation(pos, &h, 30);
+    else
+      f.store.GetElevation(pos, &h, 30, kDemSourceSrtm);
+    benchmark::DoNotOptimize(h);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+void BM_StoreHotMode1(benchmark::State& state) { HotLookups<false>(state); }
+void BM_StoreHotOptionsMode1(benchmark::State& state) { HotLookups<true>(state); }
+BENCHMARK(BM_StoreHotMode1);
+BENCHMARK(BM_StoreHotOptionsMode1);
+
 void BM_GdalPoint3s(benchmark::State& state) {
   Fixture& f = Data();
   size_t i = 0;
@@ -205,6 +244,33 @@ void BM_GdalPoint1s(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_GdalPoint1s);
+
+// ---- the index arithmetic alone: short forms against their definitions ----------------------
+// Snapping to 30 m and both axes of the 3-arc-second and 1-arc-second grids for the random points,
+// without the memory reads, so that the difference is the arithmetic's.
+
+template <bool kShort>
+void IndexArithmetic(benchmark::State& state) {
+  Fixture& f = Data();
+  const elevation_detail::SnapStep& step = elevation_detail::SetSnapStep(30);
+  size_t i = 0;
+  for (auto _ : state) {
+    const auto& p = f.points3s[i & (kPoints - 1)];
+    const auto& q = f.points1s[i++ & (kPoints - 1)];
+    const double s = static_cast<double>(p.first) + 180.0;
+    const double snapped = kShort ? elevation_detail::SnapDown(s, step) : elevation_detail::SnapDownPlain(s, step.step);
+    const double d = static_cast<double>(p.second) + 180.0;
+    const height_grid::GridAxis a = kShort ? height_grid::Axis3s(p.second, d) : height_grid::Axis3sPlain(d);
+    const height_grid::GridAxis b = kShort ? height_grid::Axis1s(q.first, 180) : height_grid::Axis1sPlain(q.first, 180);
+    benchmark::DoNotOptimize(snapped);
+    benchmark::DoNotOptimize(a.tile + a.index + b.tile + b.index);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+void BM_IndexShort(benchmark::State& state) { IndexArithmetic<true>(state); }
+void BM_IndexPlain(benchmark::State& state) { IndexArithmetic<false>(state); }
+BENCHMARK(BM_IndexShort);
+BENCHMARK(BM_IndexPlain);
 
 // ---- raster walk: 1000 x 1000 samples spread over one 6000 x 6000 tile -----------------------
 // Sample (6c + 3, 6r + 3): the pixels GDAL's nearest-neighbour decimation picks.
@@ -309,8 +375,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
     };
     std::printf("\n");
     ratio("mode 1 warm look-ups (3\", 30 m)", "BM_StoreMode1", "BM_GdalPoint3s");
+    ratio("mode 1 from the options (3\", 30 m)", "BM_StoreOptionsMode1", "BM_GdalPoint3s");
     ratio("mode 2 warm look-ups (1\")", "BM_StoreMode2", "BM_GdalPoint1s");
     ratio("1000 x 1000 walk, per point", "BM_StoreWalk", "BM_GdalWalkPoints");
+    auto gain = [&](const char* label, const char* fast, const char* plain) {
+      auto a = rates_.find(fast), b = rates_.find(plain);
+      if (a == rates_.end() || b == rates_.end() || b->second <= 0) return;
+      std::printf("%-40s %12.0f /s vs plain %12.0f /s: %.2fx\n", label, a->second, b->second, a->second / b->second);
+    };
+    gain("index arithmetic, short vs definitions", "BM_IndexShort", "BM_IndexPlain");
     ratio("1000 x 1000 walk vs one decimating read", "BM_StoreWalk", "BM_GdalWalkWindow");
     const Fixture& f = Data();
     std::printf(

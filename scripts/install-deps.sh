@@ -36,6 +36,8 @@ PACKAGES=(
   # texts in Chinese (file dialogs), and a virtual X server for `xvfb-run make run` on a machine
   # without a desktop
   qt6-base-dev libqt6gui6 qt6-qpa-plugins qt6-translations-l10n xvfb xauth
+  # fuzz targets (make fuzz): clang with libFuzzer and its sanitizer runtimes
+  clang libfuzzer-14-dev libclang-rt-14-dev
 )
 
 missing=()

@@ -7,21 +7,11 @@
 #include <filesystem>
 
 #include "core/log.h"
+#include "platform/text.h"
 
 namespace velmora {
 
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // Quotes an identifier for SQL ("name" with inner quotes doubled).
 std::string QuoteIdentifier(std::string_view name) {
@@ -206,7 +196,7 @@ std::vector<std::string> CAdoConnection::FieldNames() const {
 
 int CAdoConnection::FieldIndex(std::string_view name) const {
   for (size_t i = 0; i < fields_.size(); ++i) {
-    if (EqualsNoCase(fields_[i], name)) return static_cast<int>(i);
+    if (EqualsNoCaseAscii(fields_[i], name)) return static_cast<int>(i);
   }
   return -1;
 }
@@ -284,7 +274,7 @@ bool CAdoConnection::SetField(std::string_view name, DbValue value) {
     return false;
   }
   for (auto& [field, v] : new_row_) {
-    if (EqualsNoCase(field, name)) {
+    if (EqualsNoCaseAscii(field, name)) {
       v = std::move(value);
       return true;
     }

@@ -14,18 +14,10 @@
 #include <initializer_list>
 
 #include "platform/sync.h"
+#include "platform/text.h"
 
 namespace velmora {
 namespace {
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-    s.remove_suffix(1);
-  return s;
-}
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 locale_t CLocale() {
   static locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
@@ -199,7 +191,7 @@ bool ParseDmsWith(std::string_view text, std::initializer_list<std::string_view>
                   std::initializer_list<std::string_view> second_marks, double* degrees) {
   std::string_view s = text;
   auto skip_space = [&] {
-    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsAsciiSpace(s.front())) s.remove_prefix(1);
   };
   auto take_integer = [&](long long* out) {
     skip_space();
@@ -289,7 +281,7 @@ std::from_chars_result FromCharsDouble(const char* first, const char* last, doub
 }
 
 std::optional<double> ParseDouble(std::string_view text) {
-  std::string_view s = Trim(text);
+  std::string_view s = TrimAscii(text);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   double v = 0;
   auto r = FromCharsDouble(s.data(), s.data() + s.size(), &v);
@@ -299,7 +291,7 @@ std::optional<double> ParseDouble(std::string_view text) {
 }
 
 std::optional<long long> ParseInt(std::string_view text) {
-  std::string_view s = Trim(text);
+  std::string_view s = TrimAscii(text);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   long long v = 0;
   auto r = std::from_chars(s.data(), s.data() + s.size(), v);

@@ -10,6 +10,7 @@
 
 #include "core/proxy_list.h"
 #include "core/settings.h"
+#include "platform/text.h"
 
 namespace velmora {
 
@@ -66,14 +67,7 @@ size_t OnData(char* data, size_t size, size_t count, void* user) {
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char a = text[i], b = prefix[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + 32);
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b + 32);
-    if (a != b) return false;
-  }
-  return true;
+  return text.size() >= prefix.size() && EqualsNoCaseAscii(text.substr(0, prefix.size()), prefix);
 }
 
 // The proxy for a request: the list's current entry when a list is in use, else the profile's.
@@ -91,18 +85,14 @@ int OnProgress(void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }  // namespace
 
 bool HttpResult::IsHtml() const {
-  std::string_view type = content_type;
-  while (!type.empty() && type.front() == ' ') type.remove_prefix(1);
+  const std::string_view type = TrimAscii(content_type);
   if (StartsWithNoCase(type, "text/html") || StartsWithNoCase(type, "application/xhtml")) return true;
   std::string_view text = Text();
   if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
       static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF) {
     text.remove_prefix(3);
   }
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' ||
-                           text.front() == '\n')) {
-    text.remove_prefix(1);
-  }
+  text = TrimAscii(text);
   for (std::string_view start : {"<!doctype html", "<html", "<head", "<body"}) {
     if (StartsWithNoCase(text, start)) return true;
   }

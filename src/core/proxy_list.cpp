@@ -6,17 +6,11 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 
 namespace velmora {
 
 namespace {
-
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
-  return std::string(s.substr(b, e - b));
-}
 
 // "host port" -> "host:port"; other forms stay as written.
 std::string NormaliseProxy(const std::string& line) {
@@ -24,7 +18,7 @@ std::string NormaliseProxy(const std::string& line) {
   size_t gap = line.find_first_of(" \t");
   if (gap == std::string::npos) return line;
   std::string host = line.substr(0, gap);
-  std::string port = Trim(line.substr(gap));
+  std::string port(TrimAscii(std::string_view(line).substr(gap)));
   return port.empty() ? host : host + ":" + port;
 }
 
@@ -46,7 +40,7 @@ bool CProxyList::Load(const std::string& path) {
       while (pos < text.size()) {
         size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) end = text.size();
-        std::string line = Trim(text.substr(pos, end - pos));
+        std::string line(TrimAscii(text.substr(pos, end - pos)));
         pos = end + 1;
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         proxies.push_back(NormaliseProxy(line));

@@ -213,7 +213,12 @@ const CAppOptions& AppOptions() { return *Snapshots().current.load(std::memory_o
 void UpdateAppOptions(const std::function<void(CAppOptions&)>& change) {
   OptionsSnapshots& s = Snapshots();
   std::lock_guard<std::mutex> lock(s.mutex);
-  auto next = std::make_unique<CAppOptions>(*s.current.load(std::memory_order_acquire));
+  std::unique_ptr<CAppOptions> next;
+  {
+    // A save on another thread may be updating the current snapshot's damaged-file bookkeeping.
+    std::lock_guard<std::mutex> save_lock(g_options_save_mutex);
+    next = std::make_unique<CAppOptions>(*s.current.load(std::memory_order_acquire));
+  }
   change(*next);
   s.PublishLocked(std::move(next));
 }
@@ -465,12 +470,23 @@ void AppendHexEscape(std::string& out, unsigned char c) {
   out.push_back(hex[c & 15]);
 }
 
+// The file stays valid UTF-8 whatever the program stores: a byte that does not belong to a
+// well-formed UTF-8 character (a GBK string handed to WriteString, an "\xC0" read back from the
+// file) is written as "\xHH" like a control character, and reads back as that same byte.
 std::string IniEscape(std::string_view text, IniPart part) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     bool edge = i == 0 || i + 1 == text.size();
-    if (c == '\\') out += "\\\\";
+    if (c >= 0x80) {
+      const size_t n = Utf8SequenceLength(text.substr(i));
+      if (n == 0) {
+        AppendHexEscape(out, c);
+      } else {
+        out.append(text.substr(i, n));
+        i += n - 1;
+      }
+    } else if (c == '\\') out += "\\\\";
     else if (c == '\n') out += "\\n";
     else if (c == '\r') out += "\\r";
     else if ((c == ' ' || c == '\t') && edge) AppendHexEscape(out, c);  // would be trimmed
@@ -507,12 +523,6 @@ std::string IniUnescape(std::string_view text) {
   return out;
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
-
 }  // namespace
 
 bool CRegistryProfile::Open(const std::string& path) {
@@ -531,27 +541,34 @@ bool CRegistryProfile::Open(const std::string& path) {
   }
   std::string text(bytes->begin(), bytes->end());
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-  if (!IsValidUtf8(text)) {
-    AppLog("profile: %s is not UTF-8 text; it is read as GBK", path.c_str());
-    text = AnsiToUtf8(text);
-  }
   std::string section;
   size_t pos = 0;
+  size_t gbk_lines = 0;
+  std::string decoded;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
-    std::string_view line = TrimBlanks(std::string_view(text).substr(pos, end - pos));
+    std::string_view line = TrimAscii(std::string_view(text).substr(pos, end - pos));
     pos = end + 1;
+    // The file is UTF-8. A line that is not (written by hand or by an older program in the
+    // system's GBK code page) is read as GBK on its own: one stray byte never changes how the
+    // rest of the file reads.
+    if (!IsValidUtf8(line)) {
+      ++gbk_lines;
+      decoded = AnsiToUtf8(line);
+      line = decoded;
+    }
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line.front() == '[' && line.back() == ']') {
-      section = IniUnescape(TrimBlanks(line.substr(1, line.size() - 2)));
+      section = IniUnescape(TrimAscii(line.substr(1, line.size() - 2)));
       continue;
     }
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
-    sections_[section][IniUnescape(TrimBlanks(line.substr(0, eq)))] =
-        IniUnescape(TrimBlanks(line.substr(eq + 1)));
+    sections_[section][IniUnescape(TrimAscii(line.substr(0, eq)))] =
+        IniUnescape(TrimAscii(line.substr(eq + 1)));
   }
+  if (gbk_lines > 0) AppLog("profile: %s: lines read as GBK (not UTF-8): %zu", path.c_str(), gbk_lines);
   return true;
 }
 

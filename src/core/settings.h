@@ -185,14 +185,16 @@ bool SaveProfileStores();
 // ---- registry profile (INI) -----------------------------------------------------------------
 // A UTF-8 text file of "[section]" lines and "key=value" lines. Spaces around keys and values are
 // dropped on reading; the writer escapes what would not survive: "\\", line breaks and other
-// control characters always, a leading or trailing space or tab of a section, key or value, and
-// "=" and a leading "[", ";" or "#" in a key (as "\\", "\n", "\r" and "\xHH"). Lines starting
+// control characters always, every byte that is not part of a well-formed UTF-8 character, a
+// leading or trailing space or tab of a section, key or value, and "=" and a leading "[", ";" or
+// "#" in a key (as "\\", "\n", "\r" and "\xHH"), so that every stored byte string reads back as
+// it was and the file stays UTF-8. Lines starting
 // with ';' or '#' are comments; comments and unreadable lines are not kept when the file is
 // rewritten.
 class CRegistryProfile {
  public:
-  // Loads the INI file (a missing file is an empty profile). A file that is not valid UTF-8 is
-  // read as GBK (logged). A file that exists but cannot be read is never rewritten: later
+  // Loads the INI file (a missing file is an empty profile). A line that is not valid UTF-8 is
+  // read as GBK, that line alone (logged). A file that exists but cannot be read is never rewritten: later
   // writes only change the values in memory (logged), so that the file stays as it was.
   bool Open(const std::string& path);
   const std::string& Path() const { return path_; }

@@ -23,6 +23,11 @@ struct CWorkThread::State {
   Event quit{true, false};
 };
 
+namespace {
+// The quit request of the worker whose procedure runs on this thread (Run sets it).
+thread_local const Event* t_current_quit = nullptr;
+}  // namespace
+
 CWorkThread::CWorkThread() : state_(std::make_shared<State>()) {}
 
 CWorkThread::~CWorkThread() {
@@ -107,6 +112,7 @@ void CWorkThread::Run(std::shared_ptr<State> state, Procedure procedure, int pri
     setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice_value);
   }
   Trace("Thread: %s-0x%x, Ready...", name.c_str(), static_cast<unsigned>(tid));
+  t_current_quit = &state->quit;
   try {
     procedure();
   } catch (const std::exception& e) {
@@ -114,6 +120,7 @@ void CWorkThread::Run(std::shared_ptr<State> state, Procedure procedure, int pri
   } catch (...) {
     AppLog("Thread: %s ended by an exception", name.c_str());
   }
+  t_current_quit = nullptr;
   procedure = nullptr;  // release what the procedure captured before the run counts as ended
   Trace("Thread: %s-0x%x, quited", name.c_str(), static_cast<unsigned>(tid));
   std::lock_guard lock(state->mutex);
@@ -136,6 +143,10 @@ bool CWorkThread::WaitQuit(unsigned ms) { return state_->quit.Wait(ms); }
 bool CWorkThread::QuitRequested() const { return state_->quit.IsSet(); }
 
 Event& CWorkThread::QuitRequest() { return state_->quit; }
+
+const std::atomic<bool>* CWorkThread::CurrentQuitFlag() {
+  return t_current_quit ? &t_current_quit->Flag() : nullptr;
+}
 
 bool CWorkThread::IsRunning() const {
   std::lock_guard lock(state_->mutex);

@@ -2,6 +2,7 @@
 // The worker checks the quit request between units of work (WaitQuit / QuitRequested) and in
 // every wait; a thread is never killed.
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -41,6 +42,10 @@ class CWorkThread {
   bool QuitRequested() const;
   // The quit request as an event that other waits can include.
   Event& QuitRequest();
+  // The quit request of the CWorkThread whose procedure runs on the calling thread, as a flag
+  // for HttpOptions::cancel, so that code deep below a worker can end a network wait when the
+  // worker is asked to stop; null on every other thread.
+  static const std::atomic<bool>* CurrentQuitFlag();
 
   // True from Start until the procedure has returned.
   bool IsRunning() const;

@@ -21,6 +21,11 @@ std::shared_mutex g_mutex;
 CQtDispatcherBridge* g_bridge = nullptr;
 // Set while a wake event is on its way: later wakes add nothing until the pass starts.
 std::atomic<bool> g_posted{false};
+// Counts wake events made. A waker bumps it (release) after making its event and before posting
+// it; the bridge reads it (acquire) before it looks at an event. Qt's own hand-over of the event
+// orders the two already, but Qt is not instrumented: this makes the order visible to the thread
+// sanitizer too.
+std::atomic<uint64_t> g_made{0};
 
 QEvent::Type WakeEventType() {
   static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -64,13 +69,17 @@ CQtDispatcherBridge* CQtDispatcherBridge::Instance() {
 void CQtDispatcherBridge::Wake() {
   if (g_posted.exchange(true, std::memory_order_acq_rel)) return;
   std::shared_lock lock(g_mutex);
-  if (g_bridge)
-    QCoreApplication::postEvent(g_bridge, new QEvent(WakeEventType()));
-  else
+  if (g_bridge) {
+    auto* event = new QEvent(WakeEventType());
+    g_made.fetch_add(1, std::memory_order_release);
+    QCoreApplication::postEvent(g_bridge, event);
+  } else {
     g_posted.store(false);
+  }
 }
 
 bool CQtDispatcherBridge::event(QEvent* event) {
+  g_made.load(std::memory_order_acquire);
   if (event->type() == WakeEventType()) {
     Serve();
     return true;

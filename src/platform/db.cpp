@@ -7,21 +7,11 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/text.h"
+
 namespace velmora {
 
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 bool OnlyBlanksAndComments(const char* p) {
   while (p && *p) {
@@ -167,7 +157,7 @@ int SqliteStatement::ColumnIndex(std::string_view name) const {
   int n = ColumnCount();
   for (int i = 0; i < n; ++i) {
     const char* c = sqlite3_column_name(stmt_, i);
-    if (c && EqualsNoCase(c, name)) return i;
+    if (c && EqualsNoCaseAscii(c, name)) return i;
   }
   return -1;
 }

@@ -25,16 +25,13 @@ void Event::Reset() {
   set_ = false;
 }
 
-bool Event::IsSet() const {
-  std::lock_guard lock(mutex_);
-  return set_;
-}
+bool Event::IsSet() const { return set_.load(); }
 
 bool Event::Wait(unsigned ms) {
   std::unique_lock lock(mutex_);
   if (ms == kInfinite) {
-    cv_.wait(lock, [this] { return set_; });
-  } else if (!cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return set_; })) {
+    cv_.wait(lock, [this] { return set_.load(); });
+  } else if (!cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return set_.load(); })) {
     return false;
   }
   if (!manual_) set_ = false;

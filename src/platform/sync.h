@@ -1,5 +1,6 @@
 // Events and a millisecond tick, in place of the Windows event objects and GetTickCount.
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -25,12 +26,15 @@ class Event {
   bool IsSet() const;
   // True when the event was set within `ms` milliseconds (kInfinite waits without limit).
   bool Wait(unsigned ms);
+  // The state as a flag that may be polled without the lock, e.g. as HttpOptions::cancel. Meant
+  // for manual-reset events: an auto-reset event clears it again as soon as a waiter wakes.
+  const std::atomic<bool>& Flag() const { return set_; }
 
  private:
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   bool manual_;
-  bool set_;
+  std::atomic<bool> set_;  // written under mutex_, so that waiters never miss a change
 };
 
 }  // namespace velmora

@@ -1,4 +1,4 @@
-// GBK <-> UTF-8 through iconv, one converter per thread and direction.
+// GBK <-> UTF-8 through iconv, one converter per thread and direction; the ASCII trim and compare.
 #include "platform/text.h"
 
 #include <iconv.h>
@@ -103,6 +103,23 @@ bool IsValidUtf8(std::string_view text) {
     size_t n = WellFormedUtf8Length(text.substr(i));
     if (n == 0) return false;
     i += n;
+  }
+  return true;
+}
+
+size_t Utf8SequenceLength(std::string_view text) { return WellFormedUtf8Length(text); }
+
+std::string_view TrimAscii(std::string_view text) {
+  while (!text.empty() && IsAsciiSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsAsciiSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
 }

@@ -1,5 +1,6 @@
 // Text at the boundaries: UTF-8 in memory, GBK (code page 936) where files, archives and web
-// replies carry "ANSI" bytes. The only place that calls iconv.
+// replies carry "ANSI" bytes. The only place that calls iconv. Also the program's one trim and
+// one case-insensitive compare (ASCII rules, so no locale changes them).
 //
 // Invalid-byte policy (the same in every function here, so that damaged input never stops a
 // reader and never grows into something else):
@@ -31,6 +32,21 @@ void Utf8ToAnsi(std::string& text);
 // True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values above
 // U+10FFFF).
 bool IsValidUtf8(std::string_view text);
+
+// Length of the well-formed UTF-8 sequence at the start of `text` (1-4), 0 when the bytes there
+// do not start one (stray continuation byte, overlong form, surrogate, value above U+10FFFF,
+// sequence cut short) or the text is empty.
+size_t Utf8SequenceLength(std::string_view text);
+
+// Space, tab, line feed, carriage return, vertical tab and form feed.
+constexpr bool IsAsciiSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+// The text without ASCII blanks (IsAsciiSpace) at either end.
+std::string_view TrimAscii(std::string_view text);
+// True when the texts are equal with the ASCII letters A-Z and a-z compared without case; every
+// other byte (also of UTF-8 and GBK characters) must be equal as it is.
+bool EqualsNoCaseAscii(std::string_view a, std::string_view b);
 
 // Percent-encoding of the UTF-8 bytes: the unreserved set (A-Z a-z 0-9 - _ . ~) is kept,
 // every other byte is written as "%" and two upper-case hexadecimal digits.

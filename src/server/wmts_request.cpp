@@ -5,29 +5,13 @@
 #include <algorithm>
 
 #include "core/format.h"
+#include "platform/text.h"
 #include "tiles/layer_manager.h"
 #include "tiles/tile_key.h"
 
 namespace velmora {
 
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 // How the body after a header is to be handled.
 struct BodyPlan {
@@ -47,11 +31,11 @@ BodyPlan PlanBody(std::string_view header) {
     pos = end;
     size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
-    std::string_view name = Trim(line.substr(0, colon));
-    std::string_view value = Trim(line.substr(colon + 1));
-    if (EqualsNoCase(name, "Transfer-Encoding")) {
+    std::string_view name = TrimAscii(line.substr(0, colon));
+    std::string_view value = TrimAscii(line.substr(colon + 1));
+    if (EqualsNoCaseAscii(name, "Transfer-Encoding")) {
       plan.unframable = true;
-    } else if (EqualsNoCase(name, "Content-Length")) {
+    } else if (EqualsNoCaseAscii(name, "Content-Length")) {
       std::optional<long long> n = ParseInt(value);
       if (!n || *n < 0 || (have_length && static_cast<uint64_t>(*n) != plan.length)) {
         plan.unframable = true;

@@ -19,6 +19,7 @@
 #include "core/settings.h"
 #include "platform/gfx/graphics.h"
 #include "platform/gfx/image_codec.h"
+#include "platform/text.h"
 #include "tiles/layer_manager.h"
 #include "tiles/tile_key.h"
 #include "tiles/tile_manager.h"
@@ -32,13 +33,6 @@ constexpr const char kScriptPath[] = "examples/wmtsinfo.js";
 constexpr const char kScriptAddressMark[] = "localhost:8888";
 // The IP-echo answer is read up to this many bytes.
 constexpr size_t kIpEchoReplyLimit = 260;
-
-std::string_view TrimSpace(std::string_view s) {
-  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
-  while (!s.empty() && space(s.front())) s.remove_prefix(1);
-  while (!s.empty() && space(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 std::string LowerAscii(std::string_view s) {
   std::string out(s);
@@ -55,7 +49,7 @@ std::string RequestHost(std::string_view request) {
     pos += 2;
     std::string_view line = request.substr(pos, request.find("\r\n", pos) - pos);
     if (line.size() < 5 || LowerAscii(line.substr(0, 5)) != "host:") continue;
-    std::string_view host = TrimSpace(line.substr(5));
+    std::string_view host = TrimAscii(line.substr(5));
     if (!host.empty() && host.front() != '[') host = host.substr(0, host.find(':'));
     bool plain = !host.empty() && host.size() <= 253 &&
                  std::all_of(host.begin(), host.end(), [](char c) {
@@ -487,9 +481,9 @@ void CWmtsServer::PublicIpThreadProc() {
   }
   std::string reply = ReadShortReply(fd.Get(), kIpEchoReplyLimit, options_.ip_echo_timeout_ms, &public_ip_quit_);
   fd.Reset();
-  std::string_view text = TrimSpace(reply);
+  std::string_view text = TrimAscii(reply);
   size_t blank = text.find("\r\n\r\n");
-  if (blank != std::string_view::npos) text = TrimSpace(text.substr(blank + 4));
+  if (blank != std::string_view::npos) text = TrimAscii(text.substr(blank + 4));
   // Only a plain dotted address is taken: the text goes into pages and URLs.
   if (!text.empty() && ParseIPv4(text)) {
     AppLog("The Internet IP : %s", std::string(text).c_str());

@@ -50,14 +50,17 @@ struct WmtsServerOptions {
   // "ip_echo_host". Empty (the default: web hosts are configuration): no echo is asked and the
   // public address stays the machine's own network address.
   std::optional<std::string> ip_echo_host;
-  bool resolve_own_host_name = true;     // step 2 of the public-address thread
+  // The public-address thread first takes the address the machine's own host name resolves to
+  // (loopback addresses skipped); false leaves that out.
+  bool resolve_own_host_name = true;
   unsigned ip_echo_timeout_ms = 10000;
   std::string services_path;             // "" -> data folder + "wmts.dat"
   std::string browser_command = "xdg-open";
   CTileManager* tiles = nullptr;         // null -> the application's TileManager()
 };
 
-// The first base (the published services and the request log).
+// What the server holds besides its web files: the published services, in the order of their
+// creation and of "wmts.dat", and the request log.
 class CWmtsServiceList {
  public:
   CWmtsServiceList() = default;

@@ -2,10 +2,10 @@
 #include "shell/file_dialog_ex.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "core/format.h"
 #include "core/settings.h"
+#include "platform/text.h"
 #include "platform/ui/controls.h"
 
 namespace velmora {
@@ -22,11 +22,6 @@ int RegisteredTemplate() {
     return t.id;
   }();
   return id;
-}
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
 }
 
 }  // namespace
@@ -55,7 +50,7 @@ std::string CFileDialogEx::PutMatchingFilterFirst(const std::string& filter, con
   std::vector<FileFilterEntry> entries = ParseFileFilter(filter);
   auto match = std::find_if(entries.begin(), entries.end(), [&](const FileFilterEntry& e) {
     return std::any_of(e.patterns.begin(), e.patterns.end(),
-                       [&](const std::string& p) { return Lower(p) == "*." + ext; });
+                       [&](const std::string& p) { return EqualsNoCaseAscii(p, "*." + ext); });
   });
   if (match == entries.end() || match == entries.begin()) return filter;
   std::rotate(entries.begin(), match, match + 1);

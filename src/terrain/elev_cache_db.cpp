@@ -13,6 +13,7 @@
 #include "core/http.h"
 #include "core/log.h"
 #include "core/settings.h"
+#include "core/work_thread.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 #include "terrain/elevation_store.h"
@@ -23,12 +24,10 @@ namespace {
 
 constexpr char kServicePath[] = "/maps/api/elevation/json?";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 // The longest decimal number at `pos` after blanks (an optional sign, digits, a point, an
 // exponent); nothing when there is none or it is not finite. *end receives the position after it.
 std::optional<double> ReadNumber(std::string_view text, size_t pos, size_t* end) {
-  while (pos < text.size() && IsBlank(text[pos])) ++pos;
+  while (pos < text.size() && IsAsciiSpace(text[pos])) ++pos;
   bool negative = false;
   if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
     negative = text[pos] == '-';
@@ -121,19 +120,19 @@ std::string CElevCacheDb::Folder() const {
   return WithTrailingSlash(folder_.empty() ? AppOptions().data_dir : folder_);
 }
 
-int CElevCacheDb::Open() {
+bool CElevCacheDb::Open() {
   std::lock_guard lock(StoreMutex());
-  if (pos_db_.IsOpen() && lnglat_db_.IsOpen()) return kElevFetched;
+  if (pos_db_.IsOpen() && lnglat_db_.IsOpen()) return true;
   const std::string folder = Folder();
   EnsureFolder(folder);
   if (!OpenStore(pos_db_, folder + kPosCacheFileName, "tiles",
                  "CREATE TABLE tiles (pos int, h float, PRIMARY KEY (pos))")) {
-    return kElevNoCache;
+    return false;
   }
   if (!lnglat_db_.IsOpen()) {
     if (!OpenStore(lnglat_db_, folder + kLngLatCacheFileName, "tiles",
                    "CREATE TABLE tiles (lng double, lat double, h float)")) {
-      return kElevNoCache;
+      return false;
     }
     // Every store looks the location up first, and the region export selects by range: both
     // need the index (a file that cannot take it, e.g. read-only, still answers, only slower).
@@ -141,7 +140,7 @@ int CElevCacheDb::Open() {
       AppLog("elevation cache: cannot index %s: %s", lnglat_db_.Path().c_str(), lnglat_db_.LastError().c_str());
     }
   }
-  return kElevFetched;
+  return true;
 }
 
 void CElevCacheDb::Close() {
@@ -151,11 +150,10 @@ void CElevCacheDb::Close() {
 }
 
 std::string CElevCacheDb::ServiceHost() {
-  std::string host = GetProfileString(kElevationProfileSection, kElevationHostKey, "");
-  while (!host.empty() && (host.back() == '/' || IsBlank(host.back()))) host.pop_back();
-  size_t start = 0;
-  while (start < host.size() && IsBlank(host[start])) ++start;
-  host.erase(0, start);
+  const std::string setting = GetProfileString(kElevationProfileSection, kElevationHostKey, "");
+  std::string_view trimmed = TrimAscii(setting);
+  while (!trimmed.empty() && trimmed.back() == '/') trimmed = TrimAscii(trimmed.substr(0, trimmed.size() - 1));
+  std::string host(trimmed);
   if (!host.empty() && host.find("://") == std::string::npos) host = "https://" + host;
   return host;
 }
@@ -181,8 +179,15 @@ bool CElevCacheDb::Request(const std::string& query, size_t limit, bool indicate
 
   HttpOptions options;
   options.max_bytes = limit;
+  // A worker that is asked to stop ends its fetch within a second instead of the time-out.
+  options.cancel = CWorkThread::CurrentQuitFlag();
   const HttpResult result = HttpFetch(url, options);
   const std::string_view text = result.Text();
+  if (result.Cancelled()) {
+    // Nothing is known about the service: the network indicator stays as it was.
+    *status = kElevNoReply;
+    return false;
+  }
 
   if (result.TooLarge()) {
     // Only the start of the reply arrived: its last number may be cut short, so none is trusted.
@@ -238,14 +243,12 @@ int CElevCacheDb::InsertPos(int64_t key, float height) {
 
 int CElevCacheDb::PutByPos(float* lon, float* lat, float height) {
   if (!CElevationStore::NormalizePosition(lon, lat, 1)) return kElevBadReply;
-  const int open = Open();
-  if (open != kElevFetched) return open;
+  if (!Open()) return kElevNoCache;
   return InsertPos(ElevPositionKey(*lon, *lat), height);
 }
 
 int CElevCacheDb::PutLngLat(double lng, double lat, float height) {
-  const int open = Open();
-  if (open != kElevFetched) return open;
+  if (!Open()) return kElevNoCache;
   if (!std::isfinite(lng) || !std::isfinite(lat)) return kElevBadReply;
   std::lock_guard lock(StoreMutex());
   SqliteStatement select = lnglat_db_.Prepare("SELECT * from tiles WHERE lng = ?1 AND lat = ?2");
@@ -267,8 +270,7 @@ int CElevCacheDb::PutLngLat(double lng, double lat, float height) {
 }
 
 int CElevCacheDb::GetByPos(float* lon, float* lat, float* height) {
-  const int open = Open();
-  if (open != kElevFetched) return open;
+  if (!Open()) return kElevNoCache;
   if (!std::isfinite(*lon) || !std::isfinite(*lat)) return kElevNoData;
   const int64_t asked = ElevPositionKey(*lon, *lat);
   {
@@ -299,8 +301,7 @@ int CElevCacheDb::GetByPos(float* lon, float* lat, float* height) {
 }
 
 int CElevCacheDb::FetchPoint(float* lon, float* lat, float* height) {
-  const int open = Open();
-  if (open != kElevFetched) return open;
+  if (!Open()) return kElevNoCache;
   if (!std::isfinite(*lon) || !std::isfinite(*lat)) return kElevNoData;
   std::string reply;
   int status = kElevNoReply;
@@ -326,7 +327,7 @@ int CElevCacheDb::FetchPoint(float* lon, float* lat, float* height) {
 
 void CElevCacheDb::FetchPath(const float first[2], const float second[2], int samples, std::vector<int>& statuses,
                              std::vector<std::array<float, 3>>& points) {
-  if (Open() != kElevFetched) return;
+  if (!Open()) return;
   if (samples < 1) return;
   for (float v : {first[0], first[1], second[0], second[1]}) {
     if (!std::isfinite(v)) return;
@@ -351,7 +352,7 @@ void CElevCacheDb::FetchPath(const float first[2], const float second[2], int sa
 
 void CElevCacheDb::QueryBox(float left, float top, float right, float bottom,
                             std::vector<std::array<double, 3>>& rows) {
-  if (Open() != kElevFetched) return;
+  if (!Open()) return;
   std::lock_guard lock(StoreMutex());
   SqliteStatement select = lnglat_db_.Prepare("SELECT * from tiles WHERE lng>?1 AND lng<?2 AND lat>?3 AND lat<?4");
   if (!select) return;

@@ -62,9 +62,10 @@ class CElevCacheDb : public CSqliteApi {
   explicit CElevCacheDb(std::string folder = std::string());
   ~CElevCacheDb() override;
 
-  // Opens what is not open yet, creating the files, tables and index that are missing. 5 when
-  // both databases are open, 0 when one cannot be opened.
-  int Open();
+  // Opens what is not open yet, creating the files, tables and index that are missing. True when
+  // both databases are open. The operations below call it first and answer kElevNoCache when it
+  // fails.
+  bool Open();
   void Close();
 
   // The cached height at a position (as the caller normalised it), else the web service's, which

@@ -138,7 +138,7 @@ const SnapStep& SetSnapStep(int resolution);
 // where that is safe. s * inverse lies within |t| * 2^-51 of the true quotient and the divided
 // one within half an ulp of it, so the two truncate alike unless the product comes within
 // |t| * 2^-50 of a whole number: a turn holds at most 4.1e7 steps, which makes that under 4e-8.
-// Products within 1e-6 of a whole number are divided.
+// Products within 1e-6 of a whole number are divided. A test holds it equal to SnapDownPlain.
 [[gnu::always_inline]] inline double SnapDown(double s, const SnapStep& step) {
   const double t = s * step.inverse;
   const double k = height_grid::Trunc(t);
@@ -146,6 +146,9 @@ const SnapStep& SetSnapStep(int resolution);
   if (f > 1e-6 && f < 1.0 - 1e-6) [[likely]] return k * step.step;
   return height_grid::Trunc(s / step.step) * step.step;
 }
+
+// The definition: trunc(s / step) * step.
+inline double SnapDownPlain(double s, double step) { return std::trunc(s / step) * step; }
 
 }  // namespace elevation_detail
 

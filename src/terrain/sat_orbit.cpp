@@ -15,6 +15,7 @@
 #include "core/format.h"
 #include "core/geodesy.h"
 #include "core/settings.h"
+#include "platform/text.h"
 
 namespace velmora {
 
@@ -48,13 +49,12 @@ const double kVelocityScale = kAe * kXke / 60.0;   // earth radii per XKE minute
 // x reduced to [0, 2π).
 inline double Mod2Pi(double x) { return x - std::floor(x / kTwoPi) * kTwoPi; }
 
-// Angle of (cos, sin) in [0, 2π).
+// Angle of (cos, sin) in (-π/2, 3π/2]: atan(sin / cos), plus π when cos < 0. Every caller takes
+// its sine and cosine or reduces it modulo 2π, except the stored right ascension of the position,
+// which therefore lies in that range too (negative in the fourth quadrant).
 inline double ArcTangent(double sin, double cos) {
   if (cos == 0.0) return sin > 0.0 ? kPi / 2.0 : 3.0 * kPi / 2.0;
-  if (cos > 0.0) {
-    double a = std::atan(sin / cos);
-    return a < 0.0 ? a + kTwoPi : a;
-  }
+  if (cos > 0.0) return std::atan(sin / cos);
   return std::atan(sin / cos) + kPi;
 }
 
@@ -66,16 +66,10 @@ std::string_view Columns(std::string_view line, size_t first, size_t last) {
   return line.substr(first - 1, std::min(line.size(), last) - (first - 1));
 }
 
-std::string_view TrimSpaces(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // A decimal field; a blank field is `blank_value` when given, else missing.
 std::optional<double> NumberField(std::string_view line, size_t first, size_t last,
                                   std::optional<double> blank_value = std::nullopt) {
-  std::string_view f = TrimSpaces(Columns(line, first, last));
+  std::string_view f = TrimAscii(Columns(line, first, last));
   if (f.empty()) return blank_value;
   return ParseDouble(f);
 }
@@ -83,7 +77,7 @@ std::optional<double> NumberField(std::string_view line, size_t first, size_t la
 // Catalogue number: five digits, or a letter and four digits for numbers from 100000 (the
 // letters I and O are not used).
 std::optional<uint32_t> SatelliteNumberField(std::string_view line) {
-  std::string_view f = TrimSpaces(Columns(line, 3, 7));
+  std::string_view f = TrimAscii(Columns(line, 3, 7));
   if (f.empty()) return std::nullopt;
   uint32_t base = 0;
   char c = f.front();
@@ -204,7 +198,7 @@ int CSatOrbit::ParseTle(std::string_view text, size_t* consumed) {
     line1 = first;
     pos = after_first;
   } else {
-    name = std::string(TrimSpaces(first));
+    name = std::string(TrimAscii(first));
     pos = after_first;
     skip_ends();
     if (!read_line(&line1)) return 0;
@@ -239,7 +233,7 @@ int CSatOrbit::ParseTle(std::string_view text, size_t* consumed) {
   if (!ecc) return 0;
 
   e.satellite_number = *number;
-  e.name = name.empty() ? std::string(TrimSpaces(Columns(line1, 3, 7))) : name;
+  e.name = name.empty() ? std::string(TrimAscii(Columns(line1, 3, 7))) : name;
   e.epoch = *epoch;
   e.epoch_julian = TleEpochToJulian(*epoch);
   e.bstar = *bstar_mantissa * 1e-5 * std::pow(10.0, *bstar_exponent);

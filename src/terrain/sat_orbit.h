@@ -48,7 +48,7 @@ struct SatState {
   double latitude = 0;                   // degrees, geodetic on the WGS-72 ellipsoid
   double longitude = 0;                  // degrees, (-180, 180]
   double height = 0;                     // km above the ellipsoid
-  double right_ascension = 0;            // of the position, radians [0, 2π)
+  double right_ascension = 0;            // of the position, radians (-π/2, 3π/2]
   double x = 0, y = 0, z = 0, r = 0;     // km, true equator mean equinox frame
   double vx = 0, vy = 0, vz = 0, v = 0;  // km/s
 };

@@ -24,18 +24,12 @@ constexpr std::array<std::string_view, 12> kPlaceholders = {
 // The highest id whose keys cannot collide with the city-map values: id × 23 + 22 < 0x3FFFE.
 constexpr int kMaxSourceId = (static_cast<int>(kCityMapKeyValue55) - 1 - kMaxKeyZoom) / kZoomsPerSource;
 
-std::string_view TrimField(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
-
 std::vector<std::string_view> SplitFields(std::string_view line) {
   std::vector<std::string_view> fields;
   size_t start = 0;
   for (;;) {
     size_t bar = line.find('|', start);
-    fields.push_back(TrimField(line.substr(start, bar == std::string_view::npos ? line.npos : bar - start)));
+    fields.push_back(TrimAscii(line.substr(start, bar == std::string_view::npos ? line.npos : bar - start)));
     if (bar == std::string_view::npos) break;
     start = bar + 1;
   }
@@ -148,7 +142,7 @@ MapCatalogue ParseMapCatalogue(std::string_view text, const std::string& origin)
     std::string_view line = text.substr(pos, end == std::string_view::npos ? text.npos : end - pos);
     pos = end == std::string_view::npos ? text.size() : end + 1;
     ++line_no;
-    std::string_view trimmed = TrimField(line);
+    std::string_view trimmed = TrimAscii(line);
     if (trimmed.empty() || trimmed.front() == '#') continue;
     if (!IsValidUtf8(trimmed)) {
       report(line_no, "not UTF-8 text");

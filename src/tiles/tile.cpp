@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cctype>
 #include <utility>
 
 #include "core/imaging.h"
 #include "core/log.h"
 #include "platform/gfx/image_codec.h"
+#include "platform/text.h"
 
 namespace velmora {
 namespace {
@@ -18,15 +18,11 @@ namespace {
 std::atomic<uint64_t> g_next_serial{1};
 std::array<std::atomic<uint64_t>, kTileStateCount> g_failures{};
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-// Position of `needle` (lower case) in `text`, case ignored; npos when absent.
+// Position of `needle` in `text`, ASCII case ignored; npos when absent.
 size_t FindNoCase(std::string_view text, std::string_view needle) {
   if (needle.size() > text.size()) return std::string_view::npos;
   for (size_t i = 0; i + needle.size() <= text.size(); ++i) {
-    size_t j = 0;
-    while (j < needle.size() && Lower(text[i + j]) == needle[j]) ++j;
-    if (j == needle.size()) return i;
+    if (EqualsNoCaseAscii(text.substr(i, needle.size()), needle)) return i;
   }
   return std::string_view::npos;
 }

@@ -3,6 +3,7 @@
 #include "tiles/tile_store.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <shared_mutex>
 
@@ -93,6 +95,65 @@ bool CreateDataFile(const std::string& path, std::string* error) {
   return ok;
 }
 
+bool AllDigits(std::string_view s) {
+  return !s.empty() && s.size() < 10 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+enum class Temporary { kNone, kIndexRewrite, kCreation };
+
+// Which of this store's temporary files `name` is: "<index>.tmp<pid>-<n>" of an index rewrite
+// (WriteFileAtomic) or "<data>.new<pid>" of the data file's creation. *pid receives the process
+// that made a creation temporary.
+Temporary StoreTemporary(std::string_view name, std::string_view index_name, std::string_view data_name, long* pid) {
+  auto after = [name](std::string_view prefix) -> std::optional<std::string_view> {
+    if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) return std::nullopt;
+    return name.substr(prefix.size());
+  };
+  if (auto rest = after(std::string(index_name) + ".tmp")) {
+    const size_t dash = rest->find('-');
+    if (dash != std::string_view::npos && AllDigits(rest->substr(0, dash)) && AllDigits(rest->substr(dash + 1)))
+      return Temporary::kIndexRewrite;
+  }
+  if (auto rest = after(std::string(data_name) + ".new"); rest && AllDigits(*rest)) {
+    *pid = std::stol(std::string(*rest));
+    return Temporary::kCreation;
+  }
+  return Temporary::kNone;
+}
+
+// Removes the temporary files that a process killed in the middle of an index rewrite or of the
+// data file's creation left beside the store; an index temporary is as large as the index and
+// would otherwise stay for ever. Called while the data file's lock is held, so no index rewrite
+// of a live store can be under way; a creation temporary is left alone while its maker runs.
+void RemoveStaleTemporaries(const std::string& data_path, const std::string& index_path) {
+  namespace fs = std::filesystem;
+  const fs::path data(data_path);
+  const std::string data_name = data.filename().string();
+  const std::string index_name = fs::path(index_path).filename().string();
+  const fs::path folder = data.has_parent_path() ? data.parent_path() : fs::path(".");
+  std::error_code ec;
+  std::vector<fs::path> stale;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    long pid = 0;
+    switch (StoreTemporary(it->path().filename().string(), index_name, data_name, &pid)) {
+      case Temporary::kNone:
+        continue;
+      case Temporary::kCreation:
+        if (pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) continue;
+        break;
+      case Temporary::kIndexRewrite:
+        break;
+    }
+    stale.push_back(it->path());
+  }
+  for (const fs::path& path : stale) {
+    if (::unlink(path.c_str()) == 0)
+      AppLog("tile store: removed the stale temporary file %s", path.c_str());
+    else if (errno != ENOENT)
+      AppLog("%s", SysError(path.string(), "cannot remove a stale temporary file", errno).c_str());
+  }
+}
+
 }  // namespace
 
 CTileStore::CTileStore(std::string base_path, TileStoreOptions options)
@@ -172,6 +233,7 @@ bool CTileStore::Open(bool reset, std::string* error) {
     return fail(errno == EWOULDBLOCK ? data_path + ": in use by another store"
                                      : SysError(data_path, "cannot lock", errno));
   }
+  RemoveStaleTemporaries(data_path, index_path);
   struct stat st {};
   if (::fstat(fd, &st) != 0) return fail(SysError(data_path, "cannot examine", errno));
   const uint64_t size = static_cast<uint64_t>(st.st_size);

@@ -7,6 +7,7 @@
 
 #include "core/archive.h"
 #include "core/log.h"
+#include "platform/text.h"
 #include "support/isolated_folders.h"
 
 namespace velmora {
@@ -283,6 +284,60 @@ TEST(RegistryProfile, HandWrittenFiles) {
   test::WriteTestFile(path, "[weather]\ncity=\xC7\xE0\xB5\xBA\n");
   ASSERT_TRUE(p.Open(path));
   EXPECT_EQ(p.GetString("weather", "city", ""), "青岛");
+}
+
+TEST(RegistryProfile, BytesThatAreNotUtf8NeverGarbleTheChineseValues) {
+  test::TempDir dir;
+  const std::string path = dir.File("velmora.ini");
+  const std::string gbk_shanghai = Utf8ToAnsi(std::string_view("上海"));  // bytes of another code page
+  {
+    CRegistryProfile p;
+    ASSERT_TRUE(p.Open(path));
+    ASSERT_TRUE(p.WriteString("weather", "city", "北京"));
+    ASSERT_TRUE(p.WriteString("weather", "gbk", gbk_shanghai));
+    ASSERT_TRUE(p.WriteString("weather", std::string("k\xC0y", 3), "值\xFF"));
+    ASSERT_TRUE(p.WriteString("recent", "kml", "/home/u/青岛/地图.kml"));
+  }
+  // The file is still UTF-8: the stray bytes are escapes, the Chinese text is as it was.
+  const std::string text = test::ReadTestFile(path);
+  EXPECT_TRUE(IsValidUtf8(text)) << text;
+  EXPECT_NE(text.find("city=北京\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("k\\xC0y=值\\xFF\n"), std::string::npos) << text;
+
+  // Every value reads back exactly, also after a second write of the whole file.
+  for (int round = 0; round < 2; ++round) {
+    CRegistryProfile p;
+    ASSERT_TRUE(p.Open(path));
+    EXPECT_EQ(p.GetString("weather", "city", ""), "北京");
+    EXPECT_EQ(p.GetString("weather", "gbk", ""), gbk_shanghai);
+    EXPECT_EQ(p.GetString("weather", std::string("k\xC0y", 3), ""), "值\xFF");
+    EXPECT_EQ(p.GetString("recent", "kml", ""), "/home/u/青岛/地图.kml");
+    ASSERT_TRUE(p.WriteString("weather", "round", std::to_string(round)));
+  }
+  EXPECT_TRUE(IsValidUtf8(test::ReadTestFile(path)));
+
+  // An escape written by hand comes back as its byte and goes out as the escape again.
+  test::WriteTestFile(path, "[weather]\ncity=北京\nodd=\\xC0\n");
+  {
+    CRegistryProfile p;
+    ASSERT_TRUE(p.Open(path));
+    EXPECT_EQ(p.GetString("weather", "odd", ""), "\xC0");
+    ASSERT_TRUE(p.WriteString("weather", "town", "青岛"));
+  }
+  CRegistryProfile p;
+  ASSERT_TRUE(p.Open(path));
+  EXPECT_EQ(p.GetString("weather", "city", ""), "北京");
+  EXPECT_EQ(p.GetString("weather", "town", ""), "青岛");
+  EXPECT_EQ(p.GetString("weather", "odd", ""), "\xC0");
+
+  // A raw stray byte on one line (as an older writer left it) costs that line only: the other
+  // lines stay UTF-8, and a whole GBK line still reads as GBK.
+  test::WriteTestFile(path, "[weather]\ncity=北京\nodd=a\xC0\ngbk=\xC7\xE0\xB5\xBA\ntown=青岛\n");
+  ASSERT_TRUE(p.Open(path));
+  EXPECT_EQ(p.GetString("weather", "city", ""), "北京");
+  EXPECT_EQ(p.GetString("weather", "town", ""), "青岛");
+  EXPECT_EQ(p.GetString("weather", "gbk", ""), "青岛");
+  EXPECT_EQ(p.GetString("weather", "odd", ""), "a\xEF\xBF\xBD");
 }
 
 TEST(RegistryProfile, UnreadableFileIsNeverRewritten) {

@@ -66,5 +66,30 @@ TEST(Text, UrlEncodeKeepsOnlyUnreserved) {
   EXPECT_EQ(UrlEncode(std::string("\0\xFF", 2)), "%00%FF");
 }
 
+TEST(Text, TrimAndCaseInsensitiveCompareFollowAsciiRulesOnly) {
+  EXPECT_EQ(TrimAscii(" \t\r\n\v\fkey = value \r\n"), "key = value");
+  EXPECT_EQ(TrimAscii(" \t \r\n"), "");
+  EXPECT_EQ(TrimAscii(""), "");
+  EXPECT_EQ(TrimAscii("a"), "a");
+  // Only ASCII blanks go: a NUL, a no-break space (UTF-8 C2 A0, GBK A1 A1) and the GBK bytes of
+  // a full-width space stay, and nothing inside is touched.
+  EXPECT_EQ(TrimAscii(std::string_view(" \0x\0 ", 5)), std::string_view("\0x\0", 3));
+  EXPECT_EQ(TrimAscii("\xC2\xA0北京\xC2\xA0 "), "\xC2\xA0北京\xC2\xA0");
+  EXPECT_EQ(TrimAscii(" \xA1\xA1 "), "\xA1\xA1");
+  EXPECT_EQ(TrimAscii("a  b"), "a  b");
+
+  EXPECT_TRUE(EqualsNoCaseAscii("Content-Length", "content-LENGTH"));
+  EXPECT_TRUE(EqualsNoCaseAscii("", ""));
+  EXPECT_FALSE(EqualsNoCaseAscii("Host", "Hosts"));
+  EXPECT_FALSE(EqualsNoCaseAscii("Host", "Hosz"));
+  // Letters only: '@' and '`', '[' and '{' lie 32 apart as the two cases do, yet differ.
+  EXPECT_FALSE(EqualsNoCaseAscii("@", "`"));
+  EXPECT_FALSE(EqualsNoCaseAscii("[", "{"));
+  // Bytes above 0x7F compare as they are, whatever the locale would make of them.
+  EXPECT_TRUE(EqualsNoCaseAscii("黑体", "黑体"));
+  EXPECT_FALSE(EqualsNoCaseAscii("\xC4", "\xE4"));
+  EXPECT_FALSE(EqualsNoCaseAscii("SimHei", "SimHei "));
+}
+
 }  // namespace
 }  // namespace velmora

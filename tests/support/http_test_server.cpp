@@ -7,20 +7,11 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/text.h"
+
 namespace velmora::test {
 
 namespace {
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-  return out;
-}
-
-std::string Trim(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t\r"), e = s.find_last_not_of(" \t\r");
-  return b == std::string_view::npos ? std::string() : std::string(s.substr(b, e - b + 1));
-}
 
 // Splits `text` at `separator` and calls `each` with the text between separators.
 template <typename F>
@@ -48,11 +39,11 @@ HttpRequestRecord ParseHead(std::string_view head, std::string* version) {
     }
     size_t colon = line.find(':');
     if (colon == std::string_view::npos) return;
-    std::string name(line.substr(0, colon)), value = Trim(line.substr(colon + 1));
-    if (Lower(name) == "cookie") {
+    std::string name(line.substr(0, colon)), value(TrimAscii(line.substr(colon + 1)));
+    if (EqualsNoCaseAscii(name, "cookie")) {
       Split(value, ";", [&](std::string_view pair) {
         size_t eq = pair.find('=');
-        if (eq != std::string_view::npos) request.cookies[Trim(pair.substr(0, eq))] = Trim(pair.substr(eq + 1));
+        if (eq != std::string_view::npos) request.cookies[std::string(TrimAscii(pair.substr(0, eq)))] = TrimAscii(pair.substr(eq + 1));
       });
     }
     request.headers.emplace_back(std::move(name), std::move(value));
@@ -97,7 +88,7 @@ HttpReply HttpReply::Delayed(int delay_ms, HttpReply reply) {
 
 std::string HttpRequestRecord::Header(std::string_view name) const {
   for (const auto& [n, v] : headers)
-    if (Lower(n) == Lower(name)) return v;
+    if (EqualsNoCaseAscii(n, name)) return v;
   return std::string();
 }
 
@@ -248,8 +239,9 @@ void HttpTestServer::Serve(UniqueFd connection) {
       }
       request.body = in.substr(0, body_size);
       in.erase(0, body_size);
-      std::string connection = Lower(request.Header("Connection"));
-      bool keep_alive = connection != "close" && (version != "HTTP/1.0" || connection == "keep-alive");
+      const std::string connection = request.Header("Connection");
+      bool keep_alive = !EqualsNoCaseAscii(connection, "close") &&
+                        (version != "HTTP/1.0" || EqualsNoCaseAscii(connection, "keep-alive"));
       {
         std::lock_guard lock(mutex_);
         requests_.push_back(request);

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <limits>
 
 #include "core/format.h"
@@ -135,6 +138,130 @@ TEST(NormalizePosition, WrapsAndSnaps) {
     EXPECT_TRUE(std::isnan(a) ? std::isnan(lon) : lon == a);
     EXPECT_TRUE(std::isnan(b) ? std::isnan(lat) : lat == b);
   }
+}
+
+// ---- the short index arithmetic against its definitions ----------------------------------------
+// Grid-aligned coordinates (the float nearest to each sample edge) with two float neighbours on
+// either side, where a rounding slip would show first, then random floats over the whole range
+// and random bit patterns (every exponent, also the tiny values the short forms leave alone).
+
+class MismatchCount {
+ public:
+  template <typename Describe>
+  void Check(bool equal, Describe describe) {
+    ++checked_;
+    if (!equal && ++mismatches_ <= 10) ADD_FAILURE() << describe();
+  }
+  size_t checked() const { return checked_; }
+  size_t mismatches() const { return mismatches_; }
+
+ private:
+  size_t checked_ = 0, mismatches_ = 0;
+};
+
+template <typename F>
+void AroundFloat(float v, F each) {
+  float below = v, above = v;
+  each(v);
+  for (int i = 0; i < 2; ++i) {
+    below = std::nextafter(below, -1e9f);
+    above = std::nextafter(above, 1e9f);
+    each(below);
+    each(above);
+  }
+}
+
+// Random floats: half uniform over [-limit, limit], half random bit patterns inside it.
+template <typename F>
+void RandomFloats(float limit, int count, F each) {
+  std::mt19937 rng(20240901);
+  std::uniform_real_distribution<float> uniform(-limit, limit);
+  for (int i = 0; i < count; ++i) {
+    float v = uniform(rng);
+    if (i % 2 == 1) {
+      const uint32_t bits = static_cast<uint32_t>(rng());
+      std::memcpy(&v, &bits, sizeof v);
+      if (!(std::fabs(v) <= limit)) continue;
+    }
+    each(v);
+  }
+}
+
+TEST(IndexArithmetic, ShortAxesEqualTheirDefinitions) {
+  using height_grid::GridAxis;
+  MismatchCount count;
+  auto text = [](const char* what, float v, GridAxis a, GridAxis b) {
+    return FormatC("%s %.9g: short (%d, %d), definition (%d, %d)", what, static_cast<double>(v), a.tile, a.index,
+                   b.tile, b.index);
+  };
+  // 3-arc-second axes: longitude (d = lon + 180) and the latitudes the tiles cover (d = 60 - lat).
+  auto lon3 = [&](float v) {
+    if (!(std::fabs(v) <= 180.0f)) return;
+    const double d = static_cast<double>(v) + 180.0;
+    const GridAxis a = height_grid::Axis3s(v, d), b = height_grid::Axis3sPlain(d);
+    count.Check(a == b, [&] { return text("3s longitude", v, a, b); });
+  };
+  auto lat3 = [&](float v) {
+    if (!(v >= -55.0f && v <= 60.0f)) return;
+    const double d = 60.0 - static_cast<double>(v);
+    const GridAxis a = height_grid::Axis3s(v, d), b = height_grid::Axis3sPlain(d);
+    count.Check(a == b, [&] { return text("3s latitude", v, a, b); });
+  };
+  auto axis1 = [&](float v, int limit) {
+    if (!(std::fabs(v) <= static_cast<float>(limit))) return;
+    const GridAxis a = height_grid::Axis1s(v, limit), b = height_grid::Axis1sPlain(v, limit);
+    count.Check(a == b, [&] { return text(limit == 180 ? "1s longitude" : "1s latitude", v, a, b); });
+  };
+  for (int k = 0; k <= 360 * k3sSamplesPerDegree; ++k) AroundFloat(static_cast<float>(-180.0 + k / 1200.0), lon3);
+  for (int k = 0; k <= 115 * k3sSamplesPerDegree; ++k) AroundFloat(static_cast<float>(60.0 - k / 1200.0), lat3);
+  for (int k = -180 * k1sGridSize; k <= 180 * k1sGridSize; ++k) {
+    AroundFloat(static_cast<float>(k / 3600.0), [&](float v) {
+      axis1(v, 180);
+      axis1(v, 90);
+    });
+  }
+  RandomFloats(180.0f, 1 << 21, [&](float v) {
+    lon3(v);
+    lat3(v);
+    axis1(v, 180);
+    axis1(v, 90);
+  });
+  EXPECT_GT(count.checked(), 15000000u);
+  EXPECT_EQ(count.mismatches(), 0u);
+}
+
+TEST(IndexArithmetic, SnapDownEqualsItsDefinition) {
+  MismatchCount count;
+  std::mt19937 rng(7);
+  for (int resolution : {1, 2, 3, 7, 10, 30, 90, 250, 1000, 2445, 2446, 10000, 1000000}) {
+    const elevation_detail::SnapStep& step = elevation_detail::SetSnapStep(resolution);
+    auto check = [&](double s) {
+      if (!(s >= 0.0 && s <= 360.0)) return;
+      const double a = elevation_detail::SnapDown(s, step);
+      const double b = elevation_detail::SnapDownPlain(s, step.step);
+      count.Check(a == b, [&] { return FormatC("resolution %d, s %.17g: short %.17g, definition %.17g", resolution, s, a, b); });
+    };
+    // What NormalizePosition hands it: a float coordinate plus 180 or 90, in double. The grid
+    // points themselves, their double neighbours, and the floats nearest to them.
+    const int steps = static_cast<int>(360.0 / step.step);
+    const int samples = std::min(steps + 1, 200000);
+    for (int i = 0; i < samples; ++i) {
+      const int k = samples == steps + 1 ? i : static_cast<int>(rng() % static_cast<unsigned>(steps + 1));
+      const double grid = k * step.step;
+      check(grid);
+      check(std::nextafter(grid, 0.0));
+      check(std::nextafter(grid, 400.0));
+      for (double origin : {180.0, 90.0}) {
+        AroundFloat(static_cast<float>(grid - origin), [&](float v) { check(static_cast<double>(v) + origin); });
+      }
+    }
+    RandomFloats(180.0f, 200000, [&](float v) {
+      check(static_cast<double>(v) + 180.0);
+      check(static_cast<double>(v) + 90.0);
+    });
+  }
+  EXPECT_GT(count.checked(), 10000000u);
+  EXPECT_EQ(count.mismatches(), 0u);
 }
 
 TEST_F(StoreTest, ModeZeroAndUnknownModesTouchNothing) {

@@ -292,6 +292,26 @@ TEST(SatOrbitModel, GeostationaryStaysOverItsMeridianAndTimeFormsAgree) {
   }
 }
 
+TEST(SatOrbitModel, RightAscensionOfThePositionKeepsTheArcTangentRange) {
+  // Around one orbit the position passes every quadrant: the stored right ascension is
+  // atan(y / x), plus π when x < 0, so it is negative in the fourth quadrant, and the longitude
+  // follows from it modulo a turn.
+  CSatOrbit iss = Parsed(kIssLine1, kIssLine2);
+  bool negative_seen = false;
+  for (double minutes = 0; minutes < 95; minutes += 2.5) {
+    const double jd = iss.Elements().epoch_julian + minutes / 1440.0;
+    ASSERT_TRUE(iss.ComputeAt(jd));
+    const SatState& s = iss.Last();
+    const double expected = s.x > 0 ? std::atan(s.y / s.x) : std::atan(s.y / s.x) + 3.14159265358979323846;
+    EXPECT_DOUBLE_EQ(s.right_ascension, expected) << minutes;
+    EXPECT_GT(s.right_ascension, -3.14159265358979323846 / 2);
+    EXPECT_LE(s.right_ascension, 3 * 3.14159265358979323846 / 2);
+    negative_seen = negative_seen || s.right_ascension < 0;
+    EXPECT_NEAR(s.longitude, SiderealToLongitude(s.right_ascension, GreenwichSiderealTime(jd)), 1e-9);
+  }
+  EXPECT_TRUE(negative_seen);
+}
+
 TEST(SatOrbitModel, CircularOrbitNeedsNoDivisionByItsEccentricity) {
   std::string circular = kIssLine2, almost = kIssLine2;
   circular.replace(26, 7, "0000000");

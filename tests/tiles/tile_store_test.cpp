@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -256,6 +257,44 @@ TEST(TileStoreRecovery, DataCutBelowTheIndexOrIndexLost) {
   all.erase(119);
   ExpectReopened(base, all);
   EXPECT_EQ(FileSize(base + "img"), kHeader + 19 * (kRecord + 256));
+}
+
+TEST(TileStoreRecovery, StaleTemporariesOfAKilledRewriteAreRemovedAtOpen) {
+  TempDir dir;
+  const std::string base = dir.File("9.");
+  Contents all;
+  {
+    CTileStore store(base);
+    ASSERT_TRUE(store.Open(false));
+    for (uint64_t key = 1; key <= 200; ++key) Put(store, all, key, 0, 100);
+  }
+  // A kill in the middle of an index rewrite leaves its temporary, as large as the index; one in
+  // the middle of the data file's creation leaves a header beside it.
+  std::string dead_pid;
+  std::ifstream("/proc/sys/kernel/pid_max") >> dead_pid;  // no process has this number
+  dead_pid = std::to_string(std::stol(dead_pid) + 1);
+  const std::string live_pid = std::to_string(::getpid());
+  const std::vector<std::string> stale = {base + "idx.tmp" + dead_pid + "-0", base + "idx.tmp" + live_pid + "-17",
+                                          base + "img.new" + dead_pid};
+  // Files that only look alike: another store's temporaries, other names, and the creation
+  // temporary of a process that still runs (it may be creating the file this moment).
+  const std::vector<std::string> kept = {dir.File("19.idx.tmp1-1"), base + "idx.tmpx-1", base + "idx.tmp1-",
+                                         base + "idx.tmp", base + "idx.old", base + "img.new" + live_pid,
+                                         dir.File("notes.txt")};
+  for (const std::string& path : stale) std::filesystem::copy_file(base + "idx", path);
+  for (const std::string& path : kept) std::ofstream(path) << "x";
+
+  ExpectReopened(base, all);
+  for (const std::string& path : stale) EXPECT_FALSE(std::filesystem::exists(path)) << path;
+  for (const std::string& path : kept) EXPECT_TRUE(std::filesystem::exists(path)) << path;
+
+  // A second opener, refused because the store is in use, touches nothing.
+  CTileStore first(base);
+  ASSERT_TRUE(first.Open(false));
+  std::filesystem::copy_file(base + "idx", stale[0]);
+  CTileStore second(base);
+  EXPECT_FALSE(second.Open(false));
+  EXPECT_TRUE(std::filesystem::exists(stale[0]));
 }
 
 TEST(TileStoreRecovery, DamagedRecordsAndGarbage) {

@@ -11,8 +11,17 @@
 #include <tuple>
 
 #include "platform/gfx/font_internal.h"
+#include "platform/text.h"
 
+// AddressSanitizer builds (GCC names them with __SANITIZE_ADDRESS__, clang with a feature test).
 #if defined(__SANITIZE_ADDRESS__)
+#define VELMORA_LEAK_CHECKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELMORA_LEAK_CHECKS 1
+#endif
+#endif
+#if defined(VELMORA_LEAK_CHECKS)
 #include <sanitizer/lsan_interface.h>
 #endif
 
@@ -29,17 +38,6 @@ constexpr std::array<const char*, 24> kCjkFaces = {
     "楷体", "KaiTi", "楷体_GB2312", "仿宋", "FangSong", "仿宋_GB2312", "隶书", "幼圆",
     "Microsoft Sans Serif", "MS Sans Serif", "MS Shell Dlg", "MS Shell Dlg 2", "Tahoma",
     "System", "Arial Unicode MS", "宋体-PUA"};
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // Decodes one well-formed UTF-8 sequence at text[i]; returns its length (0 when malformed).
 size_t DecodeUtf8(std::string_view text, size_t i, uint32_t* cp) {
@@ -111,14 +109,14 @@ class FontCache {
 
  private:
   FontCache() {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(VELMORA_LEAK_CHECKS)
     __lsan::ScopedDisabler keep;  // the configuration lives as long as the process
 #endif
     FcInit();
   }
 
   static Resolved Resolve(const std::string& family, uint32_t style, const char* lang = nullptr) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(VELMORA_LEAK_CHECKS)
     // Resolved fonts live as long as the process, and fontconfig links a pattern's parts by
     // offsets that the leak checker cannot follow: it would report them as lost.
     __lsan::ScopedDisabler keep;
@@ -170,7 +168,7 @@ class FontCache {
 
 std::string MapFaceName(const std::string& face) {
   for (const char* f : kCjkFaces)
-    if (EqualsNoCase(face, f)) return kCjkFamily;
+    if (EqualsNoCaseAscii(face, f)) return kCjkFamily;
   return face;
 }
 
