@@ -182,6 +182,17 @@ void CSoundShape::Serialize(ArchiveReader& ar) {
   CreateSoundBuffer();
 }
 
+bool CSoundShape::LoadStored(const std::vector<uint8_t>& bytes, std::string* error) {
+  try {
+    ArchiveReader ar(bytes);
+    Serialize(ar);
+    return true;
+  } catch (const ArchiveError& e) {
+    if (error) *error = e.what();
+    return false;
+  }
+}
+
 bool CSoundShape::CreateSoundBuffer(std::string* error) {
   if (buffer_) {
     buffer_->Stop();

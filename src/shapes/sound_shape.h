@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/archive.h"
 #include "platform/gfx/bitmap.h"
@@ -63,9 +64,12 @@ class CSoundShape {
 
   // Stored form: the position (two floats) and the path (a GBK string). Loading reads the same
   // and starts the sound; a sound file that cannot be played leaves the shape silent, which does
-  // not fail the load. Damaged bytes throw ArchiveError and leave the shape as it was.
+  // not fail the load. Inside the shape family's loader, damaged bytes throw ArchiveError and
+  // leave the shape as it was; LoadStored is the same for a caller outside it (false, with the
+  // reason in *error).
   void Serialize(ArchiveWriter& ar) const;
   void Serialize(ArchiveReader& ar);
+  bool LoadStored(const std::vector<uint8_t>& bytes, std::string* error = nullptr);
 
   // Opens the wave file at the path and plays it looping from its start on a positional buffer
   // of the program's sound device (a buffer held before is released first). False, with the

@@ -127,6 +127,10 @@ TEST(SoundShape, DamagedBytesAndMissingSounds) {
     EXPECT_EQ(shape.Longitude(), 10.0f);
     EXPECT_EQ(shape.SoundPath(), "");
   }
+  std::string why;
+  EXPECT_FALSE(shape.LoadStored(std::vector<uint8_t>(out.Bytes().begin(), out.Bytes().begin() + 10), &why));
+  EXPECT_FALSE(why.empty());
+  EXPECT_EQ(shape.Longitude(), 10.0f);
   // A position that is not a number is refused too.
   ArchiveWriter nan;
   nan.F32(std::nanf(""));
