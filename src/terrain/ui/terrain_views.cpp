@@ -65,7 +65,16 @@ void UnregisterCommands() {
 IChildView* SwitchTo3DTileView(CKovraHomeExApp& app) {
   IChildView* previous = app.GetCurrentView();
   IChildView* view = app.SwitchView(kViewTiles3D);
-  if (view && previous && previous != view) view->UpdateSatellites(previous);
+  if (!view) return nullptr;
+  if (previous && previous != view) {
+    view->UpdateSatellites(previous);
+  } else {
+    // No view before it (no 2D map is built): the default camera of the child views rather than
+    // a camera that was never set.
+    double lng = 0, lat = 0, level = 0;
+    view->GetCamera(&lng, &lat, &level);
+    if (level == 0) view->SetCamera(kDefaultCameraLng, kDefaultCameraLat, kDefaultCameraLevel, false);
+  }
   return view;
 }
 

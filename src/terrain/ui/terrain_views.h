@@ -17,7 +17,8 @@ inline constexpr const char k3DTileViewCommandText[] = "三维瓦片视图";
 void RegisterTerrainViews(CKovraHomeExApp& app);
 
 // Shows the 3D tile view (made on first use) and gives it the camera of the view shown before
-// (IChildView slot 7). Null when the view cannot be made; the current view then stays.
+// (IChildView slot 7), or the child views' default camera when there was none and the view has
+// no camera yet. Null when the view cannot be made; the current view then stays.
 IChildView* SwitchTo3DTileView(CKovraHomeExApp& app);
 
 }  // namespace velmora
