@@ -10,15 +10,22 @@
 //       stdout; runs until stdin closes or SIGTERM/SIGINT arrives. With --web the built web
 //       files (wi.kmp, wd.kmp) of that folder are served and every zoom-4 tile of the first base
 //       layer is stored too, so that a browser shows a whole map.
+//   wmts_server_bench --abuse=PORT --path=PATH [--slow=N --idle=N --silent=N --probe-ms=MS]
+//       the abuse of bench/wmts_server_bench.sh: holds slow, idle and silent connections to any
+//       server on 127.0.0.1:PORT from many loopback addresses (reconnecting those the server
+//       closes), opens a new client every MS milliseconds from its own address, prints "held"
+//       once the connections are open and the probe numbers when stdin closes.
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +39,7 @@
 #include "platform/fs.h"
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/image_codec.h"
+#include "server/wmts_abuse.h"
 #include "server/wmts_server.h"
 #include "tiles/layer_manager.h"
 #include "tiles/tile_key.h"
@@ -67,6 +75,7 @@ std::vector<uint8_t> MakeTileBytes() {
 
 // Program folder (catalogue and web files), data folder and a store with the one tile.
 struct Harness {
+  size_t max_clients = 0;  // 0: the service's default cap
   std::string dir;
   std::unique_ptr<CTileManager> tiles;
   std::unique_ptr<CWmtsServer> server;
@@ -146,7 +155,8 @@ struct Harness {
     o.tiles = tiles.get();
     o.ip_echo_host = "";
     o.resolve_own_host_name = false;
-    o.max_clients_per_service = 4096;
+    if (max_clients > 0) o.max_clients_per_service = max_clients;
+    o.max_clients_per_address = 1024;  // wrk runs all its connections from one address
     return server->Start() && server->Services().at(0)->IsRunning();
   }
   ~Harness() {
@@ -238,8 +248,9 @@ uint16_t PickPort() {
   return fd.Valid() ? LocalPort(fd.Get()) : 0;
 }
 
-int Serve(uint16_t port, const std::string& dir, const std::string& web) {
+int Serve(uint16_t port, const std::string& dir, const std::string& web, size_t max_clients) {
   Harness harness;
+  harness.max_clients = max_clients;
   if (!harness.Build(dir, port, web)) {
     std::fprintf(stderr, "the server could not be started on port %u\n", port);
     return 1;
@@ -265,16 +276,63 @@ int Serve(uint16_t port, const std::string& dir, const std::string& web) {
   return 0;
 }
 
+// Holds the abuse until stdin closes; then prints the prober's numbers.
+int Abuse(const test::AbuseDriver::Config& config) {
+  test::AbuseDriver driver(config);
+  driver.Start();
+  // A server that keeps fewer connections than the abuse makes never holds them all.
+  bool held = driver.WaitHeld(config.silent, config.slow, config.idle, 5000);
+  test::AbuseDriver::Numbers n = driver.Read();
+  std::printf("%s silent %d slow %d idle %d\n", held ? "held" : "partly-held", n.held_silent, n.held_slow,
+              n.held_idle);
+  std::fflush(stdout);
+  char c;
+  while (::read(0, &c, 1) > 0) {
+  }
+  n = driver.Read();
+  driver.Stop();
+  std::sort(n.probe_ms.begin(), n.probe_ms.end());
+  auto at = [&](double q) {
+    return n.probe_ms.empty() ? -1.0 : n.probe_ms[std::min(n.probe_ms.size() - 1, size_t(q * n.probe_ms.size()))];
+  };
+  std::printf("probes %ld answered %ld p50 %.1f p99 %.1f max %.1f closed %ld held %d %d %d probes-closed %ld\n",
+              n.probes, n.probes_answered, at(0.5), at(0.99), n.probe_ms.empty() ? -1.0 : n.probe_ms.back(),
+              n.closed_by_server, n.held_silent, n.held_slow, n.held_idle, n.probes_closed);
+  return 0;
+}
+
+// Many connections need more descriptors than the usual soft limit of 1024.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
 }  // namespace
 }  // namespace velmora
 
 int main(int argc, char** argv) {
   using namespace velmora;
-  std::string serve, dir, web;
+  std::string serve, dir, web, abuse;
+  size_t max_clients = 0;
+  test::AbuseDriver::Config config;
+  config.slow = 500;
+  config.idle = 100;
+  config.probe_interval_ms = 100;
   std::vector<char*> rest;
   for (int i = 0; i < argc; ++i) {
     std::string a = argv[i];
+    auto number = [&a](size_t skip) { return std::atoi(a.c_str() + skip); };
     if (a.rfind("--serve=", 0) == 0) serve = a.substr(8);
+    else if (a.rfind("--abuse=", 0) == 0) abuse = a.substr(8);
+    else if (a.rfind("--max-clients=", 0) == 0) max_clients = static_cast<size_t>(number(14));
+    else if (a.rfind("--path=", 0) == 0) config.path = a.substr(7);
+    else if (a.rfind("--slow=", 0) == 0) config.slow = number(7);
+    else if (a.rfind("--idle=", 0) == 0) config.idle = number(7);
+    else if (a.rfind("--silent=", 0) == 0) config.silent = number(9);
+    else if (a.rfind("--probe-ms=", 0) == 0) config.probe_interval_ms = number(11);
     else if (a.rfind("--dir=", 0) == 0) dir = a.substr(6);
     else if (a.rfind("--web=", 0) == 0) web = a.substr(6);
     else rest.push_back(argv[i]);
@@ -285,12 +343,17 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  RaiseDescriptorLimit();
+  if (!abuse.empty()) {
+    config.port = static_cast<uint16_t>(std::atoi(abuse.c_str()));
+    return Abuse(config);
+  }
   if (!serve.empty()) {
     if (dir.empty()) {
       std::fprintf(stderr, "--serve needs --dir\n");
       return 2;
     }
-    return Serve(static_cast<uint16_t>(std::atoi(serve.c_str())), dir, web);
+    return Serve(static_cast<uint16_t>(std::atoi(serve.c_str())), dir, web, max_clients);
   }
   std::string temp = (std::filesystem::temp_directory_path() / ("wmts-bench-" + std::to_string(getpid()))).string();
   int code = 0;

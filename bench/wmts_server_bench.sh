@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
-# The map publishing server beside nginx, in the same run: wrk asks each for one stored tile over
-# kept-alive connections (1, 16, 64 and 256 connections); nginx serves the same bytes as a static
-# file. Prints requests per second, p99 latency, errors and the ratio per connection count.
-# Goal: at 64 connections at least half of nginx's requests per second, p99 under 10 ms, no errors.
+# The map publishing server beside nginx (4 workers), in the same run: wrk asks each for one
+# stored tile over kept-alive connections; nginx serves the same bytes as a static file. Prints
+# requests per second, p99 latency, errors and the ratios per connection count.
 #
-# Usage: bench/wmts_server_bench.sh [path to wmts_server_bench] [seconds per run]
+# plain: 1, 16, 64 and 256 connections.
+# abuse: 64 and 256 connections while 500 slow clients (a header byte every 2 s, never finished)
+#   and 100 idle kept-alive ones are held from 200 other loopback addresses, reconnecting when
+#   closed; meanwhile a new client from its own address asks for the tile every 100 ms and must
+#   be answered within 2 s. Also the resident memory of each server before, during and after.
+# Goals: requests per second at least nginx's at 64 and 256 connections with and without abuse,
+# p99 within twice nginx's, a new client answered in at least 99 % of its tries under abuse.
+#
+# Usage: bench/wmts_server_bench.sh [path to wmts_server_bench] [seconds per run] [plain|abuse|all]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 bench="${1:-$here/../build/bench/wmts_server_bench}"
 seconds="${2:-5}"
+mode="${3:-all}"
 [ -x "$bench" ] || { echo "benchmark program not found: $bench (build target wmts_server_bench)" >&2; exit 1; }
 command -v wrk >/dev/null || { echo "wrk is missing (apt-get install wrk)" >&2; exit 1; }
 nginx_bin="$(command -v nginx || echo /usr/sbin/nginx)"
@@ -17,36 +25,60 @@ nginx_bin="$(command -v nginx || echo /usr/sbin/nginx)"
 work="$(mktemp -d)"
 chmod 755 "$work"  # nginx's workers run as another user
 server_pid=""
+abuse_pid=""
 nginx_started=""
 cleanup() {
+  [ -n "$abuse_pid" ] && kill $abuse_pid 2>/dev/null && wait $abuse_pid 2>/dev/null || true
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
   [ -n "$nginx_started" ] && "$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" -s quit 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-ours_port="$(free_port)"
+# A port below the system's ephemeral range (outgoing connections of other programs cannot take
+# it before the server binds it) that is free now.
+free_port() {
+  /usr/bin/python3 -c '
+import random, socket
+for _ in range(200):
+    p = random.randrange(20000, 32000)
+    s = socket.socket()
+    try:
+        s.bind(("0.0.0.0", p)); print(p); break
+    except OSError:
+        pass
+    finally:
+        s.close()'
+}
 nginx_port="$(free_port)"
 
-# Our server: its stdin is a pipe that stays open until the script ends.
+# Our server: its stdin is a pipe that stays open until the script ends. A port taken meanwhile
+# is tried again with another.
 mkfifo "$work/hold"
-"$bench" --serve="$ours_port" --dir="$work/ours" < "$work/hold" > "$work/serve.out" 2> "$work/serve.err" &
-server_pid=$!
-exec 9> "$work/hold"
-for _ in $(seq 1 200); do
-  grep -q '^ready ' "$work/serve.out" 2>/dev/null && break
-  kill -0 "$server_pid" 2>/dev/null || { cat "$work/serve.err" >&2; exit 1; }
-  sleep 0.05
+exec 9<> "$work/hold"
+for attempt in 1 2 3; do
+  ours_port="$(free_port)"
+  rm -f "$work/serve.out"
+  # shellcheck disable=SC2086
+  "$bench" --serve="$ours_port" --dir="$work/ours" ${VELMORA_SERVE_ARGS:-} < "$work/hold" > "$work/serve.out" 2> "$work/serve.err" &
+  server_pid=$!
+  for _ in $(seq 1 200); do
+    grep -q '^ready ' "$work/serve.out" 2>/dev/null && break
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  grep -q '^ready ' "$work/serve.out" && break
+  server_pid=""
+  [ "$attempt" = 3 ] && { echo "the server did not start" >&2; cat "$work/serve.err" >&2; exit 1; }
 done
-grep -q '^ready ' "$work/serve.out" || { echo "the server did not start" >&2; cat "$work/serve.err" >&2; exit 1; }
 tile_path="$(awk '/^ready /{print $2}' "$work/serve.out")"
 tile_size="$(awk '/^ready /{print $3}' "$work/serve.out")"
 chmod -R a+rX "$work/ours"
 
 mkdir -p "$work/nginx/logs" "$work/nginx/tmp"
 cat > "$work/nginx/nginx.conf" <<EOF
-worker_processes auto;
+worker_processes 4;
+worker_rlimit_nofile 20000;
 pid $work/nginx/nginx.pid;
 events { worker_connections 4096; }
 http {
@@ -97,11 +129,92 @@ if m: errors += int(m.group(1))
 print("%.0f %.3f %d" % (rps, ms(*p99.groups()) if p99 else -1, errors))'
 }
 
-echo "tile: $tile_size bytes; $seconds s per run; $(nproc) CPUs"
-printf '%-12s %14s %10s %7s   %14s %10s %7s   %6s\n' connections "velmora req/s" "p99 ms" errors "nginx req/s" "p99 ms" errors ratio
-for c in 1 16 64 256; do
+# Resident memory in MB of a process and its children (nginx: master and workers).
+rss_mb() {
+  local total=0 pid kb
+  for pid in "$@" $(pgrep -P "$1" 2>/dev/null || true); do
+    kb="$(awk '/^VmRSS:/{print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)"
+    total=$(( total + ${kb:-0} ))
+  done
+  awk -v k="$total" 'BEGIN { printf "%.1f", k / 1024 }'
+}
+nginx_pid() { cat "$work/nginx/nginx.pid"; }
+
+header() {
+  printf '%-12s %14s %10s %7s   %14s %10s %7s   %6s %6s\n' connections "velmora req/s" "p99 ms" errors \
+    "nginx req/s" "p99 ms" errors ratio "p99 x"
+}
+# One row: both servers at `c` connections.
+row() {
+  local c="$1"
   read -r ours_rps ours_p99 ours_err <<<"$(run_wrk "$c" "http://127.0.0.1:$ours_port$tile_path")"
   read -r peer_rps peer_p99 peer_err <<<"$(run_wrk "$c" "http://127.0.0.1:$nginx_port/tile.jpg")"
   ratio="$(awk -v a="$ours_rps" -v b="$peer_rps" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')"
-  printf '%-12s %14s %10s %7s   %14s %10s %7s   %6s\n' "$c" "$ours_rps" "$ours_p99" "$ours_err" "$peer_rps" "$peer_p99" "$peer_err" "$ratio"
-done
+  p99x="$(awk -v a="$ours_p99" -v b="$peer_p99" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')"
+  printf '%-12s %14s %10s %7s   %14s %10s %7s   %6s %6s\n' "$c" "$ours_rps" "$ours_p99" "$ours_err" \
+    "$peer_rps" "$peer_p99" "$peer_err" "$ratio" "$p99x"
+}
+
+# abuse_start NAME PORT PATH: the abuse against one server, held until abuse_stop NAME; its
+# stdin is a pipe kept open through a descriptor of this shell.
+declare -A abuse_fd abuse_pids
+abuse_start() {
+  local name="$1" port="$2" path="$3" fd
+  mkfifo "$work/abuse.$name.hold"
+  # The pipes of the other abusers are closed in this one, so that each sees its own end.
+  (
+    for other in "${abuse_fd[@]}"; do eval "exec $other>&-"; done
+    exec "$bench" --abuse="$port" --path="$path" --slow=500 --idle=100 --probe-ms=100
+  ) < "$work/abuse.$name.hold" > "$work/abuse.$name.out" 2>&1 &
+  abuse_pids[$name]=$!
+  abuse_pid="${abuse_pids[*]}"
+  exec {fd}> "$work/abuse.$name.hold"
+  abuse_fd[$name]=$fd
+  for _ in $(seq 1 600); do
+    grep -q 'held' "$work/abuse.$name.out" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  echo "$name: the abuse was not held in time: $(cat "$work/abuse.$name.out")" >&2
+}
+# abuse_stop NAME: ends it (not in a subshell: the pipe's descriptor is this shell's).
+abuse_stop() {
+  local name="$1" fd="${abuse_fd[$1]}"
+  exec {fd}>&-
+  wait "${abuse_pids[$name]}" 2>/dev/null || true
+}
+# abuse_result NAME: "answered tries p99" of its new clients.
+abuse_result() { awk '/^probes /{ print $4, $2, $8 }' "$work/abuse.$1.out"; }
+
+echo "tile: $tile_size bytes; $seconds s per run; $(nproc) CPUs; nginx with 4 workers"
+if [ "$mode" = plain ] || [ "$mode" = all ]; then
+  echo
+  echo "plain"
+  header
+  for c in 1 16 64 256; do row "$c"; done
+fi
+if [ "$mode" = abuse ] || [ "$mode" = all ]; then
+  echo
+  echo "abuse: 500 slow and 100 idle connections held, a new client every 100 ms"
+  ours_before="$(rss_mb "$server_pid")"
+  peer_before="$(rss_mb "$(nginx_pid)")"
+  # Both servers are abused at once, so that wrk finds the machine equally loaded for both.
+  abuse_start ours "$ours_port" "$tile_path"
+  abuse_start nginx "$nginx_port" "/tile.jpg"
+  header
+  for c in 64 256; do row "$c"; done
+  ours_during="$(rss_mb "$server_pid")"
+  peer_during="$(rss_mb "$(nginx_pid)")"
+  abuse_stop ours
+  abuse_stop nginx
+  abuse_pid=""
+  read -r ours_ok ours_tries ours_probe_p99 <<<"$(abuse_result ours)"
+  read -r peer_ok peer_tries peer_probe_p99 <<<"$(abuse_result nginx)"
+  sleep 2
+  ours_after="$(rss_mb "$server_pid")"
+  peer_after="$(rss_mb "$(nginx_pid)")"
+  pct() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? 100 * a / b : 0) }'; }
+  echo "new client answered: velmora $ours_ok/$ours_tries ($(pct "$ours_ok" "$ours_tries") %, p99 $ours_probe_p99 ms)," \
+       "nginx $peer_ok/$peer_tries ($(pct "$peer_ok" "$peer_tries") %, p99 $peer_probe_p99 ms)"
+  echo "resident MB before/during/after: velmora $ours_before/$ours_during/$ours_after," \
+       "nginx $peer_before/$peer_during/$peer_after"
+fi

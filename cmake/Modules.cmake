@@ -23,12 +23,14 @@ function(velmora_module folder)
     target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(${target} PUBLIC ${deps} ${VELMORA_LIBS_${libs_key}})
     target_compile_definitions(${target} PUBLIC
-      VELMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VELMORA_BUILD_DIR="${PROJECT_BINARY_DIR}")
+      VELMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VELMORA_BUILD_DIR="${PROJECT_BINARY_DIR}"
+      VELMORA_VERSION="${PROJECT_VERSION}")
   else()
     add_library(${target} INTERFACE)
     target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(${target} INTERFACE ${deps} ${VELMORA_LIBS_${libs_key}})
     target_compile_definitions(${target} INTERFACE
-      VELMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VELMORA_BUILD_DIR="${PROJECT_BINARY_DIR}")
+      VELMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VELMORA_BUILD_DIR="${PROJECT_BINARY_DIR}"
+      VELMORA_VERSION="${PROJECT_VERSION}")
   endif()
 endfunction()

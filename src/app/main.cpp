@@ -7,16 +7,21 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "frontend/desktop.h"
+#include "places/ui/coord_tool_commands.h"
+#include "places/ui/place_search_commands.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
 #include "platform/ui/ui_host.h"
+#include "server/ui/map_service_commands.h"
 #include "server/wmts_server.h"
 #include "shell/kovra_home_ex_app.h"
 #include "shell/map_status_bar.h"
+#include "shell/map_view_sinks.h"
 #include "shell/splash_wnd.h"
 #include "terrain/elev_cache_db.h"
 #include "terrain/ui/terrain_views.h"
 #include "tiles/layer_manager.h"
+#include "tiles/tile.h"
 #include "tiles/tile_manager.h"
 
 namespace {
@@ -26,6 +31,8 @@ using velmora::AppStep;
 using velmora::CKovraHomeExApp;
 
 void RegisterServices(CKovraHomeExApp& app) {
+  app.Views().RegisterFactory(velmora::kViewMap2D, [&app] { return velmora::CreatePDView(velmora::ShellMapViewSinks(&app)); });
+
   AppStep layers;
   layers.name = "layers";
   layers.phase = AppPhase::kCatalogue;
@@ -68,6 +75,19 @@ void RegisterServices(CKovraHomeExApp& app) {
   publishing.name = "wmts";
   publishing.phase = AppPhase::kPublishing;
   publishing.start = [](CKovraHomeExApp&) {
+    // A service that cannot listen (port in use, no permission) and a services file that cannot
+    // be read whole are told to the person on the UI thread; the service shows as stopped.
+    velmora::WmtsServerOptions& server_options = velmora::WmtsServer().Options();
+    server_options.listen_failure_sink = [](const velmora::ServiceListenFailure& failure) {
+      velmora::UiDispatcher().PostCall([text = failure.message] {
+        velmora::ShowMessageBox(text, velmora::MB_OK | velmora::MB_ICONERROR);
+      });
+    };
+    server_options.notice_sink = [](const std::string& message) {
+      velmora::UiDispatcher().PostCall([message] {
+        velmora::ShowMessageBox(message, velmora::MB_OK | velmora::MB_ICONWARNING);
+      });
+    };
     if (!velmora::AppOptions().map_publish) return true;
     velmora::SetSplashText("创建地图发布服务...");
     velmora::WmtsServer().Start();  // missing web files leave it idle: no reason to refuse the start-up
@@ -75,12 +95,18 @@ void RegisterServices(CKovraHomeExApp& app) {
   };
   publishing.stop = [](CKovraHomeExApp&) { velmora::WmtsServer().StopServices(0); };
   app.RegisterStep(std::move(publishing));
+
+  // The place search box in the address bar and the place-name panel, made with the frame.
+  velmora::RegisterPlaceSearch(app);
+  // "工具/地图服务": the services dialog, whether or not publishing was on at start-up.
+  velmora::RegisterMapServiceCommands();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool desktop = velmora::DesktopWanted();
+  velmora::KeepFreedTileMemory();
   velmora::CHeadlessUiHost host;
   host.SetQuestionLog([](const std::string& line) { velmora::AppLog("%s", line.c_str()); });
   if (!desktop) velmora::SetUiHost(&host);
@@ -93,6 +119,7 @@ int main(int argc, char** argv) {
   {
     CKovraHomeExApp app;
     RegisterServices(app);
+    velmora::RegisterCoordToolCommands();
     velmora::RegisterTerrainViews(app);
     if (desktop) {
       code = velmora::RunDesktopProgram(app, argc, argv);

@@ -1,6 +1,8 @@
 // HttpFetch and HttpGet on libcurl, one easy handle per thread.
 #include "core/http.h"
 
+#include <fcntl.h>
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -15,6 +17,14 @@
 namespace velmora {
 
 namespace {
+
+// libcurl's sockets are not close-on-exec: a program started while a transfer is open (the
+// browser, a document viewer) must not inherit them.
+int MarkCloseOnExec(void*, curl_socket_t fd, curlsocktype) {
+  int flags = fcntl(fd, F_GETFD);
+  if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  return CURL_SOCKOPT_OK;
+}
 
 constexpr const char* kDefaultUserAgent = "Mozilla/5.0 (X11; Linux x86_64) Velmora/0.1";
 
@@ -116,6 +126,7 @@ HttpResult HttpFetch(std::string_view url, const HttpOptions& options) {
   if (timeout_ms <= 0) timeout_ms = 15000;
 
   curl_easy_setopt(curl, CURLOPT_URL, url_text.c_str());
+  curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, &MarkCloseOnExec);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);

@@ -30,7 +30,7 @@ thread_local bool in_sink = false;
 void DefaultSink(LogState& s, const std::string& line) {
   if (s.to_stderr) std::fprintf(stderr, "%s\n", line.c_str());
   if (!s.file.empty()) {
-    if (FILE* f = std::fopen(s.file.c_str(), "a")) {
+    if (FILE* f = std::fopen(s.file.c_str(), "ae")) {  // close-on-exec, like every descriptor
       std::time_t now = std::time(nullptr);
       std::tm tm{};
       localtime_r(&now, &tm);
@@ -86,7 +86,7 @@ bool AppendLogFile(const char* path, const char* format, ...) {
   va_start(ap, format);
   std::string line = VFormatC(format, ap);
   va_end(ap);
-  FILE* f = std::fopen(path, "a");
+  FILE* f = std::fopen(path, "ae");
   if (!f) return false;
   line.push_back('\n');
   bool ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();

@@ -14,25 +14,8 @@
 namespace velmora {
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::optional<uint64_t> ParseHex(std::string_view s) {
-  s = Trim(s);
+  s = TrimAscii(s);
   if (s.empty() || s.size() > 16) return std::nullopt;
   uint64_t v = 0;
   auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 16);
@@ -67,7 +50,7 @@ class Tokenizer {
     pair.line = line_ + 1;
     std::string_view code_line;
     if (!ReadLine(&code_line)) return false;
-    code_line = Trim(code_line);
+    code_line = TrimAscii(code_line);
     int code = 0;
     auto [end, ec] = std::from_chars(code_line.data(), code_line.data() + code_line.size(), code);
     if (code_line.empty() || ec != std::errc() || end != code_line.data() + code_line.size() || code < 0 ||
@@ -132,7 +115,7 @@ class Parser {
       }
       if (p.code == 999) continue;
       if (p.code != 0) return tokens_.Fail(p.line, "expected a section");
-      std::string_view v = Trim(p.value);
+      std::string_view v = TrimAscii(p.value);
       if (v == "EOF") {
         out_->splice.eof = p.offset;
         break;
@@ -142,7 +125,7 @@ class Parser {
       Pair name;
       if (!NextPair(&name)) return false;
       if (name.code != 2) return tokens_.Fail(name.line, "section without a name");
-      std::string_view section = Trim(name.value);
+      std::string_view section = TrimAscii(name.value);
       bool ok = true;
       if (section == "HEADER") ok = Header();
       else if (section == "TABLES") ok = Tables();
@@ -176,7 +159,7 @@ class Parser {
   }
   // A 0 pair that would start another section or end the file where ENDSEC belongs.
   bool IsSectionBreak(const Pair& p) {
-    std::string_view v = Trim(p.value);
+    std::string_view v = TrimAscii(p.value);
     if (p.code == 0 && (v == "SECTION" || v == "EOF")) return tokens_.Fail(p.line, "section not closed"), true;
     return false;
   }
@@ -186,7 +169,7 @@ class Parser {
     for (;;) {
       if (!NextPair(&p)) return false;
       if (p.code != 0) continue;
-      if (Trim(p.value) == "ENDSEC") return true;
+      if (TrimAscii(p.value) == "ENDSEC") return true;
       if (IsSectionBreak(p)) return false;
     }
   }
@@ -197,18 +180,18 @@ class Parser {
     for (;;) {
       if (!NextPair(&p)) return false;
       if (p.code == 0) {
-        if (Trim(p.value) == "ENDSEC") return true;
+        if (TrimAscii(p.value) == "ENDSEC") return true;
         if (IsSectionBreak(p)) return false;
         continue;
       }
       if (p.code == 9) {
-        var = Trim(p.value);
+        var = TrimAscii(p.value);
         continue;
       }
       if (var == "$ACADVER" && p.code == 1) {
-        out_->version = std::string(Trim(p.value));
+        out_->version = std::string(TrimAscii(p.value));
       } else if (var == "$DWGCODEPAGE" && p.code == 3) {
-        out_->codepage = std::string(Trim(p.value));
+        out_->codepage = std::string(TrimAscii(p.value));
       } else if (var == "$HANDSEED" && p.code == 5) {
         if (auto h = ParseHex(p.value)) {
           out_->splice.has_handseed = true;
@@ -231,7 +214,7 @@ class Parser {
     std::string block_name, block_handle;
     auto finish_record = [&] {
       if (record == "LAYER" && !layer.name.empty()) out_->layers.push_back(layer);
-      if (record == "BLOCK_RECORD" && EqualsNoCase(block_name, "*Model_Space"))
+      if (record == "BLOCK_RECORD" && EqualsNoCaseAscii(block_name, "*Model_Space"))
         out_->splice.model_space_handle = block_handle;
       layer = DxfLayer{};
       block_name.clear(), block_handle.clear();
@@ -240,13 +223,13 @@ class Parser {
       if (!NextPair(&p)) return false;
       if (after_table) {
         if (p.code != 2) return tokens_.Fail(p.line, "table without a name");
-        table = Trim(p.value);
+        table = TrimAscii(p.value);
         after_table = false;
         continue;
       }
       if (p.code == 0) {
         finish_record();
-        std::string_view v = Trim(p.value);
+        std::string_view v = TrimAscii(p.value);
         if (v == "ENDSEC") return true;
         if (IsSectionBreak(p)) return false;
         if (v == "TABLE") {
@@ -261,15 +244,15 @@ class Parser {
         continue;
       }
       if (record.empty()) {
-        if (table == "LAYER" && p.code == 5) out_->splice.layer_table_handle = std::string(Trim(p.value));
+        if (table == "LAYER" && p.code == 5) out_->splice.layer_table_handle = std::string(TrimAscii(p.value));
         continue;
       }
       if (record == "LAYER") {
         if (p.code == 2) layer.name = DecodeDxfText(p.value, out_->version, out_->codepage);
         else if (p.code == 62) layer.aci = std::abs(static_cast<int>(ParseInt(p.value).value_or(7)));
       } else if (record == "BLOCK_RECORD") {
-        if (p.code == 2) block_name = std::string(Trim(p.value));
-        else if (p.code == 5) block_handle = std::string(Trim(p.value));
+        if (p.code == 2) block_name = std::string(TrimAscii(p.value));
+        else if (p.code == 5) block_handle = std::string(TrimAscii(p.value));
       }
     }
   }
@@ -406,7 +389,7 @@ class Parser {
     for (;;) {
       if (!NextPair(&p)) return false;
       if (p.code != 0) return tokens_.Fail(p.line, "expected VERTEX or SEQEND");
-      std::string_view type = Trim(p.value);
+      std::string_view type = TrimAscii(p.value);
       if (type != "VERTEX" && type != "SEQEND") {  // SEQEND missing: the polyline ends here
         if (IsSectionBreak(p)) return false;
         tokens_.PushBack(p);
@@ -452,7 +435,7 @@ class Parser {
         case 71: if (mtext) ok = Integer(p, &t.attachment); break;
         case 72: if (!mtext) ok = Integer(p, &t.halign); break;
         case 73: if (!mtext) ok = Integer(p, &t.valign); break;
-        case 7: t.style = std::string(Trim(p.value)); break;
+        case 7: t.style = std::string(TrimAscii(p.value)); break;
         case 3: if (mtext) chunks.append(p.value); break;
         case 1: last.assign(p.value); break;
         default: break;
@@ -471,7 +454,7 @@ class Parser {
     for (;;) {
       if (!NextPair(&p)) return false;
       if (p.code != 0) continue;  // stray pairs between entities are skipped
-      std::string_view type = Trim(p.value);
+      std::string_view type = TrimAscii(p.value);
       if (type == "ENDSEC") {
         out_->splice.entities_end = p.offset;
         return true;
@@ -499,7 +482,7 @@ class Parser {
 }  // namespace
 
 int DxfVersionNumber(std::string_view acadver) {
-  acadver = Trim(acadver);
+  acadver = TrimAscii(acadver);
   if (acadver.size() < 3 || (acadver[0] != 'A' && acadver[0] != 'a') || (acadver[1] != 'C' && acadver[1] != 'c'))
     return 0;
   int n = 0;
@@ -513,7 +496,7 @@ std::string DecodeDxfText(std::string_view value, std::string_view version, std:
   if (DxfVersionNumber(version) >= 1021) {
     size_t pos = 0;
     while (pos < value.size()) AppendUtf8(utf8, NextUtf8(value, &pos));
-  } else if (EqualsNoCase(Trim(codepage), "ANSI_936")) {
+  } else if (EqualsNoCaseAscii(TrimAscii(codepage), "ANSI_936")) {
     utf8 = AnsiToUtf8(value);
   } else {
     for (unsigned char c : value) AppendUtf8(utf8, c);

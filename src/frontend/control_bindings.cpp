@@ -19,6 +19,7 @@
 #include "frontend/images.h"
 #include "frontend/text_fit.h"
 #include "platform/ui/controls.h"
+#include "platform/ui/image_list.h"
 #include "shell/menu_edit.h"
 
 namespace velmora {
@@ -341,12 +342,24 @@ void CComboBinding::SyncFromModel() {
   std::vector<std::string> items;
   items.reserve(static_cast<size_t>(c->GetCount()));
   for (int i = 0; i < c->GetCount(); ++i) items.push_back(c->GetLBText(i));
-  if (items != items_) {
+  // Items with pictures (an image list) show them beside the text.
+  std::vector<int> images;
+  const CImageList* list = c->GetImageList();
+  if (list)
+    for (int i = 0; i < c->GetCount(); ++i) images.push_back(c->GetItemImage(i));
+  if (items != items_ || images != images_ || list != image_list_) {
     items_ = std::move(items);
+    images_ = std::move(images);
+    image_list_ = list;
     combo->clear();
-    for (const std::string& item : items_) {
-      combo->addItem(Qs(item));
-      combo->setItemData(combo->count() - 1, Qs(item), Qt::ToolTipRole);
+    if (list) combo->setIconSize(QSize(list->Width(), list->Height()));
+    for (size_t i = 0; i < items_.size(); ++i) {
+      QPixmap picture = i < images_.size() ? ImageListPixmap(list, images_[i]) : QPixmap();
+      if (picture.isNull())
+        combo->addItem(Qs(items_[i]));
+      else
+        combo->addItem(QIcon(picture), Qs(items_[i]));
+      if (!items_[i].empty()) combo->setItemData(combo->count() - 1, Qs(items_[i]), Qt::ToolTipRole);
     }
   }
   combo->setCurrentIndex(c->GetCurSel());

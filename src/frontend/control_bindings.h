@@ -18,6 +18,7 @@ class CButton;
 class CEdit;
 class CComboBox;
 class CProgressCtrl;
+class CImageList;
 
 class CStaticBinding : public CModelBinding {
  public:
@@ -59,6 +60,8 @@ class CComboBinding : public CModelBinding {
 
  private:
   std::vector<std::string> items_;
+  std::vector<int> images_;
+  const CImageList* image_list_ = nullptr;
 };
 
 class CProgressBinding : public CModelBinding {

@@ -14,6 +14,7 @@
 #include "frontend/dialog_units.h"
 #include "frontend/images.h"
 #include "frontend/splash_screen.h"
+#include "frontend/wait_cursor_hook.h"
 #include "frontend/window_mirror.h"
 #include "platform/gfx/font.h"
 #include "platform/ui/ui_host.h"
@@ -83,10 +84,12 @@ CDesktopSession::CDesktopSession(int& argc, char** argv) {
   SetUiHost(&host_);
   MapStatusBar().SetChangeHook(&OnStatusBarChanged);
   CSplashScreen::Install();
+  InstallWaitCursorHook();
 }
 
 CDesktopSession::~CDesktopSession() {
   DestroyMainWindow();
+  RemoveWaitCursorHook();
   CSplashScreen::Uninstall();
   MapStatusBar().SetChangeHook(nullptr);
   SetUiHost(nullptr);

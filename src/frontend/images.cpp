@@ -58,6 +58,27 @@ QIcon ProgramIcon(const std::string& name) {
   return pixmap.isNull() ? QIcon() : QIcon(pixmap);
 }
 
+QCursor ProgramCursor(CursorKind kind) {
+  // The program's own cursors: 32-pixel pictures whose hot spot is the centre of the cross
+  // drawn in their top-left quarter.
+  auto own = [](const char* name) {
+    QPixmap pixmap = LoadProgramImage(name);
+    return pixmap.isNull() ? QCursor(Qt::CrossCursor) : QCursor(pixmap, 7, 7);
+  };
+  switch (kind) {
+    case CursorKind::kDefault:
+    case CursorKind::kArrow: return QCursor(Qt::ArrowCursor);
+    case CursorKind::kWait: return QCursor(Qt::WaitCursor);
+    case CursorKind::kHand: return QCursor(Qt::PointingHandCursor);
+    case CursorKind::kCross: return QCursor(Qt::CrossCursor);
+    case CursorKind::kSizeNS: return QCursor(Qt::SizeVerCursor);
+    case CursorKind::kSizeWE: return QCursor(Qt::SizeHorCursor);
+    case CursorKind::kFreeRegion: return own("cursor_free_region.png");
+    case CursorKind::kSelection: return own("cursor_selection.png");
+  }
+  return QCursor(Qt::ArrowCursor);
+}
+
 void ClearProgramImages() { Cache().clear(); }
 
 }  // namespace velmora

@@ -1,6 +1,7 @@
 // The binding of one model window to its widget.
 #include "frontend/model_binding.h"
 
+#include "frontend/images.h"
 #include "frontend/window_mirror.h"
 
 namespace velmora {
@@ -22,6 +23,13 @@ void CModelBinding::SyncFromModel() {
   if (!w || !widget_) return;
   SyncScope scope(this);
   widget_->setEnabled(w->IsWindowEnabled());
+  if (w->WindowCursor() != applied_cursor_) {
+    applied_cursor_ = w->WindowCursor();
+    if (applied_cursor_ == CursorKind::kDefault)
+      widget_->unsetCursor();
+    else
+      widget_->setCursor(ProgramCursor(applied_cursor_));
+  }
   if (widget_->isWindow()) return;  // top windows: their host decides place and visibility
   // A widget that a layout of the front end places (views, panels, the address control, a
   // dialog's content in its window) is also shown by that layout.

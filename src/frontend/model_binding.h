@@ -86,6 +86,7 @@ class CModelBinding : public QObject {
   unsigned seen_ = ~0u;
   int syncing_ = 0;
   RECT applied_rect_{-1, -1, -1, -1};
+  CursorKind applied_cursor_ = CursorKind::kDefault;
 };
 
 // Model RECT <-> QRect.

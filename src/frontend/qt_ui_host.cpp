@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QColorDialog>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
@@ -269,6 +270,16 @@ std::string CQtUiHost::GetClipboardText() {
 
 bool CQtUiHost::OpenDocument(const std::string& path) {
   return QDesktopServices::openUrl(QUrl::fromLocalFile(Qs(path)));
+}
+
+bool CQtUiHost::ChooseColor(CWnd* owner, uint32_t* argb) {
+  QColorDialog chooser(OwnerWidget(owner));
+  chooser.setOption(QColorDialog::DontUseNativeDialog);
+  chooser.setOption(QColorDialog::ShowAlphaChannel);
+  if (argb) chooser.setCurrentColor(QColor::fromRgba(*argb));
+  if (chooser.exec() != QDialog::Accepted) return false;
+  if (argb) *argb = chooser.selectedColor().rgba();
+  return true;
 }
 
 }  // namespace velmora

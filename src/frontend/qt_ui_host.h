@@ -22,6 +22,9 @@ class CQtUiHost : public UiHost {
   void SetClipboardText(const std::string& text) override;
   std::string GetClipboardText() override;
   bool OpenDocument(const std::string& path) override;
+  // Qt's colour dialog (its own widgets, as the file choosers, in Chinese), with the alpha
+  // channel: the program's colours are ARGB.
+  bool ChooseColor(CWnd* owner, uint32_t* argb) override;
 
   // The top widget that windows asked for by `owner` belong to: the owner's own window when it
   // is shown, else the active modal window, the active window or the main window.

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "frontend/combo_box_ex_binding.h"
 #include "frontend/control_bindings.h"
 #include "frontend/custom_window.h"
 #include "frontend/dialog_units.h"
@@ -11,6 +12,7 @@
 #include "frontend/list_bindings.h"
 #include "frontend/model_binding.h"
 #include "frontend/widget_registry.h"
+#include "platform/ui/combo_box_ex.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/list_ctrl.h"
@@ -83,6 +85,7 @@ CModelBinding* CWindowMirror::MakeBinding(CWnd& w, QWidget* parent) {
   if (auto* dialog = dynamic_cast<CDialog*>(&w)) return new CDialogContentBinding(*dialog, parent);
   if (auto* list = dynamic_cast<CListCtrl*>(&w)) return new CListBinding(*list, parent);
   if (auto* tree = dynamic_cast<CTreeCtrl*>(&w)) return new CTreeBinding(*tree, parent);
+  if (auto* combo_ex = dynamic_cast<CComboBoxEx*>(&w)) return new CComboBoxExBinding(*combo_ex, parent);
   if (auto* combo = dynamic_cast<CComboBox*>(&w)) return new CComboBinding(*combo, parent);
   if (auto* edit = dynamic_cast<CEdit*>(&w)) {
     bool multi = parent && IsMultiLineHeight(*parent, w.GetWindowRect().Height());

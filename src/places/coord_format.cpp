@@ -15,12 +15,6 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 // The first and last bytes are compared before the rest: most values carry no mark.
 bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && (prefix.empty() || s.front() == prefix.front()) &&
@@ -127,7 +121,7 @@ std::string_view CCoordFieldSplitter::Next(std::string_view* rest, bool* found) 
 // ---- reading ----
 
 bool ParsePackedDms(std::string_view text, double* degrees) {
-  std::string_view s = TrimBlanks(text);
+  std::string_view s = TrimAscii(text);
   bool negative = false;
   if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
     negative = s.front() == '-';
@@ -179,7 +173,7 @@ CCoordLineReader::CCoordLineReader(const CoordFormatSettings& settings)
       hemisphere_(settings.source_hemisphere) {}
 
 CoordLineError CCoordLineReader::ReadValue(std::string_view field, Value* out) const {
-  std::string_view s = TrimBlanks(field);
+  std::string_view s = TrimAscii(field);
   int hemisphere = -1;
   for (int h = 0; h < 4; ++h) {
     const std::string& mark = hemisphere_[static_cast<size_t>(h)];
@@ -189,7 +183,7 @@ CoordLineError CCoordLineReader::ReadValue(std::string_view field, Value* out) c
     if (hemisphere >= 0) return CoordLineError::kHemisphereConflict;
     hemisphere = h;
     s = prefix ? s.substr(mark.size()) : s.substr(0, s.size() - mark.size());
-    s = TrimBlanks(s);
+    s = TrimAscii(s);
   }
   bool minus = !s.empty() && s.front() == '-';
   double v = 0;

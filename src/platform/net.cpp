@@ -11,10 +11,13 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -99,23 +102,21 @@ uint32_t LoopbackIPv4() { return htonl(INADDR_LOOPBACK); }
 
 // ---- listeners --------------------------------------------------------------------------------
 
-UniqueFd ListenTcp(uint16_t port, bool loopback_only, std::string* error) {
+UniqueFd ListenTcp(uint16_t port, bool loopback_only, std::string* error, int* error_number) {
+  auto fail = [&](const char* what) {
+    int e = errno;
+    if (error) *error = ErrnoText(what, e);
+    if (error_number) *error_number = e;
+    return UniqueFd();
+  };
+  if (error_number) *error_number = 0;
   UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!fd.Valid()) {
-    if (error) *error = ErrnoText("socket", errno);
-    return {};
-  }
+  if (!fd.Valid()) return fail("socket");
   int on = 1;
   ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in addr = AnyAddress(port, loopback_only);
-  if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (error) *error = ErrnoText("bind", errno);
-    return {};
-  }
-  if (::listen(fd.Get(), SOMAXCONN) != 0) {
-    if (error) *error = ErrnoText("listen", errno);
-    return {};
-  }
+  if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return fail("bind");
+  if (::listen(fd.Get(), SOMAXCONN) != 0) return fail("listen");
   return fd;
 }
 
@@ -279,6 +280,26 @@ IoStatus SendSome(int fd, const void* data, size_t size, size_t* sent) {
   }
 }
 
+IoStatus SendSomeV(int fd, const ConstBuffer* pieces, size_t count, size_t* sent) {
+  *sent = 0;
+  iovec vectors[8];
+  count = std::min<size_t>(count, 8);
+  for (size_t i = 0; i < count; ++i) vectors[i] = {const_cast<void*>(pieces[i].data), pieces[i].size};
+  msghdr message{};
+  message.msg_iov = vectors;
+  message.msg_iovlen = count;
+  for (;;) {
+    ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      *sent = static_cast<size_t>(n);
+      return IoStatus::kOk;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return IoStatus::kWouldBlock;
+    return IoStatus::kError;
+  }
+}
+
 IoStatus ReceiveSome(int fd, void* data, size_t size, size_t* received) {
   *received = 0;
   for (;;) {
@@ -293,6 +314,42 @@ IoStatus ReceiveSome(int fd, void* data, size_t size, size_t* received) {
     return IoStatus::kError;
   }
 }
+
+void ShutdownSocket(int fd) {
+  if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+}
+
+void SetResetOnClose(int fd) {
+  linger abort{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+}
+
+// ---- EventPoll ----------------------------------------------------------------------------------
+
+static_assert(EventPoll::kReadable == EPOLLIN && EventPoll::kWritable == EPOLLOUT && EventPoll::kError == EPOLLERR &&
+              EventPoll::kHangUp == EPOLLHUP && EventPoll::kPeerClosed == EPOLLRDHUP);
+
+EventPoll::EventPoll() : fd_(::epoll_create1(EPOLL_CLOEXEC)) {}
+
+bool EventPoll::Add(int fd, uint32_t events, void* data, bool edge) {
+  epoll_event ev{};
+  ev.events = events | (edge ? EPOLLET : 0u);
+  ev.data.ptr = data;
+  return ::epoll_ctl(fd_.Get(), EPOLL_CTL_ADD, fd, &ev) == 0;
+}
+
+void EventPoll::Remove(int fd) { ::epoll_ctl(fd_.Get(), EPOLL_CTL_DEL, fd, nullptr); }
+
+int EventPoll::Wait(PollEvent* out, int max_events, int timeout_ms) {
+  constexpr int kBatch = 128;
+  epoll_event events[kBatch];
+  int n = ::epoll_wait(fd_.Get(), events, std::min(max_events, kBatch), timeout_ms);
+  if (n <= 0) return 0;
+  for (int i = 0; i < n; ++i) out[i] = {events[i].data.ptr, events[i].events};
+  return n;
+}
+
+// ---- waits ---------------------------------------------------------------------------------------
 
 WaitResult WaitSocket(int fd, bool readable, bool writable, const WakeEvent* wake, int timeout_ms) {
   pollfd fds[2];

@@ -1,7 +1,8 @@
 // TCP sockets for the map publishing server and its helpers, on POSIX sockets: listeners,
-// accepted connections, non-blocking sends and receives, and waits in poll() that an eventfd
-// wake-up can cut short (in place of Windows Sockets' event selection). IPv4 only, as the
-// server's services and peer records are.
+// accepted connections, non-blocking sends and receives, waits in poll() that an eventfd wake-up
+// can cut short (in place of Windows Sockets' event selection), and an epoll set for event loops
+// that watch many sockets at once. IPv4 only, as the server's services and peer records are.
+// Every descriptor made here is close-on-exec.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -77,8 +78,9 @@ uint32_t LoopbackIPv4();
 
 // A listening TCP socket on `port` of every local address (or of 127.0.0.1 only), non-blocking,
 // with address reuse so that a restarted service can take its port back at once; the largest
-// backlog. Invalid (reason in *error) when the port cannot be had.
-UniqueFd ListenTcp(uint16_t port, bool loopback_only, std::string* error = nullptr);
+// backlog. Invalid (reason in *error, the errno value in *error_number) when the port cannot be
+// had: EADDRINUSE when another socket has it, EACCES for a privileged port without the right.
+UniqueFd ListenTcp(uint16_t port, bool loopback_only, std::string* error = nullptr, int* error_number = nullptr);
 // True when a TCP socket can be bound on the port of every local address at this moment (the
 // trial socket is closed again). A port on which some socket listens is not free.
 bool CanBindTcp(uint16_t port);
@@ -109,6 +111,12 @@ enum class IoStatus {
 UniqueFd AcceptTcp(int listen_fd, PeerAddress* peer, IoStatus* status = nullptr);
 // One non-blocking send; never raises SIGPIPE. *sent gets the bytes that went out.
 IoStatus SendSome(int fd, const void* data, size_t size, size_t* sent);
+// One non-blocking send of several pieces in order (one system call); never raises SIGPIPE.
+struct ConstBuffer {
+  const void* data;
+  size_t size;
+};
+IoStatus SendSomeV(int fd, const ConstBuffer* pieces, size_t count, size_t* sent);
 // One non-blocking receive of at most `size` bytes. *received gets the bytes read.
 IoStatus ReceiveSome(int fd, void* data, size_t size, size_t* received);
 
@@ -118,6 +126,47 @@ enum class WaitResult {
   kTimeout,  // neither within the time
   kError,    // poll itself failed
 };
+// Ends both directions of a connection without closing its descriptor (whoever owns the
+// descriptor closes it).
+void ShutdownSocket(int fd);
+// Makes the coming close of a connection a reset: bytes not yet sent are dropped at once rather
+// than kept by the system for a peer that does not read them.
+void SetResetOnClose(int fd);
+
+// An epoll set. Sockets are watched edge-triggered: an event is reported once each time the
+// socket becomes readable or writable, so a reader drains it until kWouldBlock.
+class EventPoll {
+ public:
+  // Event bits of Add and of PollEvent::events.
+  static constexpr uint32_t kReadable = 0x001;  // EPOLLIN
+  static constexpr uint32_t kWritable = 0x004;  // EPOLLOUT
+  static constexpr uint32_t kError = 0x008;     // EPOLLERR
+  static constexpr uint32_t kHangUp = 0x010;    // EPOLLHUP
+  static constexpr uint32_t kPeerClosed = 0x2000;  // EPOLLRDHUP
+
+  EventPoll();
+  EventPoll(const EventPoll&) = delete;
+  EventPoll& operator=(const EventPoll&) = delete;
+
+  // False when the set could not be made (no descriptors left).
+  bool Valid() const { return fd_.Valid(); }
+  // Watches `fd` for the events (kReadable, kWritable, kPeerClosed; errors and hang-ups always),
+  // edge-triggered when `edge`; `data` comes back with its events.
+  bool Add(int fd, uint32_t events, void* data, bool edge);
+  // Stops watching (closing the descriptor does that too).
+  void Remove(int fd);
+  struct PollEvent {
+    void* data;
+    uint32_t events;
+  };
+  // Waits up to `timeout_ms` (negative: without limit) for events; their number (0 on time-out
+  // or an interrupted wait).
+  int Wait(PollEvent* out, int max_events, int timeout_ms);
+
+ private:
+  UniqueFd fd_;
+};
+
 // Waits until the socket is readable (`readable`), writable (`writable`), the wake event is set,
 // or `timeout_ms` passed (kInfinite-like values: pass a negative number to wait without limit).
 // The wake event wins when both happen together.

@@ -139,8 +139,15 @@ CRequestFramer::State CRequestFramer::Next(std::string* header, bool* close_afte
   return State::kRequest;
 }
 
+bool CRequestFramer::HasRequestLine() const {
+  if (skip_ > 0) return true;
+  return std::string_view(buffer_).substr(start_).find("\r\n") != std::string_view::npos;
+}
+
 void CRequestFramer::Compact() {
   if (start_ == buffer_.size()) {
+    // An idle connection keeps no large buffer from an earlier burst.
+    if (buffer_.capacity() > 2 * limit_) std::string().swap(buffer_);
     buffer_.clear();
     start_ = 0;
   } else if (start_ > 4096 && start_ * 2 > buffer_.size()) {
@@ -207,6 +214,13 @@ std::string FormatHttpDate(std::time_t utc) {
   gmtime_r(&utc, &tm);
   return FormatC("%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday % 7], tm.tm_mday,
                  kMonths[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+}
+
+void WmtsResponse::Clear() {
+  head.clear();
+  file.reset();
+  if (body.capacity() > 256 * 1024) std::vector<uint8_t>().swap(body);
+  body.clear();
 }
 
 std::string BuildResponseHeader(std::string_view status, std::string_view date, size_t content_length,

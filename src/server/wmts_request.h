@@ -1,6 +1,7 @@
 // Protocol helpers of the map publishing server that hold no state of their own: the framing of
 // requests on a kept-alive connection (bounded, pipelining kept), the request line, tile
-// addresses, the HTTP date and response header, and the example page's layer insertion.
+// addresses, the HTTP date, the response header and an answer's form, and the example page's
+// layer insertion.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "server/wmts_web_files.h"
 
 namespace velmora {
 
@@ -43,6 +46,8 @@ class CRequestFramer {
   // True while a request has begun but is not whole yet (its header or its body).
   bool Partial() const { return Buffered() > 0 || skip_ > 0; }
   size_t Buffered() const { return buffer_.size() - start_; }
+  // True when the buffered request's first line is whole (or a body is still being dropped).
+  bool HasRequestLine() const;
 
  private:
   void Compact();
@@ -75,6 +80,19 @@ std::optional<TileAddress> ParseTileAddress(std::string_view path);
 // True when the catalogue has the source as a map source (not a geocoder), the zoom lies below
 // 23 and inside the source's zoom range, and row and column lie in [0, 2^zoom).
 bool IsServableTile(const TileAddress& tile, const CLayerManager& layers);
+
+// One answer as a connection sends it: the header and the body, which is either the answer's own
+// bytes or a web file as it lies in the server's data block (not copied for every client).
+struct WmtsResponse {
+  std::string head;
+  std::vector<uint8_t> body;
+  std::optional<WebFileView> file;  // the body when set
+  size_t BodySize() const { return file ? file->size : body.size(); }
+  const char* BodyData() const { return file ? file->data() : reinterpret_cast<const char*>(body.data()); }
+  size_t Size() const { return head.size() + BodySize(); }
+  // Empties it; a large body buffer is given back rather than kept for the next answer.
+  void Clear();
+};
 
 // "%a, %d %b %Y %H:%M:%S GMT" of a UTC time, English names whatever the locale.
 std::string FormatHttpDate(std::time_t utc);

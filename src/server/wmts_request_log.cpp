@@ -55,7 +55,7 @@ bool CWmtsRequestLog::Open(const std::string& path, uint64_t limit_bytes) {
   if (file_) std::fclose(file_);
   std::filesystem::path parent = std::filesystem::path(path).parent_path();
   if (!parent.empty()) EnsureFolder(parent.string());
-  file_ = std::fopen(path.c_str(), "ab");
+  file_ = std::fopen(path.c_str(), "abe");  // close-on-exec: a started browser never inherits it
   if (!file_) {
     AppLog("the request log %s cannot be opened", path.c_str());
     return false;
@@ -106,7 +106,7 @@ void CWmtsRequestLog::WriteLocked(const std::string& text) {
     std::fclose(file_);
     std::error_code ec;
     std::filesystem::rename(path_, path_ + ".1", ec);
-    file_ = std::fopen(path_.c_str(), ec ? "wb" : "ab");  // truncate when the move failed
+    file_ = std::fopen(path_.c_str(), ec ? "wbe" : "abe");  // truncate when the move failed
     size_ = 0;
     if (!file_) return;
   }

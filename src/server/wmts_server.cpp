@@ -2,8 +2,6 @@
 // example page, the placeholder tile, the browser hand-off and the public address.
 #include "server/wmts_server.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +18,7 @@
 #include "platform/gfx/graphics.h"
 #include "platform/gfx/image_codec.h"
 #include "platform/text.h"
+#include "platform/process.h"
 #include "tiles/layer_manager.h"
 #include "tiles/tile_key.h"
 #include "tiles/tile_manager.h"
@@ -108,12 +107,25 @@ std::string ReadShortReply(int fd, size_t limit, unsigned timeout_ms, const Wake
 
 }  // namespace
 
+std::string ListenFailureMessage(const std::string& service_name, uint16_t port, ListenFailure reason,
+                                 const std::string& detail) {
+  std::string text = FormatC("地图发布服务\"%s\"无法在端口%u上启动:", service_name.c_str(), static_cast<unsigned>(port));
+  switch (reason) {
+    case ListenFailure::kPortInUse: return text + "端口已被其他程序占用,请换一个端口。";
+    case ListenFailure::kNoPermission: return text + "没有使用该端口的权限(1024以下的端口需要管理员权限),请换一个端口。";
+    case ListenFailure::kOther: break;
+  }
+  return text + detail;
+}
+
 CWmtsServer::CWmtsServer() = default;
 
 CWmtsServer::~CWmtsServer() {
   StopServices(0);
-  services_.clear();  // each service stops its threads before it goes
+  services_.clear();  // each service stops its accept thread and connections before it goes
+  loops_.Stop();
   request_log_.Close();
+  ReapPrograms();
 }
 
 // ---- start-up and shut-down ----------------------------------------------------------------------
@@ -151,6 +163,8 @@ bool CWmtsServer::Start() {
   }
   if (GetProfileInt(kRequestLogSection, kRequestLogKey, 0) != 0 && !request_log_.IsOpen())
     request_log_.Open(AppOptions().data_dir + kRequestLogFileName);
+  // Thousands of connections need more descriptors than the usual soft limit of 1024.
+  RaiseOpenFileLimit(65536);
   LoadServices(true);
   return true;
 }
@@ -166,6 +180,29 @@ void CWmtsServer::StopServices(uint16_t port) {
     service->Stop();
     service->StopClients();
   }
+  // With every service stopped no connection is left: the loops end too (the next start makes
+  // them again).
+  if (port == 0) loops_.Stop();
+}
+
+bool CWmtsServer::StartLoops() { return loops_.Start(options_.event_threads); }
+
+void CWmtsServer::ReportListenFailure(const CWmtsService& service, int error_number, const std::string& detail) {
+  ServiceListenFailure failure;
+  failure.name = service.Name();
+  failure.port = service.Port();
+  failure.reason = error_number == EADDRINUSE                          ? ListenFailure::kPortInUse
+                   : error_number == EACCES || error_number == EPERM ? ListenFailure::kNoPermission
+                                                                     : ListenFailure::kOther;
+  failure.message = ListenFailureMessage(failure.name, failure.port, failure.reason, detail);
+  AppLog("map service \"%s\" cannot listen on port %u: %s", failure.name.c_str(), static_cast<unsigned>(failure.port),
+         detail.c_str());
+  if (options_.listen_failure_sink) options_.listen_failure_sink(failure);
+}
+
+void CWmtsServer::ReportNotice(const std::string& message) {
+  AppLog("%s", message.c_str());
+  if (options_.notice_sink) options_.notice_sink(message);
 }
 
 // ---- the services file and list -------------------------------------------------------------------
@@ -179,6 +216,7 @@ void CWmtsServer::LoadServices(bool start) {
     services_loaded_ = true;
     const std::string path = ServicesPath();
     bool other_format = false;
+    uint32_t refused = 0;  // records past the bound
     std::vector<std::unique_ptr<CWmtsService>> read;
     std::string error;
     ArchiveLoad result = LoadArchiveFile(
@@ -195,6 +233,10 @@ void CWmtsServer::LoadServices(bool start) {
           // empty name, two empty id lists) or throws, so the loop ends with the data.
           uint32_t count = ar.U32();
           for (uint32_t i = 0; i < count; ++i) {
+            if (read.size() == kMaxServices) {
+              refused = count - i;
+              return;
+            }
             auto service = std::make_unique<CWmtsService>(this, 0);
             service->Serialize(ar);  // a record cut short throws; those read so far stay
             if (service->Port() == 0) {
@@ -206,7 +248,12 @@ void CWmtsServer::LoadServices(bool start) {
         },
         &error);
     if (other_format) AppLog("%s is not a services file of this version; it is not read", path.c_str());
-    services_file_damaged_ = result == ArchiveLoad::kDamaged || other_format;
+    if (refused > 0) {
+      // Not lost: the whole file is kept aside before the list is written again.
+      ReportNotice(FormatC("%s中的地图发布服务超过%zu个,其余%u个未加载。", kServicesFileName, kMaxServices,
+                           static_cast<unsigned>(refused)));
+    }
+    services_file_damaged_ = result == ArchiveLoad::kDamaged || other_format || refused > 0;
     for (auto& service : read) services_.push_back(std::move(service));
     if (services_.empty()) {
       auto service = std::make_unique<CWmtsService>(this, options_.default_port);
@@ -216,6 +263,7 @@ void CWmtsServer::LoadServices(bool start) {
     }
   }
   if (start) {
+    // A service that cannot listen is reported by StartAccept and stays stopped.
     for (const auto& service : services_)
       if (!service->IsRunning()) service->StartAccept();
   }
@@ -231,8 +279,17 @@ bool CWmtsServer::SaveServices() {
   const std::string path = ServicesPath();
   if (services_file_damaged_) {
     std::error_code ec;
-    std::filesystem::copy_file(path, path + ".damaged", std::filesystem::copy_options::overwrite_existing, ec);
-    if (!ec) AppLog("%s could not be read; it is kept as %s.damaged", path.c_str(), path.c_str());
+    if (std::filesystem::exists(path, ec)) {
+      std::filesystem::copy_file(path, path + ".damaged", std::filesystem::copy_options::overwrite_existing, ec);
+      if (ec) {
+        // The only whole copy of what could not be read stays as it is.
+        AppLog("%s cannot be copied to %s.damaged: %s", path.c_str(), path.c_str(), ec.message().c_str());
+        ReportNotice(FormatC("%s无法完整读取,也无法另存为%s.damaged,地图发布服务未保存。", kServicesFileName,
+                             kServicesFileName));
+        return false;
+      }
+      AppLog("%s could not be read whole; it is kept as %s.damaged", path.c_str(), path.c_str());
+    }
   }
   std::string error;
   if (!ar.SaveToFile(path, &error)) return false;  // logged by the writer
@@ -242,6 +299,10 @@ bool CWmtsServer::SaveServices() {
 
 CWmtsService* CWmtsServer::AddService(const std::string& name, uint16_t port) {
   LoadServices(false);
+  if (services_.size() >= kMaxServices) {
+    ReportNotice(FormatC("地图发布服务最多%zu个。", kMaxServices));
+    return nullptr;
+  }
   auto service = std::make_unique<CWmtsService>(this, port);
   service->SetName(name);
   services_.push_back(std::move(service));
@@ -276,8 +337,21 @@ std::vector<CWmtsService*> CWmtsServer::Services() {
 
 CTileManager& CWmtsServer::Tiles() const { return options_.tiles ? *options_.tiles : TileManager(); }
 
+const CLayerManager& CWmtsServer::Layers() const { return options_.layers ? *options_.layers : LayerManager(); }
+
 bool CWmtsServer::ParseRequest(CWmtsService& service, uint32_t peer_address, std::string_view request,
                                std::vector<uint8_t>& out, bool& keep_alive) {
+  WmtsResponse response;
+  if (!BuildResponse(service, peer_address, request, response, keep_alive)) return false;
+  out.clear();
+  out.reserve(response.Size());
+  out.insert(out.end(), response.head.begin(), response.head.end());
+  out.insert(out.end(), response.BodyData(), response.BodyData() + response.BodySize());
+  return true;
+}
+
+bool CWmtsServer::BuildResponse(CWmtsService& service, uint32_t peer_address, std::string_view request,
+                                WmtsResponse& out, bool& keep_alive) {
   std::optional<RequestLine> line = SplitRequestLine(request);
   if (!line) return false;
   std::string status = "200 OK";
@@ -292,11 +366,12 @@ bool CWmtsServer::ParseRequest(CWmtsService& service, uint32_t peer_address, std
   if (dot != std::string::npos) content_type = MimeType(std::string_view(path).substr(dot + 1));
   const std::string date = FormatHttpDate(std::time(nullptr));
 
-  std::vector<uint8_t> body;
+  out.Clear();
+  std::vector<uint8_t>& body = out.body;
   if (is_get) {
     if (path.find("VMRAWMTS") != std::string::npos) {
       std::optional<TileAddress> tile = ParseTileAddress(path);
-      if (!tile || !IsServableTile(*tile, LayerManager())) {
+      if (!tile || !IsServableTile(*tile, Layers())) {
         status = "400 Bad Request";
       } else {
         TileKey key = MakeTileKey(tile->column, tile->row, TileKeyValue(tile->source, tile->zoom));
@@ -313,33 +388,31 @@ bool CWmtsServer::ParseRequest(CWmtsService& service, uint32_t peer_address, std
       path = LowerAscii(path);
       if (path == kPagePath) {
         WriteOpenLayersPage(service, body);
+      } else if (path != kScriptPath) {
+        // Sent from the data block as it is.
+        out.file = GetFileView(path);
+        if (!out.file) return false;  // no such file: no answer, the caller closes
       } else {
-        if (!GetFile(path, body)) return false;  // no such file: no answer, the caller closes
-        if (path == kScriptPath) {
-          std::string host;
-          if (peer_address == LoopbackIPv4()) {
-            host = "localhost";
-          } else {
-            host = PublicAddress();
-            if (host.empty()) host = RequestHost(request);  // before the address is known
-            if (host.empty()) host = "localhost";
-          }
-          std::string address = host + ":" + std::to_string(service.Port());
-          size_t count = 0;
-          std::string text = ReplaceAll(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()),
-                                        kScriptAddressMark, address, &count);
-          if (count > 0) body.assign(text.begin(), text.end());
+        if (!GetFile(path, body)) return false;
+        std::string host;
+        if (peer_address == LoopbackIPv4()) {
+          host = "localhost";
+        } else {
+          host = PublicAddress();
+          if (host.empty()) host = RequestHost(request);  // before the address is known
+          if (host.empty()) host = "localhost";
         }
+        std::string address = host + ":" + std::to_string(service.Port());
+        size_t count = 0;
+        std::string text = ReplaceAll(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()),
+                                      kScriptAddressMark, address, &count);
+        if (count > 0) body.assign(text.begin(), text.end());
       }
     }
   }
 
-  std::string header = BuildResponseHeader(status, date, body.size(), content_type);
-  out.clear();
-  out.reserve(header.size() + body.size());
-  out.insert(out.end(), header.begin(), header.end());
-  out.insert(out.end(), body.begin(), body.end());
-  request_log_.WriteResponse(header);
+  out.head = BuildResponseHeader(status, date, out.BodySize(), content_type);
+  request_log_.WriteResponse(out.head);
   return true;
 }
 
@@ -347,7 +420,7 @@ void CWmtsServer::WriteOpenLayersPage(const CWmtsService& service, std::vector<u
   out.clear();
   std::string page_template;
   if (!GetFile(kPagePath, page_template)) return;
-  const CLayerManager& layers = LayerManager();
+  const CLayerManager& layers = Layers();
   std::vector<PageLayer> page_layers;
   auto add = [&](int32_t id, bool base) {
     const MapSourceDef* source = layers.FindSource(id);
@@ -391,42 +464,13 @@ std::string CWmtsServer::ServiceUrl(const CWmtsService& service, bool local) con
 
 bool CWmtsServer::OpenServiceInBrowser(const CWmtsService& service, bool local) {
   std::string url = ServiceUrl(service, local);
-  std::string command = options_.browser_command;
-  if (command.empty()) return false;
-  std::vector<char*> argv = {command.data(), url.data(), nullptr};
-  // The exec's failure comes back through a pipe that a successful exec closes.
-  int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) return false;
-  pid_t child = ::fork();
-  if (child == 0) {
-    // The browser must not be our child (it would stay a zombie or hold the caller), so the
-    // intermediate process hands it to init.
-    pid_t grandchild = ::fork();
-    if (grandchild == 0) {
-      ::setsid();
-      ::execvp(argv[0], argv.data());
-      int e = errno;
-      ssize_t n = ::write(report[1], &e, sizeof e);
-      (void)n;
-      ::_exit(127);
-    }
-    ::_exit(grandchild < 0 ? 1 : 0);
+  if (options_.browser_command.empty()) return false;
+  std::string error;
+  if (SpawnProgram({options_.browser_command, url}, {}, &error) < 0) {
+    AppLog("the browser could not be started for %s: %s", url.c_str(), error.c_str());
+    return false;
   }
-  ::close(report[1]);
-  bool started = false;
-  if (child > 0) {
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    int exec_error = 0;
-    ssize_t n;
-    while ((n = ::read(report[0], &exec_error, sizeof exec_error)) < 0 && errno == EINTR) {
-    }
-    started = WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
-    if (!started) AppLog("the browser (%s) could not be started for %s", command.c_str(), url.c_str());
-  }
-  ::close(report[0]);
-  return started;
+  return true;
 }
 
 // ---- public address ----------------------------------------------------------------------------------

@@ -2,10 +2,11 @@
 // WMTS-style tile service over HTTP/1.0 and serves an example OpenLayers page with its script.
 // One global object (WmtsServer()) lives for the whole run; it owns the published services
 // ("wmts.dat"), the embedded web files, the MIME table, the machine's public address and the
-// request log. Each service accepts on its own thread and runs one thread per connection; all
-// of them answer through ParseRequest.
+// request log. Each service accepts on its own thread and hands its connections to a small pool
+// of event loops (CWmtsEventLoops) that read, answer through the request handler and send.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,7 @@
 
 #include "core/work_thread.h"
 #include "platform/net.h"
+#include "server/wmts_event_loop.h"
 #include "server/wmts_request.h"
 #include "server/wmts_request_log.h"
 #include "server/wmts_service.h"
@@ -23,6 +25,7 @@
 
 namespace velmora {
 
+class CLayerManager;
 class CTileManager;
 
 // The text of the placeholder picture for a tile that is not stored yet.
@@ -31,6 +34,11 @@ inline constexpr const char kMissingTileText[] = "不存在,请稍后刷新";
 inline constexpr const char kServicesFileName[] = "wmts.dat";
 inline constexpr uint32_t kServicesFileTag = 1;
 inline constexpr uint32_t kServicesFileSchema = 37;
+// Most services the list holds; records of "wmts.dat" past it are not loaded (and the file is
+// kept aside before it is rewritten).
+inline constexpr size_t kMaxServices = 256;
+// Port of the default service: one that a normal user may listen on (the example script's own).
+inline constexpr uint16_t kDefaultServicePort = 8888;
 // Profile settings: the request log switch (section "option") and the IP-echo host.
 inline constexpr const char kRequestLogSection[] = "option";
 inline constexpr const char kRequestLogKey[] = "wmtslog";
@@ -38,14 +46,36 @@ inline constexpr const char kRequestLogFileName[] = "wmts.log";
 inline constexpr const char kIpEchoSection[] = "wmts";
 inline constexpr const char kIpEchoKey[] = "ip_echo_host";
 
+// Why a service could not listen on its port.
+enum class ListenFailure {
+  kPortInUse,     // another program (or service) has the port
+  kNoPermission,  // a privileged port (below 1024) without the right to it
+  kOther,         // no descriptors left, no thread, or another socket error
+};
+struct ServiceListenFailure {
+  std::string name;
+  uint16_t port = 0;
+  ListenFailure reason = ListenFailure::kOther;
+  std::string message;  // the text for the user, with the service, the port and the reason
+};
+
 // Limits and hooks of the server, set before Start.
 struct WmtsServerOptions {
-  uint16_t default_port = 80;            // port of the default service "google"
+  uint16_t default_port = kDefaultServicePort;  // port of the default service "google"
   size_t header_limit = kMaxRequestHeader;
-  unsigned header_timeout_ms = 15000;    // from a request's first byte to its blank line
+  unsigned header_timeout_ms = 15000;    // from a connection's start or a request's first byte
+                                         // to its blank line
+  unsigned pressed_header_timeout_ms = 2000;  // the same when the service is (nearly) full
   unsigned idle_timeout_ms = 60000;      // a kept-alive connection without a request
   unsigned send_timeout_ms = 30000;      // an answer that makes no progress
-  size_t max_clients_per_service = 512;  // connections past this are closed at once
+  // When the service is full a new connection takes the place of one that has not finished its
+  // request within this time, else of the longest idle one; it is refused only when all others
+  // are being answered.
+  unsigned slow_request_grace_ms = 1000;
+  size_t max_clients_per_service = 512;
+  size_t max_clients_per_address = 128;   // connections of one client address
+  size_t max_incomplete_per_address = 16; // of them without a whole request header
+  unsigned event_threads = 0;             // event loops; 0: one per processor, at most 8
   // "host" or "host:port" of the IP-echo service (HTTP); unset: the profile's "wmts" /
   // "ip_echo_host". Empty (the default: web hosts are configuration): no echo is asked and the
   // public address stays the machine's own network address.
@@ -57,6 +87,11 @@ struct WmtsServerOptions {
   std::string services_path;             // "" -> data folder + "wmts.dat"
   std::string browser_command = "xdg-open";
   CTileManager* tiles = nullptr;         // null -> the application's TileManager()
+  const CLayerManager* layers = nullptr;  // null -> the application's LayerManager()
+  // Where failures that the user must hear of go (src/app shows them in a message box). Called
+  // on the thread that met the failure.
+  std::function<void(const ServiceListenFailure&)> listen_failure_sink;
+  std::function<void(const std::string& message)> notice_sink;  // services file problems
 };
 
 // What the server holds besides its web files: the published services, in the order of their
@@ -91,14 +126,17 @@ class CWmtsServer : public CWmtsServiceList, public CWmtsWebFiles {
 
   // ---- the services file and the list (user-interface thread) ----
   // Reads "wmts.dat" (once per run; later calls do nothing) and starts each service read when
-  // `start`. An empty list gets the default service "google" (default_port, base layers 35 and
-  // 0, overlay 7), which is not written until the services change.
+  // `start` (a service that cannot listen is reported through listen_failure_sink and stays
+  // stopped). An empty list gets the default service "google" (default_port, base layers 35 and
+  // 0, overlay 7), which is not written until the services change. Records past kMaxServices
+  // are not loaded (reported through notice_sink). Loading opens no descriptor.
   void LoadServices(bool start = true);
   // Rewrites "wmts.dat" atomically with every service in list order. A file that could not be
-  // read at the load is kept as "wmts.dat.damaged" first. False (logged) when it cannot be
+  // read (or not read whole) at the load is copied to "wmts.dat.damaged" first; when that copy
+  // fails nothing is written (reported through notice_sink). False (logged) when nothing was
   // written; the old file is then untouched.
   bool SaveServices();
-  // A new stopped service, appended.
+  // A new stopped service, appended; null (reported) when the list holds kMaxServices.
   CWmtsService* AddService(const std::string& name, uint16_t port);
   // Stops, deletes and removes the first service of that port (0: every service).
   void RemoveServices(uint16_t port);
@@ -112,12 +150,16 @@ class CWmtsServer : public CWmtsServiceList, public CWmtsWebFiles {
   // False: nothing is to be sent and the connection is to be closed.
   bool ParseRequest(CWmtsService& service, uint32_t peer_address, std::string_view request,
                     std::vector<uint8_t>& out, bool& keep_alive);
+  // The same answer as the connections send it (a web file's bytes are not copied).
+  bool BuildResponse(CWmtsService& service, uint32_t peer_address, std::string_view request, WmtsResponse& out,
+                     bool& keep_alive);
   // The example page of a service; empty when the template is missing.
   void WriteOpenLayersPage(const CWmtsService& service, std::vector<uint8_t>& out);
   // A 256 x 256 opaque white PNG with the text drawn at (100, 100).
   static void MakeMissingTilePng(std::vector<uint8_t>& out, const char* text);
   // Opens http://localhost:<port> (local) or http://<public address>:<port> with the desktop's
-  // browser (xdg-open, started directly, not through a shell). False when it cannot be started.
+  // browser (xdg-open, started with posix_spawn in a session of its own, not through a shell).
+  // False when it cannot be started.
   bool OpenServiceInBrowser(const CWmtsService& service, bool local);
   // The URL OpenServiceInBrowser opens.
   std::string ServiceUrl(const CWmtsService& service, bool local) const;
@@ -138,8 +180,19 @@ class CWmtsServer : public CWmtsServiceList, public CWmtsWebFiles {
   CWmtsRequestLog& RequestLog() { return request_log_; }
   std::string ServicesPath() const;
 
+  // ---- for the services ----
+  // The event loops that carry every service's connections; started on first use. False when
+  // they cannot be started (no descriptors or threads left).
+  bool StartLoops();
+  CWmtsEventLoops& Loops() { return loops_; }
+  // Tells the user (through listen_failure_sink, and the log) that a service cannot listen;
+  // `error_number` is the socket error (0 for another cause, told by `detail`).
+  void ReportListenFailure(const CWmtsService& service, int error_number, const std::string& detail);
+  void ReportNotice(const std::string& message);
+
  private:
   CTileManager& Tiles() const;
+  const CLayerManager& Layers() const;
   const std::vector<uint8_t>& MissingTilePng();
   void SetPublicAddress(const std::string& address);
 
@@ -155,11 +208,17 @@ class CWmtsServer : public CWmtsServiceList, public CWmtsWebFiles {
   std::vector<uint8_t> placeholder_png_;
 
   bool services_loaded_ = false;
-  bool services_file_damaged_ = false;
+  bool services_file_damaged_ = false;  // or not read whole: kept aside before a rewrite
 
   WakeEvent public_ip_quit_;
   CWorkThread public_ip_thread_;
+
+  CWmtsEventLoops loops_;  // stopped (with no connection left) before the services go
 };
+
+// The user's text for a service that cannot listen.
+std::string ListenFailureMessage(const std::string& service_name, uint16_t port, ListenFailure reason,
+                                 const std::string& detail);
 
 // The global server (constructed on first use).
 CWmtsServer& WmtsServer();

@@ -2,18 +2,29 @@
 // counters.
 #include "server/wmts_service.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 
 #include "core/archive.h"
 #include "core/format.h"
 #include "core/log.h"
 #include "platform/sync.h"
 #include "server/wmts_client.h"
+#include "server/wmts_event_loop.h"
 #include "server/wmts_server.h"
 
 namespace velmora {
 
 namespace {
+
+// How long the most connections seen count as the service's load.
+constexpr uint64_t kPeakMs = 1000;
+// Addresses whose connections dawdled: how long one is remembered, and how many at most.
+constexpr uint64_t kDawdlerMemoryMs = 60000;
+constexpr size_t kMaxDawdlers = 4096;
 
 // A tick that is never 0, which stands for "none recorded".
 uint64_t NonZeroTick() { return std::max<uint64_t>(TickCount64(), 1); }
@@ -108,23 +119,46 @@ void CWmtsService::Serialize(ArchiveReader& ar) {
 bool CWmtsService::StartAccept() {
   std::lock_guard<std::mutex> lock(run_lock_);
   if (accept_thread_.IsRunning()) return false;
-  if (!quit_.Valid()) {
-    AppLog("map service %u: no wake-up event can be made", Port());
+  const uint16_t port = Port();
+  if (!quit_) quit_ = std::make_unique<WakeEvent>();
+  if (!quit_->Valid()) {
+    quit_.reset();
+    server_->ReportListenFailure(*this, EMFILE, "no wake-up event can be made");
     return false;
   }
-  quit_.Reset();
-  listen_failed_ = false;
-  if (!accept_thread_.Start("WmtsAccept" + std::to_string(Port()), [this] { AcceptThreadProc(); }))
+  std::string error;
+  int error_number = 0;
+  UniqueFd listener = ListenTcp(port, false, &error, &error_number);
+  if (!listener.Valid()) {
+    quit_.reset();
+    server_->ReportListenFailure(*this, error_number, error);
     return false;
-  // The thread signals its start once it listens, or after it gave up.
-  return !listen_failed_;
+  }
+  if (!server_->StartLoops()) {
+    quit_.reset();
+    server_->ReportListenFailure(*this, 0, "the event loops cannot be started");
+    return false;
+  }
+  quit_->Reset();
+  accepting_.store(true, std::memory_order_release);
+  // The thread owns the listener from here; it closes it when it ends.
+  const int fd = listener.Release();
+  if (!accept_thread_.Start("WmtsAccept" + std::to_string(port), [this, fd] { AcceptThreadProc(fd); })) {
+    ::close(fd);
+    accepting_.store(false, std::memory_order_release);
+    quit_.reset();
+    server_->ReportListenFailure(*this, 0, "the accept thread cannot be started");
+    return false;
+  }
+  return true;
 }
 
 void CWmtsService::Stop() {
   std::lock_guard<std::mutex> lock(run_lock_);
-  quit_.Set();
+  if (quit_) quit_->Set();
   accept_thread_.Stop(3000);  // logs a thread that is late and waits on: it always ends
   accept_thread_.OnExit();
+  quit_.reset();
 }
 
 void CWmtsService::StopClients() {
@@ -133,9 +167,21 @@ void CWmtsService::StopClients() {
     std::lock_guard<std::mutex> lock(client_lock_);
     clients = clients_;
   }
-  // All are asked first so that they close in parallel; the waits then end quickly.
-  for (const auto& client : clients) client->RequestStop();
-  for (const auto& client : clients) client->Stop(3000);
+  // All are asked first so that they close in parallel.
+  for (const auto& client : clients) {
+    if (client->BeginClose() && client->Loop()) client->Loop()->PostClose(client);
+  }
+  {
+    std::unique_lock<std::mutex> lock(finish_lock_);
+    auto all_finished = [&] {
+      return std::all_of(clients.begin(), clients.end(), [](const auto& c) { return c->IsFinished(); });
+    };
+    // A loop closes a connection as soon as it reads its queue; a late one is logged and waited for.
+    if (!client_finished_.wait_for(lock, std::chrono::milliseconds(3000), all_finished)) {
+      AppLog("map service %u: connections are slow to close", Port());
+      client_finished_.wait(lock, all_finished);
+    }
+  }
   ReapClients();
 }
 
@@ -149,44 +195,53 @@ void CWmtsService::ToggleRunning() {
   StopClients();
 }
 
-void CWmtsService::AcceptThreadProc() {
-  const uint16_t port = Port();
-  std::string error;
-  UniqueFd listener = ListenTcp(port, false, &error);
-  if (!listener.Valid()) {
-    AppLog("map service %u cannot listen: %s", port, error.c_str());
-    listen_failed_ = true;
-    accept_thread_.SignalReady();
-    return;
-  }
-  accepting_.store(true, std::memory_order_release);
+void CWmtsService::AcceptThreadProc(int listener_fd) {
+  UniqueFd listener(listener_fd);
   accept_thread_.SignalReady();
   Trace("wmts server accept start...");
-
-  const WmtsServerOptions& options = server_->Options();
   for (;;) {
-    WaitResult waited = WaitSocket(listener.Get(), true, false, &quit_, -1);
+    WaitResult waited = WaitSocket(listener.Get(), true, false, quit_.get(), -1);
     if (waited != WaitResult::kReady) break;
-    for (;;) {
+    // A batch at a time, then the quit event is looked at again.
+    for (int i = 0; i < 256; ++i) {
       PeerAddress peer;
       IoStatus status = IoStatus::kOk;
       UniqueFd socket = AcceptTcp(listener.Get(), &peer, &status);
       if (!socket.Valid()) {
-        // Out of descriptors or memory: the connection stays queued and the listener keeps
-        // polling readable, so pause a little (a stop cuts the pause short) instead of spinning.
-        if (status == IoStatus::kError) WaitSocket(quit_.Fd(), true, false, nullptr, 100);
+        if (status == IoStatus::kError) {
+          // Out of descriptors (or memory): the connection stays queued and the listener keeps
+          // polling readable. A connection that may go makes room; otherwise pause a little
+          // (a stop cuts the pause short) instead of spinning.
+          WaitSocket(quit_->Fd(), true, false, nullptr, EvictForDescriptor() ? 2 : 100);
+        }
         break;
       }
-      if (static_cast<size_t>(ReapClients()) >= options.max_clients_per_service) {
-        Trace("connection refused: %u clients", static_cast<unsigned>(options.max_clients_per_service));
-        continue;  // closed at once
-      }
-      auto client = std::make_shared<CWmtsClient>(std::move(socket), peer, this);
-      AddClient(client);
-      client->StartThread();
+      AddClient(std::make_shared<CWmtsClient>(std::move(socket), peer, this));
     }
   }
   accepting_.store(false, std::memory_order_release);
+}
+
+void CWmtsService::OnClientClosing(uint32_t address) {
+  live_.fetch_sub(1, std::memory_order_acq_rel);
+  std::lock_guard<std::mutex> lock(address_lock_);
+  auto it = per_address_.find(address);
+  if (it != per_address_.end() && --it->second == 0) per_address_.erase(it);
+}
+
+unsigned CWmtsService::HeaderTimeoutNow() const {
+  const WmtsServerOptions& o = server_->Options();
+  const unsigned full = o.header_timeout_ms, pressed = std::min(o.pressed_header_timeout_ms, full);
+  const double cap = static_cast<double>(std::max<size_t>(o.max_clients_per_service, 1));
+  int live = live_.load(std::memory_order_relaxed);
+  if (TickCount64() - peak_tick_.load(std::memory_order_relaxed) < kPeakMs)
+    live = std::max(live, peak_.load(std::memory_order_relaxed));
+  const double load = live / cap;
+  // Full time-out up to half the places taken, the pressed one from nine tenths, linear between.
+  constexpr double kFrom = 0.5, kTo = 0.9;
+  if (load <= kFrom) return full;
+  if (load >= kTo) return pressed;
+  return static_cast<unsigned>(full - (full - pressed) * (load - kFrom) / (kTo - kFrom));
 }
 
 // ---- connections and peers -----------------------------------------------------------------------
@@ -200,16 +255,174 @@ std::vector<std::shared_ptr<CWmtsClient>> CWmtsService::TakeFinishedLocked() {
   return finished;
 }
 
-void CWmtsService::AddClient(std::shared_ptr<CWmtsClient> client) {
-  uint32_t address = client->PeerIp();
-  std::vector<std::shared_ptr<CWmtsClient>> finished;
+void CWmtsService::RecordDawdlerLocked(uint32_t address, uint64_t now) {
+  if (dawdlers_.size() >= kMaxDawdlers) {
+    // Bounded: the stale records go, and all of them if that is not enough.
+    for (auto it = dawdlers_.begin(); it != dawdlers_.end();)
+      it = now - it->second.tick >= kDawdlerMemoryMs ? dawdlers_.erase(it) : std::next(it);
+    if (dawdlers_.size() >= kMaxDawdlers) dawdlers_.clear();
+  }
+  Dawdler& d = dawdlers_[address];
+  d.strikes = now - d.tick < kDawdlerMemoryMs ? d.strikes + 1 : 1;
+  d.tick = now;
+}
+
+uint32_t CWmtsService::StrikesLocked(uint32_t address, uint64_t now) const {
+  auto it = dawdlers_.find(address);
+  if (it == dawdlers_.end() || now - it->second.tick >= kDawdlerMemoryMs) return 0;
+  return it->second.strikes;
+}
+
+std::shared_ptr<CWmtsClient> CWmtsService::EvictLocked(uint64_t now, const uint32_t* address, bool incomplete_only) {
+  using Stage = CWmtsClient::Stage;
+  const uint64_t grace = server_->Options().slow_request_grace_ms;
+  // A few tries: a chosen connection may move on before it is marked.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    std::shared_ptr<CWmtsClient> best;
+    int best_rank = 4;
+    uint32_t best_strikes = 0;
+    uint64_t best_since = 0;
+    Stage best_stage = Stage::kClosing;
+    for (const auto& c : clients_) {
+      if (address && c->PeerIp() != *address) continue;
+      Stage stage = c->CurrentStage();
+      if (stage == Stage::kBusy || stage == Stage::kClosing || c->IsFinished()) continue;
+      const uint64_t since = c->StageSince();
+      const bool old = now >= since && now - since >= grace;
+      const bool incomplete = stage == Stage::kNoRequestLine || stage == Stage::kPartialHeader;
+      if (incomplete_only && !(incomplete && old)) continue;
+      // 0: no whole request, or no progress of its answer, within the grace time; 1: idle for
+      // longer; 2: young without a whole request; 3: idle briefly. An answer that moves is never
+      // cut.
+      int rank;
+      if (stage == Stage::kSending) {
+        if (!old) continue;
+        rank = 0;
+      } else {
+        rank = incomplete ? (old ? 0 : 2) : (old ? 1 : 3);
+      }
+      // Without a whole request, the connections of clients whose connections ended without one
+      // before go first: a new client whose request was not read yet (its loop is busy) is not
+      // cut for a returning abuser's.
+      const uint32_t strikes = incomplete ? c->strikes_ : 0;
+      if (rank < best_rank ||
+          (rank == best_rank && (strikes > best_strikes || (strikes == best_strikes && since < best_since)))) {
+        best = c;
+        best_rank = rank;
+        best_strikes = strikes;
+        best_since = since;
+        best_stage = stage;
+      }
+    }
+    if (!best) return nullptr;
+    if (best->BeginCloseFrom(best_stage)) return best;
+  }
+  return nullptr;
+}
+
+bool CWmtsService::AddClient(std::shared_ptr<CWmtsClient> client) {
+  const WmtsServerOptions& o = server_->Options();
+  const uint64_t now = NonZeroTick();
+  const uint32_t address = client->PeerIp();
+  std::vector<std::shared_ptr<CWmtsClient>> finished, evicted;
+  CWmtsEventLoop* loop = nullptr;
   {
     std::lock_guard<std::mutex> lock(client_lock_);
     finished = TakeFinishedLocked();
-    clients_.push_back(std::move(client));
+    size_t from_address = 0;
+    {
+      std::lock_guard<std::mutex> address_lock(address_lock_);
+      auto it = per_address_.find(address);
+      if (it != per_address_.end()) from_address = it->second;
+    }
+    bool admit = from_address < o.max_clients_per_address;
+    if (admit && from_address >= o.max_incomplete_per_address) {
+      // This address may have many connections but only so many that have gone past the grace
+      // time without a whole request: its oldest such connection makes room. (A client that
+      // opens many connections at once is not cut before it could send its requests.)
+      const uint64_t grace = o.slow_request_grace_ms;
+      size_t incomplete = 0;
+      for (const auto& c : clients_) {
+        CWmtsClient::Stage stage = c->CurrentStage();
+        uint64_t since = c->StageSince();
+        if (c->PeerIp() == address && !c->IsFinished() &&
+            (stage == CWmtsClient::Stage::kNoRequestLine || stage == CWmtsClient::Stage::kPartialHeader) &&
+            now >= since && now - since >= grace)
+          ++incomplete;
+      }
+      if (incomplete >= o.max_incomplete_per_address) {
+        std::shared_ptr<CWmtsClient> victim = EvictLocked(now, &address, true);
+        if (victim) evicted.push_back(std::move(victim));
+        else admit = false;
+      }
+    }
+    if (admit && evicted.empty() &&
+        static_cast<size_t>(std::max(live_.load(std::memory_order_acquire), 0)) >= o.max_clients_per_service) {
+      std::shared_ptr<CWmtsClient> victim = EvictLocked(now, nullptr, false);
+      if (victim) evicted.push_back(std::move(victim));
+      else admit = false;
+    }
+    if (admit) loop = server_->Loops().Pick();
+    if (loop) {
+      client->loop_ = loop;
+      {
+        std::lock_guard<std::mutex> peer_lock(peer_lock_);
+        client->strikes_ = StrikesLocked(address, now);
+      }
+      clients_.push_back(client);
+      {
+        std::lock_guard<std::mutex> address_lock(address_lock_);
+        ++per_address_[address];
+      }
+      const int live = live_.fetch_add(1, std::memory_order_acq_rel) + 1;
+      if (live >= peak_.load(std::memory_order_relaxed) ||
+          now - peak_tick_.load(std::memory_order_relaxed) >= kPeakMs) {
+        peak_.store(live, std::memory_order_relaxed);
+        peak_tick_.store(now, std::memory_order_relaxed);
+      }
+    }
   }
-  finished.clear();  // joined and freed outside the lock
-  RecordPeer(address, NonZeroTick(), 0);
+  for (auto& victim : evicted) {
+    Trace("wmts client closed to make room");
+    victim->Loop()->PostClose(victim);
+  }
+  if (!loop) {
+    // Refused: closed at once, but the peer is on record like every other.
+    Trace("connection refused: the service is full");
+    RecordPeer(address, now, now);
+    return false;
+  }
+  RecordPeer(address, now, 0);
+  loop->PostAdd(std::move(client));
+  finished.clear();  // freed outside the lock
+  return true;
+}
+
+bool CWmtsService::EvictForDescriptor() {
+  std::shared_ptr<CWmtsClient> victim;
+  {
+    std::lock_guard<std::mutex> lock(client_lock_);
+    victim = EvictLocked(NonZeroTick(), nullptr, false);
+  }
+  if (!victim) return false;
+  victim->Loop()->PostClose(victim);
+  return true;
+}
+
+void CWmtsService::OnClientFinished(CWmtsClient& client, bool dawdled) {
+  const uint64_t now = NonZeroTick();
+  {
+    std::lock_guard<std::mutex> lock(peer_lock_);
+    if (dawdled) RecordDawdlerLocked(client.PeerIp(), now);
+    PeerRecord& r = peers_[client.PeerIp()];
+    if (now > r.last_tick) r.last_tick = now;
+  }
+  // Last: the service may delete the client, and itself, once it sees it finished. The waiter is
+  // woken under the lock, so that it cannot return (and the service go) while the condition
+  // variable is still being signalled.
+  std::lock_guard<std::mutex> lock(finish_lock_);
+  client.finished_.store(true, std::memory_order_release);
+  client_finished_.notify_all();
 }
 
 int CWmtsService::ReapClients() {
@@ -224,7 +437,7 @@ int CWmtsService::ReapClients() {
 }
 
 void CWmtsService::RecordPeer(uint32_t address, uint64_t start_tick, uint64_t end_tick) {
-  std::lock_guard<std::mutex> lock(client_lock_);
+  std::lock_guard<std::mutex> lock(peer_lock_);
   auto [it, added] = peers_.try_emplace(address, PeerRecord{start_tick, end_tick});
   if (added) return;
   PeerRecord& r = it->second;
@@ -233,7 +446,7 @@ void CWmtsService::RecordPeer(uint32_t address, uint64_t start_tick, uint64_t en
 }
 
 std::map<uint32_t, PeerRecord> CWmtsService::Peers() const {
-  std::lock_guard<std::mutex> lock(client_lock_);
+  std::lock_guard<std::mutex> lock(peer_lock_);
   return peers_;
 }
 
@@ -247,25 +460,13 @@ std::vector<PeerAddress> CWmtsService::Connections() const {
 
 // ---- counters ------------------------------------------------------------------------------------
 
-void CWmtsService::AddReceived(uint64_t bytes) {
-  std::lock_guard<std::mutex> lock(counter_lock_);
-  received_ += bytes;
-}
+void CWmtsService::AddReceived(uint64_t bytes) { received_.fetch_add(bytes, std::memory_order_relaxed); }
 
-void CWmtsService::AddSent(uint64_t bytes) {
-  std::lock_guard<std::mutex> lock(counter_lock_);
-  sent_ += bytes;
-}
+void CWmtsService::AddSent(uint64_t bytes) { sent_.fetch_add(bytes, std::memory_order_relaxed); }
 
-uint64_t CWmtsService::ReceivedBytes() const {
-  std::lock_guard<std::mutex> lock(counter_lock_);
-  return received_;
-}
+uint64_t CWmtsService::ReceivedBytes() const { return received_.load(std::memory_order_relaxed); }
 
-uint64_t CWmtsService::SentBytes() const {
-  std::lock_guard<std::mutex> lock(counter_lock_);
-  return sent_;
-}
+uint64_t CWmtsService::SentBytes() const { return sent_.load(std::memory_order_relaxed); }
 
 // ---- the services dialog -------------------------------------------------------------------------
 

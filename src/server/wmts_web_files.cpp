@@ -11,14 +11,19 @@ namespace velmora {
 
 namespace {
 
+const WebFileEntry* FindEntry(const std::map<std::string, WebFileEntry>& table, std::string_view name) {
+  while (!name.empty() && name.front() == '/') name.remove_prefix(1);
+  auto it = table.find(std::string(name));
+  return it == table.end() ? nullptr : &it->second;
+}
+
 template <typename Out>
 bool CopyFile(const std::map<std::string, WebFileEntry>& table, const std::string& data, std::string_view name,
               Out& out) {
-  while (!name.empty() && name.front() == '/') name.remove_prefix(1);
-  auto it = table.find(std::string(name));
-  if (it == table.end()) return false;
-  const char* begin = data.data() + it->second.offset;
-  out.assign(begin, begin + it->second.size);
+  const WebFileEntry* entry = FindEntry(table, name);
+  if (!entry) return false;
+  const char* begin = data.data() + entry->offset;
+  out.assign(begin, begin + entry->size);
   return !out.empty();
 }
 
@@ -55,10 +60,10 @@ bool CWmtsWebFiles::LoadFromBytes(std::string_view names, std::string data) {
   bool loaded = !names.empty() && !data.empty();
   std::lock_guard<std::mutex> lock(lock_);
   if (loaded) {
-    data_ = std::move(data);
+    data_ = std::make_shared<const std::string>(std::move(data));
     table_ = std::move(table);
   } else {
-    data_.clear();
+    data_ = std::make_shared<const std::string>();
     table_.clear();
   }
   return loaded;
@@ -66,18 +71,25 @@ bool CWmtsWebFiles::LoadFromBytes(std::string_view names, std::string data) {
 
 void CWmtsWebFiles::Clear() {
   std::lock_guard<std::mutex> lock(lock_);
-  data_.clear();
+  data_ = std::make_shared<const std::string>();
   table_.clear();
 }
 
 bool CWmtsWebFiles::GetFile(std::string_view name, std::vector<uint8_t>& out) const {
   std::lock_guard<std::mutex> lock(lock_);
-  return CopyFile(table_, data_, name, out);
+  return CopyFile(table_, *data_, name, out);
 }
 
 bool CWmtsWebFiles::GetFile(std::string_view name, std::string& out) const {
   std::lock_guard<std::mutex> lock(lock_);
-  return CopyFile(table_, data_, name, out);
+  return CopyFile(table_, *data_, name, out);
+}
+
+std::optional<WebFileView> CWmtsWebFiles::GetFileView(std::string_view name) const {
+  std::lock_guard<std::mutex> lock(lock_);
+  const WebFileEntry* entry = FindEntry(table_, name);
+  if (!entry || entry->size == 0) return std::nullopt;
+  return WebFileView{data_, entry->offset, entry->size};
 }
 
 size_t CWmtsWebFiles::FileCount() const {

@@ -4,7 +4,9 @@
 #pragma once
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +16,15 @@ namespace velmora {
 struct WebFileEntry {
   uint32_t size = 0;
   uint32_t offset = 0;  // of the file's first byte in the data block
+};
+
+// A web file's bytes without a copy: the data block it lies in stays alive while the view is
+// held, also when the files are loaded again meanwhile.
+struct WebFileView {
+  std::shared_ptr<const std::string> block;
+  size_t offset = 0;
+  size_t size = 0;
+  const char* data() const { return block->data() + offset; }
 };
 
 class CWmtsWebFiles {
@@ -36,11 +47,13 @@ class CWmtsWebFiles {
   // counts). True when the file exists and holds at least one byte.
   bool GetFile(std::string_view name, std::vector<uint8_t>& out) const;
   bool GetFile(std::string_view name, std::string& out) const;
+  // The same as a view into the data block (no copy); nothing when GetFile would be false.
+  std::optional<WebFileView> GetFileView(std::string_view name) const;
   size_t FileCount() const;
 
  private:
   mutable std::mutex lock_;
-  std::string data_;
+  std::shared_ptr<const std::string> data_ = std::make_shared<const std::string>();
   std::map<std::string, WebFileEntry> table_;
 };
 

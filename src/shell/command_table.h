@@ -81,5 +81,7 @@ constexpr UINT ID_VIEW_STATUS_BAR = 0xE801;
 constexpr UINT ID_VIEW_SIDEBAR = 0xE804;
 // Shows the child view of kind k (0-5): ID_VIEW_KIND_FIRST + k.
 constexpr UINT ID_VIEW_KIND_FIRST = 0x8E00;
+// "工具/选项": the options sheet.
+constexpr UINT ID_TOOLS_OPTIONS = 0x8E10;
 
 }  // namespace velmora

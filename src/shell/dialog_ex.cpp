@@ -12,12 +12,19 @@ bool SetWindowIconFromImage(CWnd* window, const char* name) {
   std::string path = AppOptions().program_dir + "images/" + name;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return false;
-  window->SetIcon(path, 0);
+  window->SetIcon(name, 0);
   return true;
 }
 
+const char* IconResourceImage(int resource_id) {
+  switch (resource_id) {
+    case 126: return "icon.png";
+    default: return "";
+  }
+}
+
 void SetWindowIconFromResource(CWnd* window, int resource_id) {
-  if (window) window->SetIcon("", resource_id);
+  if (window) window->SetIcon(IconResourceImage(resource_id), resource_id);
 }
 
 }  // namespace velmora

@@ -144,6 +144,8 @@ void CKovraHomeExApp::CreateImageLists() {
   check_images_.Create(16, 16);
   for (const char* name : {"check_off.png", "check_on.png", "check_none.png", "check_part.png"})
     check_images_.Add(name);
+  mark_images_.Create(16, 16);
+  for (int i = 0; i < kMarkIconCount; ++i) mark_images_.Add("mark_" + std::to_string(i) + ".png");
 }
 
 bool CKovraHomeExApp::CheckFreeSpace() {

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/ui/image_list.h"
+#include "platform/ui/ui_types.h"
 #include "shell/instance_lock.h"
 #include "shell/view_history.h"
 #include "view/view_registry.h"
@@ -118,11 +119,19 @@ class CKovraHomeExApp {
   CMainFrame* MainFrame() const { return frame_.get(); }
 
   // Image lists by index: the small list (services: 0 running, 1 stopped), the point-list row
-  // states, and the check states of trees (0 unticked, 1 ticked, 3 partly ticked).
+  // states, the check states of trees (0 unticked, 1 ticked, 3 partly ticked) and the icons of
+  // map marks (a mark stores its index). The pictures are files of the program's images folder.
   CImageList& SmallImageList() { return small_images_; }
   CImageList& PointStateImages() { return point_images_; }
   CImageList& CheckStateImages() { return check_images_; }
+  CImageList& MarkIconImages() { return mark_images_; }
+  static constexpr int kMarkIconCount = 10;
   const AppFontDesc& AppFont() const { return font_; }
+  // The application's cursors: the free-region cursor (drawing a region on a view) and the
+  // selection cursor (dragging a selection box). Windows show them with SetWindowCursor; the
+  // front end draws them.
+  CursorKind FreeRegionCursor() const { return CursorKind::kFreeRegion; }
+  CursorKind SelectionCursor() const { return CursorKind::kSelection; }
 
  private:
   struct Running {
@@ -148,7 +157,7 @@ class CKovraHomeExApp {
   std::function<void()> options_opener_;
   std::function<int()> message_loop_;
   std::string loop_description_;
-  CImageList small_images_, point_images_, check_images_;
+  CImageList small_images_, point_images_, check_images_, mark_images_;
   AppFontDesc font_;
   std::thread::id ui_thread_;
   int64_t start_time_ms_ = 0;  // wall clock, milliseconds since the epoch

@@ -83,6 +83,27 @@ std::string ExpandHost(std::string_view host, int64_t server) {
 // Number text without a negative zero.
 std::string Num(double v, int decimals) { return FormatFixed(v + 0.0, decimals); }
 
+// The flag words of a source line; false (reason in *why) for an unknown word.
+bool ParseSourceFlags(std::string_view text, MapSourceDef* d, std::string* why) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of(" \t", pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view word = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (word.empty()) continue;
+    if (word == "nobulk") {
+      d->no_bulk_download = true;
+    } else if (word == "agent") {
+      d->identify_agent = true;
+    } else {
+      *why = "unknown source flag \"" + std::string(word) + "\"";
+      return false;
+    }
+  }
+  return true;
+}
+
 struct PendingSource {
   MapSourceDef def;
   int line;
@@ -168,8 +189,8 @@ MapCatalogue ParseMapCatalogue(std::string_view text, const std::string& origin)
       report(line_no, "unknown record \"" + std::string(f[0]) + "\"");
       continue;
     }
-    if (f.size() != 12) {
-      report(line_no, "a source line has 12 fields, this one " + std::to_string(f.size()));
+    if (f.size() < 12 || f.size() > 14) {
+      report(line_no, "a source line has 12 to 14 fields, this one " + std::to_string(f.size()));
       continue;
     }
     MapSourceDef d;
@@ -194,6 +215,8 @@ MapCatalogue ParseMapCatalogue(std::string_view text, const std::string& origin)
       why = "host \"" + std::string(f[10]) + "\" is not a host name";
     else if (std::string e; !CheckUrlTemplate(f[11], &e))
       why = e;
+    else if (f.size() > 12)
+      ParseSourceFlags(f[12], &d, &why);  // sets `why` for an unknown flag
     if (!why.empty()) {
       report(line_no, why);
       continue;
@@ -204,6 +227,7 @@ MapCatalogue ParseMapCatalogue(std::string_view text, const std::string& origin)
     d.variant = std::string(f[7]);
     d.host = std::string(f[10]);
     d.url_template = std::string(f[11]);
+    if (f.size() > 13) d.attribution = std::string(f[13]);
     ids.insert(d.id);
     pending.push_back({std::move(d), line_no});
   }
@@ -238,6 +262,18 @@ bool LoadMapCatalogue(const std::string& path, MapCatalogue* out, std::string* e
   }
   if (out) *out = std::move(cat);
   return true;
+}
+
+std::string ProgramUserAgent() {
+#ifdef VELMORA_VERSION
+  return std::string("Velmora/") + VELMORA_VERSION;
+#else
+  return "Velmora";
+#endif
+}
+
+std::string SourceUserAgentHeader(const MapSourceDef& source) {
+  return source.identify_agent ? "User-Agent: " + ProgramUserAgent() : std::string();
 }
 
 std::string ShippedCataloguePath() { return AppOptions().program_dir + kCatalogueFileName; }

@@ -5,7 +5,12 @@
 // around each field ignored; '#' starts a comment line. Two record types:
 //   group  | <number 1-25> | <group name>
 //   source | <id> | <group> | <kind 1-10> | <code> | <name> | <builder> | <variant> |
-//            <min zoom> | <max zoom> | <host> | <URL template>
+//            <min zoom> | <max zoom> | <host> | <URL template> [| <flags> [| <attribution>]]
+// The two last fields are optional. Flags are words separated by blanks:
+//   nobulk  the source's terms forbid bulk downloads: region downloads refuse it
+//   agent   requests must name the program and its version in the User-Agent header
+// The attribution is the text the map view must show while the source is on screen (the rest
+// of the line, '|' excepted).
 // Sources keep the file's order. A malformed line is skipped and reported with its line number;
 // the rest of the file still loads.
 //
@@ -62,6 +67,9 @@ struct MapSourceDef {
   int max_zoom = 18;
   std::string host;       // default host; configuration may override it
   std::string url_template;
+  bool no_bulk_download = false;  // "nobulk": region downloads refuse the source
+  bool identify_agent = false;    // "agent": the program's own User-Agent on every request
+  std::string attribution;        // shown on the map while the source is drawn ("" none)
 
   bool IsGeocoder() const { return builder == UrlBuilder::kGeocoder; }
 };
@@ -79,6 +87,17 @@ MapCatalogue ParseMapCatalogue(std::string_view text, const std::string& origin)
 bool LoadMapCatalogue(const std::string& path, MapCatalogue* out, std::string* error = nullptr);
 // The shipped catalogue: the program folder + "map_sources.txt".
 std::string ShippedCataloguePath();
+
+// False for a source whose terms forbid bulk downloads (flag "nobulk"): region downloads,
+// exports of areas and other jobs that fetch tiles wholesale check this before they start.
+inline bool AllowsBulkDownload(const MapSourceDef& source) { return !source.no_bulk_download; }
+
+// "Velmora/<version>": the User-Agent of requests to sources flagged "agent", whose usage
+// policies require that a client names itself (and forbid pretending to be a browser).
+std::string ProgramUserAgent();
+// The User-Agent header line a request for the source must carry ("User-Agent: ..."), or ""
+// when the source leaves the agent to the configuration.
+std::string SourceUserAgentHeader(const MapSourceDef& source);
 
 // True when the template starts with http:// or https:// and uses only known placeholders.
 bool CheckUrlTemplate(std::string_view url_template, std::string* error = nullptr);

@@ -2,6 +2,8 @@
 // and the geocoder replies' status checks.
 #include "tiles/tile.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -235,6 +237,13 @@ bool CGeocodeReply::ParseReply(const uint8_t* data, size_t length) {
   Check check = CheckReply(TileKeySource(Key()), data, length);
   if (!check.ok && check.state != 0) SetState(check.state);
   return check.ok;
+}
+
+void KeepFreedTileMemory() {
+  // Tile pictures and the map view's images (up to glibc's limit of 32 MiB) come from the heap,
+  // and up to 128 MiB freed at its top stays there.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
 }
 
 }  // namespace velmora

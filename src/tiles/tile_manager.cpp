@@ -305,7 +305,23 @@ void CTileManager::MarkLeftView(const CTile* tile) {
   load_cv_.notify_one();  // the load thread frees it when due
 }
 
-void CTileManager::NotifyStateChanged() { state_cv_.notify_all(); }
+void CTileManager::NotifyStateChanged() {
+  state_cv_.notify_all();
+  std::lock_guard lock(listeners_mutex_);
+  for (auto& [id, listener] : listeners_) listener();
+}
+
+int CTileManager::AddStateListener(std::function<void()> listener) {
+  std::lock_guard lock(listeners_mutex_);
+  int id = next_listener_++;
+  listeners_.emplace_back(id, std::move(listener));
+  return id;
+}
+
+void CTileManager::RemoveStateListener(int id) {
+  std::lock_guard lock(listeners_mutex_);
+  std::erase_if(listeners_, [id](const auto& entry) { return entry.first == id; });
+}
 
 int64_t CTileManager::WaitForState(const CTile& tile, unsigned ms) const {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -516,6 +532,9 @@ CTileManager::FetchResult CTileManager::Fetch(CTile& tile) {
   options.max_bytes = kMaxTileBytes;
   options.timeout_ms = options_.http_timeout_ms;
   options.cancel = &cancel_fetches_;
+  // Sources whose usage policy asks for it get the program's own agent, whatever the profile
+  // sets for other requests.
+  if (std::string agent = SourceUserAgentHeader(*source); !agent.empty()) options.headers.push_back(agent);
   HttpResult reply = HttpFetch(url, options);
   if (reply.Cancelled()) return {DS_UNDOWN};
   if (reply.NetworkError()) {

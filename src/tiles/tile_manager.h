@@ -139,6 +139,13 @@ class CTileManager {
   void SetNetStateSink(std::function<void(int net_state)> sink);
   void SetDiskFullSink(std::function<void(const std::string& message)> sink);
 
+  // Listeners told that tiles changed state (loaded, failed, queued again, released), so that
+  // a view can redraw without polling. Called from the manager's threads and from GetTile's
+  // caller, never with a lock of the manager held; a listener must be quick and must not add or
+  // remove listeners. RemoveStateListener returns once no call of that listener is running.
+  int AddStateListener(std::function<void()> listener);
+  void RemoveStateListener(int id);
+
   // The proxy rotation rule of the global proxy list (core/proxy_list.h).
   static void OnProxyFailure(int failed);
   static void UseNextProxy();
@@ -217,6 +224,10 @@ class CTileManager {
   std::atomic<bool> disk_full_reported_{false};
   // Set by Stop so that fetches under way end at once instead of at their time-out.
   std::atomic<bool> cancel_fetches_{false};
+
+  std::mutex listeners_mutex_;  // held while listeners run, so that removal waits for them
+  std::vector<std::pair<int, std::function<void()>>> listeners_;
+  int next_listener_ = 1;
 
   std::mutex sink_mutex_;
   std::function<void(int)> net_sink_;

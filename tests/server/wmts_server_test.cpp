@@ -2,18 +2,24 @@
 // download, the example page and script, the protocol's answers and refusals, bounded requests,
 // pipelining, slow clients, the services file, peers and counters, the request log.
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
 #include <curl/curl.h>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "core/archive.h"
 #include "core/settings.h"
 #include "platform/gfx/image_codec.h"
 #include "platform/fs.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "server/wmts_client.h"
 #include "server/wmts_server.h"
@@ -352,24 +358,162 @@ TEST_F(WmtsServerTest, SlowClientsDoNotHoldUpOthers) {
   EXPECT_EQ(a.body.size(), 3u << 20);
 }
 
-TEST_F(WmtsServerTest, ConnectionsPastTheCapAreClosedAtOnce) {
-  server_->Options().max_clients_per_service = 3;
+// ---- a full service -------------------------------------------------------------------------------
+
+TEST_F(WmtsServerTest, FullServiceMakesRoomFromSilentThenLongestIdleConnections) {
+  WmtsServerOptions& o = server_->Options();
+  o.max_clients_per_service = 3;
+  o.slow_request_grace_ms = 0;          // every waiting connection is past its grace at once
+  o.pressed_header_timeout_ms = 15000;  // no time-out during the test
   ASSERT_TRUE(server_->Start());
-  std::vector<std::unique_ptr<RawClient>> held;
-  for (int i = 0; i < 3; ++i) {
-    held.push_back(std::make_unique<RawClient>(port_));
-    HttpAnswer a;
-    ASSERT_TRUE(held.back()->Get("/styles/site.css"));
-    ASSERT_TRUE(held.back()->Read(&a));
-  }
-  RawClient extra(port_);
-  EXPECT_TRUE(extra.WaitClosed());
-  held.clear();
-  Service().StopClients();  // closed and joined: the service has room again
-  RawClient again(port_);
   HttpAnswer a;
-  ASSERT_TRUE(again.Get("/styles/site.css"));
-  EXPECT_TRUE(again.Read(&a));
+  RawClient idle1(port_);
+  ASSERT_TRUE(idle1.Get("/styles/site.css") && idle1.Read(&a));
+  RawClient idle2(port_);
+  ASSERT_TRUE(idle2.Get("/styles/site.css") && idle2.Read(&a));
+  RawClient silent(port_, "127.0.0.7");
+  ASSERT_TRUE(test::WaitUntil([&] { return Service().LiveClients() == 3; }));
+
+  // Full: the connection that has sent nothing goes first, though the idle ones are older.
+  RawClient first(port_);
+  EXPECT_TRUE(silent.WaitClosed());
+  ASSERT_TRUE(first.Get("/styles/site.css") && first.Read(&a));
+  // Then the longest idle one.
+  RawClient second(port_);
+  EXPECT_TRUE(idle1.WaitClosed());
+  ASSERT_TRUE(second.Get("/styles/site.css") && second.Read(&a));
+  ASSERT_TRUE(idle2.Get("/img/dot.png") && idle2.Read(&a));
+  EXPECT_EQ(a.body, "\x89PNG-not-really");
+  // The closed ones stay in the peer list with their end.
+  auto peers = Service().Peers();
+  ASSERT_TRUE(peers.count(ParseIPv4("127.0.0.7").value()));
+  EXPECT_NE(peers[ParseIPv4("127.0.0.7").value()].last_tick, 0u);
+}
+
+TEST_F(WmtsServerTest, ClientsWhoseConnectionsEndedWithoutARequestLoseTheirsFirst) {
+  WmtsServerOptions& o = server_->Options();
+  o.max_clients_per_service = 2;
+  o.slow_request_grace_ms = 60000;  // every connection here is young
+  o.pressed_header_timeout_ms = 15000;
+  ASSERT_TRUE(server_->Start());
+  const uint32_t abuser = ParseIPv4("127.0.0.20").value();
+  {
+    RawClient gone(port_, "127.0.0.20");  // connects and leaves without a request
+  }
+  ASSERT_TRUE(test::WaitUntil([&] { return Service().Peers()[abuser].last_tick != 0; }));
+  RawClient waiting(port_, "127.0.0.21");  // a new client, its request not sent yet
+  RawClient again(port_, "127.0.0.20");    // younger, but of the client that left before
+  ASSERT_TRUE(test::WaitUntil([&] { return Service().LiveClients() == 2; }));
+  RawClient newcomer(port_, "127.0.0.22");
+  EXPECT_TRUE(again.WaitClosed());
+  HttpAnswer a;
+  ASSERT_TRUE(waiting.Get("/styles/site.css") && waiting.Read(&a));
+  ASSERT_TRUE(newcomer.Get("/styles/site.css") && newcomer.Read(&a));
+}
+
+TEST_F(WmtsServerTest, ConnectionsBeingAnsweredAreNeverCutForANewOne) {
+  WmtsServerOptions& o = server_->Options();
+  o.max_clients_per_service = 2;
+  o.slow_request_grace_ms = 60000;  // a stalled reader is not yet given up
+  ASSERT_TRUE(server_->Start());
+  constexpr int kBlobs = 4;
+  std::vector<std::unique_ptr<RawClient>> readers;
+  for (int i = 0; i < 2; ++i) {
+    readers.push_back(std::make_unique<RawClient>(port_));
+    int small = 4096;
+    ::setsockopt(readers.back()->Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    // More than the kernel's buffers take, so that the answers stall.
+    for (int k = 0; k < kBlobs; ++k) ASSERT_TRUE(readers.back()->Get("/big/blob.js"));
+  }
+  // Both answers are under way (and stall: nobody reads them).
+  ASSERT_TRUE(test::WaitUntil([&] { return readers[0]->Unread() > 0 && readers[1]->Unread() > 0; }));
+  // Refused at once, without an answer, but on record as a peer.
+  RawClient refused(port_, "127.0.0.9");
+  EXPECT_TRUE(refused.WaitClosed());
+  EXPECT_EQ(refused.Pending(), "");
+  auto peers = Service().Peers();
+  const uint32_t address = ParseIPv4("127.0.0.9").value();
+  ASSERT_TRUE(peers.count(address));
+  EXPECT_NE(peers[address].first_tick, 0u);
+  EXPECT_NE(peers[address].last_tick, 0u);
+  // The answers were not cut: both connections are still there.
+  EXPECT_EQ(Service().ReapClients(), 2);
+  EXPECT_EQ(Service().LiveClients(), 2);
+}
+
+TEST_F(WmtsServerTest, StalledReaderGivesItsPlaceAfterTheGrace) {
+  WmtsServerOptions& o = server_->Options();
+  o.max_clients_per_service = 1;
+  o.slow_request_grace_ms = 200;
+  ASSERT_TRUE(server_->Start());
+  RawClient stalled(port_);
+  int small = 4096;
+  ::setsockopt(stalled.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  for (int k = 0; k < 4; ++k) ASSERT_TRUE(stalled.Get("/big/blob.js"));  // more than the buffers take
+  ASSERT_TRUE(test::WaitUntil([&] { return stalled.Unread() > 0; }));
+  // Refused while the answer may still move; answered once it has stalled past the grace.
+  bool answered = test::WaitUntil([&] {
+    RawClient next(port_, "127.0.0.8");
+    HttpAnswer a;
+    return next.Get("/styles/site.css") && next.Read(&a, 2000);
+  });
+  EXPECT_TRUE(answered);
+  // The stalled one is gone (reset: its unsent answer is dropped).
+  EXPECT_TRUE(test::WaitUntil([&] { return Service().ReapClients() == 0; }));
+  std::vector<char> drain(1 << 16);
+  bool reset = false;
+  EXPECT_TRUE(test::WaitUntil([&] {
+    ssize_t n;
+    while ((n = ::recv(stalled.Fd(), drain.data(), drain.size(), MSG_DONTWAIT)) > 0) {
+    }
+    reset = n < 0 && errno == ECONNRESET;
+    return n == 0 || (n < 0 && errno != EAGAIN);
+  }));
+  EXPECT_TRUE(reset);
+}
+
+TEST_F(WmtsServerTest, OneAddressHoldsOnlySoManyConnections) {
+  WmtsServerOptions& o = server_->Options();
+  o.max_clients_per_address = 4;
+  o.max_incomplete_per_address = 2;
+  o.slow_request_grace_ms = 0;
+  ASSERT_TRUE(server_->Start());
+  const char* kFrom = "127.0.0.5";
+  RawClient a1(port_, kFrom), a2(port_, kFrom);
+  ASSERT_TRUE(test::WaitUntil([&] { return Service().LiveClients() == 2; }));
+  // A third connection without a request: the address's oldest such one makes room.
+  RawClient a3(port_, kFrom);
+  EXPECT_TRUE(a1.WaitClosed());
+  HttpAnswer a;
+  ASSERT_TRUE(a2.Get("/styles/site.css") && a2.Read(&a));
+  ASSERT_TRUE(a3.Get("/styles/site.css") && a3.Read(&a));
+  // Kept-alive connections count only against the address's whole cap.
+  RawClient a4(port_, kFrom), a5(port_, kFrom);
+  ASSERT_TRUE(test::WaitUntil([&] { return Service().LiveClients() == 4; }));
+  RawClient a6(port_, kFrom);
+  EXPECT_TRUE(a6.WaitClosed());
+  EXPECT_EQ(a6.Pending(), "");
+  ASSERT_TRUE(a4.Get("/styles/site.css") && a4.Read(&a));
+  // Other addresses are not held back.
+  RawClient other(port_, "127.0.0.6");
+  ASSERT_TRUE(other.Get("/styles/site.css") && other.Read(&a));
+  EXPECT_EQ(Service().Peers().size(), 2u);
+}
+
+TEST_F(WmtsServerTest, HeaderTimeOutShortensWhenTheServiceFills) {
+  WmtsServerOptions& o = server_->Options();
+  o.max_clients_per_service = 10;
+  o.header_timeout_ms = 60000;
+  o.pressed_header_timeout_ms = 300;
+  o.slow_request_grace_ms = 60000;  // nobody is cut for room: the time-out alone ends them
+  ASSERT_TRUE(server_->Start());
+  std::vector<std::unique_ptr<RawClient>> slow;
+  for (int i = 0; i < 10; ++i) {
+    slow.push_back(std::make_unique<RawClient>(port_, ("127.0.1." + std::to_string(i + 1)).c_str()));
+    ASSERT_TRUE(slow.back()->Send("GET /styles/site.css HTTP/1.1\r\nX-Slow: a"));
+  }
+  for (auto& c : slow) EXPECT_TRUE(c->WaitClosed(10000));
+  EXPECT_TRUE(test::WaitUntil([&] { return Service().ReapClients() == 0; }));
 }
 
 TEST_F(WmtsServerTest, CurlReusesTheKeptAliveConnection) {
@@ -544,6 +688,208 @@ TEST_F(WmtsServerTest, PortsInUseAreNotFree) {
   EXPECT_FALSE(clash->StartAccept());
   EXPECT_FALSE(clash->IsRunning());
   EXPECT_EQ(clash->DisplayImage(), 1);
+}
+
+// ---- listening, the services file's bounds ----------------------------------------------------------------
+
+// Turns the right to bind privileged ports on or off for the calling thread only (capabilities
+// are per thread), so that a test running as root sees what a normal user sees.
+bool SetBindCapability(bool on) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2] = {};
+  if (::syscall(SYS_capget, &header, data) != 0) return false;
+  const uint32_t bit = 1u << CAP_NET_BIND_SERVICE;
+  if (on) data[0].effective |= data[0].permitted & bit;
+  else data[0].effective &= ~bit;
+  return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+int UnprivilegedPortStart() {
+  std::string text = test::ReadTestFile("/proc/sys/net/ipv4/ip_unprivileged_port_start");
+  return std::atoi(text.c_str());
+}
+
+TEST_F(WmtsServerTest, DefaultServiceUsesAPortANormalUserMayListenOn) {
+  CWmtsServer fresh;
+  EXPECT_EQ(fresh.Options().default_port, 8888);
+  EXPECT_GE(fresh.Options().default_port, UnprivilegedPortStart());
+}
+
+TEST_F(WmtsServerTest, ServiceThatCannotListenIsReportedAndShownStopped) {
+  std::vector<ServiceListenFailure> failures;
+  server_->Options().listen_failure_sink = [&](const ServiceListenFailure& f) { failures.push_back(f); };
+  UniqueFd other = ListenTcp(0, false);
+  ASSERT_TRUE(other.Valid());
+  const uint16_t taken = LocalPort(other.Get());
+  // A stored service whose port another program has: the start-up reports it.
+  ASSERT_TRUE(WriteFileAtomic(dir_->File("wmts.dat"), HandMadeServicesFile(taken, test::FreePort())));
+  ASSERT_TRUE(server_->Start());
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].reason, ListenFailure::kPortInUse);
+  EXPECT_EQ(failures[0].port, taken);
+  EXPECT_EQ(failures[0].name, "卫星服务");
+  EXPECT_NE(failures[0].message.find(std::to_string(taken)), std::string::npos);
+  EXPECT_NE(failures[0].message.find("占用"), std::string::npos) << failures[0].message;
+  CWmtsService& clash = *server_->Services().at(0);
+  EXPECT_FALSE(clash.IsRunning());
+  EXPECT_EQ(clash.DisplayImage(), 1);
+  EXPECT_TRUE(server_->Services().at(1)->IsRunning());
+  // Toggling it on again tells the user again.
+  clash.ToggleRunning();
+  EXPECT_EQ(failures.size(), 2u);
+
+  // A privileged port without the right to it.
+  const uint16_t privileged = 1000;
+  if (privileged >= UnprivilegedPortStart()) GTEST_SKIP() << "every port is unprivileged here";
+  failures.clear();
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_TRUE(SetBindCapability(false));
+  }
+  CWmtsService* low = server_->AddService("低端口", privileged);
+  bool started = low->StartAccept();
+  if (root) SetBindCapability(true);
+  EXPECT_FALSE(started);
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].reason, ListenFailure::kNoPermission);
+  EXPECT_NE(failures[0].message.find("权限"), std::string::npos) << failures[0].message;
+  EXPECT_EQ(low->DisplayImage(), 1);
+}
+
+TEST_F(WmtsServerTest, DamagedFileIsNotOverwrittenWhenItCannotBeCopiedAside) {
+  std::vector<std::string> notices;
+  server_->Options().notice_sink = [&](const std::string& m) { notices.push_back(m); };
+  std::vector<uint8_t> damaged = HandMadeServicesFile(1111, 2222);
+  damaged.resize(damaged.size() - 3);  // cut short
+  ASSERT_TRUE(WriteFileAtomic(dir_->File("wmts.dat"), damaged));
+  test::WriteTestFile(dir_->File("wmts.dat.damaged/in-the-way"), "x");  // a folder of that name
+  server_->LoadServices(false);
+  server_->AddService("new", 3333);
+  EXPECT_FALSE(server_->SaveServices());
+  EXPECT_EQ(*ReadFileBytes(dir_->File("wmts.dat")), damaged);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find("wmts.dat.damaged"), std::string::npos);
+  // Once the copy can be made, the list is saved.
+  std::filesystem::remove_all(dir_->File("wmts.dat.damaged"));
+  EXPECT_TRUE(server_->SaveServices());
+  EXPECT_EQ(*ReadFileBytes(dir_->File("wmts.dat.damaged")), damaged);
+  EXPECT_NE(*ReadFileBytes(dir_->File("wmts.dat")), damaged);
+}
+
+TEST_F(WmtsServerTest, ThousandsOfStoredServicesNeitherLoadWholeNorTakeDescriptors) {
+  std::vector<std::string> notices;
+  WmtsServerOptions& o = server_->Options();
+  o.notice_sink = [&](const std::string& m) { notices.push_back(m); };
+  o.event_threads = 2;
+  constexpr uint32_t kRecords = 5000;
+  const uint16_t first_port = test::FreePort();
+  std::vector<uint8_t> file;
+  auto u32 = [&file](uint32_t v) { for (int i = 0; i < 4; ++i) file.push_back(static_cast<uint8_t>(v >> (8 * i))); };
+  u32(1);
+  u32(37);
+  u32(kRecords);
+  for (uint32_t i = 0; i < kRecords; ++i) {
+    uint16_t port = i == 0 ? first_port : static_cast<uint16_t>(40000 + i % 20000);
+    file.push_back(static_cast<uint8_t>(port));
+    file.push_back(static_cast<uint8_t>(port >> 8));
+    std::string name = std::string("s").append(std::to_string(i));
+    file.push_back(static_cast<uint8_t>(name.size()));
+    file.insert(file.end(), name.begin(), name.end());
+    u32(1);
+    u32(35);
+    u32(0);
+  }
+  ASSERT_TRUE(WriteFileAtomic(dir_->File("wmts.dat"), file));
+
+  std::string tile = ServerEnvironment::Get()->StoreTile(35, 5, 3, 4, 0xFF405060u);
+  // Few descriptors left: loading the list must not need any, starting one service only its own.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const int open_before = test::OpenDescriptorCount();
+  rlimit low = saved;
+  low.rlim_cur = static_cast<rlim_t>(open_before + 24);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  server_->LoadServices(false);
+  const int open_loaded = test::OpenDescriptorCount();
+  auto services = server_->Services();
+  bool started = !services.empty() && services[0]->StartAccept();
+  HttpAnswer a;
+  bool answered = false;
+  if (started) {
+    RawClient c(first_port);
+    answered = c.Get(TileUrl(35, 5, 3, 4)) && c.Read(&a) && a.body == tile;
+  }
+  server_->StopServices(0);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+
+  EXPECT_EQ(open_loaded, open_before);
+  ASSERT_EQ(services.size(), kMaxServices);
+  EXPECT_EQ(services.back()->Name(), std::string("s").append(std::to_string(kMaxServices - 1)));
+  EXPECT_TRUE(started);
+  EXPECT_TRUE(answered);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find(std::to_string(kRecords - kMaxServices)), std::string::npos) << notices[0];
+  EXPECT_EQ(server_->AddService("one more", 1234), nullptr);
+  // The records past the bound are not lost by a save: the whole file is kept aside first.
+  ASSERT_TRUE(server_->SaveServices());
+  EXPECT_EQ(*ReadFileBytes(dir_->File("wmts.dat.damaged")), file);
+}
+
+// ---- child processes ------------------------------------------------------------------------------------
+
+std::set<int> OpenDescriptors() {
+  std::set<int> fds;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    fds.insert(std::atoi(entry.path().filename().c_str()));
+  return fds;
+}
+
+TEST_F(WmtsServerTest, NoDescriptorLeaksIntoAStartedProgram) {
+  // The server at work: listening, a kept-alive connection, the request log open, the tile
+  // manager's stores.
+  ServerEnvironment::Get()->StoreTile(35, 4, 2, 2, 0xFF202020u);
+  const std::set<int> before = OpenDescriptors();
+  ASSERT_TRUE(WriteProfileInt("option", "wmtslog", 1));
+  bool started = server_->Start();
+  WriteProfileInt("option", "wmtslog", 0);
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(server_->RequestLog().IsOpen());
+  RawClient client(port_);
+  HttpAnswer a;
+  ASSERT_TRUE(client.Get(TileUrl(35, 4, 2, 2)) && client.Read(&a));
+
+  int out[2];
+  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  SpawnOptions spawn;
+  spawn.stdout_fd = out[1];
+  std::string error;
+  pid_t child = SpawnProgram({"/bin/sh", "-c", "exec ls /proc/self/fd"}, spawn, &error);
+  ::close(out[1]);
+  ASSERT_GT(child, 0) << error;
+  std::string listing;
+  char buffer[512];
+  ssize_t n;
+  while ((n = ::read(out[0], buffer, sizeof buffer)) > 0) listing.append(buffer, static_cast<size_t>(n));
+  ::close(out[0]);
+  EXPECT_EQ(WaitProgram(child), 0);
+  // The standard three and the listing's own handle of the folder, nothing else.
+  EXPECT_EQ(listing, "0\n1\n2\n3\n");
+
+  // And every descriptor the server opened is close-on-exec.
+  int opened = 0;
+  for (int fd : OpenDescriptors()) {
+    if (before.count(fd)) continue;
+    int flags = ::fcntl(fd, F_GETFD);
+    if (flags < 0) continue;  // the listing's own handle, closed meanwhile
+    ++opened;
+    std::error_code ec;
+    EXPECT_TRUE(flags & FD_CLOEXEC) << fd << " -> "
+                                    << std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ec);
+  }
+  EXPECT_GE(opened, 5);  // listener, wake-ups, loops, the connection, the log
+  server_->StopServices(0);
+  server_->RequestLog().Close();
+  std::remove((AppOptions().data_dir + "wmts.log").c_str());
 }
 
 TEST_F(WmtsServerTest, PeersKeepTheirFirstAndLastTicks) {

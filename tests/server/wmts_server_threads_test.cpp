@@ -1,10 +1,13 @@
 // The map publishing server under concurrent load (also run under ThreadSanitizer): clients keep
 // requesting while the user-interface thread starts, stops, toggles, removes and re-adds the
-// service, and a shut-down with stalled readers ends every thread.
+// service; a shut-down with stalled readers, or with hundreds of abusive connections, ends every
+// connection and thread.
 #include <atomic>
 #include <thread>
 #include <vector>
 
+#include "core/settings.h"
+#include "server/wmts_abuse.h"
 #include "server/wmts_server.h"
 #include "server/wmts_test_util.h"
 
@@ -157,6 +160,49 @@ TEST_F(WmtsServerThreadsTest, ConcurrentPeersAndCountersAddUp) {
     EXPECT_NE(record.first_tick, 0u);
     EXPECT_GE(record.last_tick, record.first_tick);
   }
+}
+
+TEST_F(WmtsServerThreadsTest, ShutDownWithHundredsOfAbusiveConnections) {
+  ASSERT_TRUE(WriteProfileInt("option", "wmtslog", 1));
+  bool started = server_.Start();
+  WriteProfileInt("option", "wmtslog", 0);
+  ASSERT_TRUE(started);
+  CWmtsService* service = server_.Services().at(0);
+  test::AbuseDriver::Config config;
+  config.port = port_;
+  config.path = "/styles/site.css";
+  config.silent = 300;
+  config.slow = 200;
+  config.idle = 50;
+  config.slow_interval_ms = 200;
+  config.reconnect = false;
+  test::AbuseDriver abuse(config);
+  abuse.Start();
+  std::atomic<bool> stop{false};
+  std::atomic<int> answered{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 4; ++i) clients.emplace_back(ClientLoop, port_, i, std::cref(stop), std::ref(answered));
+  ASSERT_TRUE(test::WaitUntil([&] { return service->LiveClients() >= 500; }, 30000));
+  WaitForAnswers(answered, 40);
+
+  server_.StopServices(0);
+  EXPECT_FALSE(service->IsRunning());
+  EXPECT_EQ(service->ReapClients(), 0);
+  EXPECT_EQ(service->LiveClients(), 0);
+  // Every abusive connection was closed by the server.
+  EXPECT_TRUE(abuse.WaitHeld(0, 0, 0, 1));
+  EXPECT_TRUE(test::WaitUntil([&] {
+    test::AbuseDriver::Numbers n = abuse.Read();
+    return n.held_silent + n.held_slow + n.held_idle == 0;
+  }));
+  stop.store(true);
+  for (std::thread& t : clients) t.join();
+  abuse.Stop();
+  // The request log kept up: the normal clients' requests are in it.
+  server_.RequestLog().Close();
+  std::string log = test::ReadTestFile(AppOptions().data_dir + "wmts.log");
+  EXPECT_NE(log.find("GET /styles/site.css HTTP/1.1"), std::string::npos);
+  std::remove((AppOptions().data_dir + "wmts.log").c_str());
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 // stall and inspect every byte).
 #pragma once
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -184,6 +186,12 @@ class RawClient {
 
   bool Connected() const { return connected_; }
   int Fd() const { return fd_; }
+  // Bytes that arrived and were not read yet.
+  int Unread() const {
+    int n = 0;
+    ::ioctl(fd_, FIONREAD, &n);
+    return n;
+  }
 
   bool Send(const std::string& bytes) {
     size_t off = 0;
@@ -258,6 +266,26 @@ class RawClient {
   bool connected_ = false;
   std::string buffer_;
 };
+
+// Waits until `done()` holds, looking every few milliseconds, at most `timeout_ms`; the last
+// answer of `done()`.
+template <typename Done>
+bool WaitUntil(Done done, int timeout_ms = 10000) {
+  for (int waited = 0;; waited += 5) {
+    if (done()) return true;
+    if (waited >= timeout_ms) return false;
+    ::poll(nullptr, 0, 5);
+  }
+}
+
+// Open descriptors of this process.
+inline int OpenDescriptorCount() {
+  int n = 0;
+  for (int fd = 0; fd < 65536; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0) ++n;
+  }
+  return n;
+}
 
 inline std::string TileUrl(int source, int zoom, int row, int column) {
   return "/VMRAWMTS?SERVICE=WMTS&REQUEST=GetTile&LAYER=" + std::to_string(source) +

@@ -104,12 +104,15 @@ TEST_F(ShellControlsTest, WindowIconFromTheProgramImages) {
   test::WriteTestFile(program.File("images/address.png"), "png");
   ScopedAppOptions options([&program](CAppOptions& o) { o.program_dir = program.path(); });
   CWnd wnd;
+  // The window keeps the image's name: the front end finds every picture by name in the
+  // program's images folder.
   EXPECT_TRUE(SetWindowIconFromImage(&wnd, "address.png"));
-  EXPECT_EQ(wnd.IconName(), program.File("images/address.png"));
+  EXPECT_EQ(wnd.IconName(), "address.png");
   EXPECT_FALSE(SetWindowIconFromImage(&wnd, "missing.png"));
-  EXPECT_EQ(wnd.IconName(), program.File("images/address.png"));
+  EXPECT_EQ(wnd.IconName(), "address.png");
   SetWindowIconFromResource(&wnd, 126);
   EXPECT_EQ(wnd.IconResource(), 126);
+  EXPECT_EQ(wnd.IconName(), "icon.png");
 }
 
 }  // namespace

@@ -2,15 +2,20 @@
 #include "places/ui/coord_tool_commands.h"
 
 #include "core/log.h"
+#include "exchange/excel_auto.h"
 #include "places/coord_file.h"
 #include "places/coord_format.h"
 #include "places/ui/dlg_coord_batch_fix.h"
 #include "places/ui/dlg_coord_format.h"
+#include "places/ui/dlg_coord_import.h"
 #include "places/ui/dlg_coord_sys_convert.h"
 #include "places/ui/dlg_datum_params.h"
 #include "platform/ui/file_dialog.h"
 #include "platform/ui/ui_host.h"
 #include "platform/ui/window.h"
+#include "shell/command_table.h"
+#include "shell/kovra_home_ex_app.h"
+#include "shell/main_frame.h"
 
 namespace velmora {
 
@@ -55,11 +60,31 @@ std::vector<CoordToolCommand> CoordToolCommands() {
   };
 }
 
-void RegisterCoordToolCommands(CWnd& frame) {
+void RegisterCoordToolCommands() {
   InstallDatumParamsOpener();
+  CDlgCoordImport::SetSheetReader([](const std::string& path) -> std::optional<std::vector<std::vector<std::string>>> {
+    CExcelAuto workbook;
+    if (!workbook.Open(path)) {
+      AppLog("coordinate import: %s", workbook.LastError().c_str());
+      return std::nullopt;
+    }
+    std::vector<std::vector<std::string>> rows(workbook.GetRowCount());
+    for (int r = 0; r < workbook.GetRowCount(); ++r)
+      for (int c = 0; c < workbook.GetColumnCount(); ++c) rows[r].push_back(workbook.GetData(r, c));
+    return rows;
+  });
+  int order = 0;
   for (CoordToolCommand& command : CoordToolCommands()) {
-    CWnd* owner = &frame;
-    frame.MapCommand(command.id, [owner, run = std::move(command.run)] { run(owner); });
+    std::string path = command.menu_path;
+    const size_t slash = path.find('/');
+    AppCommand entry;
+    entry.id = command.id;
+    entry.menu = path.substr(0, slash);
+    entry.text = path.substr(slash + 1) + "...";
+    entry.prompt = command.prompt;
+    entry.order = 100 + order++;
+    entry.handler = [run = std::move(command.run)] { run(GetMainFrame()); };
+    AppCommands().Register(std::move(entry));
   }
 }
 

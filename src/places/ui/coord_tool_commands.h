@@ -27,9 +27,10 @@ struct CoordToolCommand {
 // The three commands, in menu order.
 std::vector<CoordToolCommand> CoordToolCommands();
 
-// Maps the commands onto `frame` (its WM_COMMAND handlers) and makes the system combos' right
-// click open the zone dialog.
-void RegisterCoordToolCommands(CWnd& frame);
+// Registers the commands in the program's command table (their dialogs open over the main
+// frame), makes the system combos' right click open the zone dialog, and lets the format
+// converter import spreadsheets through the exchange module's workbook reader.
+void RegisterCoordToolCommands();
 
 // The batch correction as the shell offers it: the dialog with points loaded from a file; when
 // every point is corrected and the user agrees to replace them, the corrected points are saved

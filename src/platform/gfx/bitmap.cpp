@@ -46,6 +46,17 @@ bool CBitmap::Create(int width, int height) {
   return true;
 }
 
+bool CBitmap::CreateForOverwrite(int width, int height) {
+  Reset();
+  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return false;
+  void* p = std::malloc(size_t(width) * size_t(height) * sizeof(Argb));
+  if (!p) return false;
+  pixels_.reset(static_cast<Argb*>(p));
+  width_ = width;
+  height_ = height;
+  return true;
+}
+
 bool CBitmap::Create(int width, int height, Argb fill) {
   if (!Create(width, height)) return false;
   if (fill != 0) Clear(fill);

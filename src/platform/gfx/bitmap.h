@@ -54,6 +54,9 @@ class CBitmap {
   bool Create(int width, int height);
   // The same, filled with a straight ARGB colour.
   bool Create(int width, int height, Argb fill);
+  // Allocates without clearing, for a writer that sets every pixel before anything reads them
+  // (a decoder that fails resets the bitmap). Saves a pass over the memory per picture.
+  bool CreateForOverwrite(int width, int height);
   void Reset();
 
   bool IsEmpty() const { return !pixels_; }

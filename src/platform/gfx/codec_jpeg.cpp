@@ -59,7 +59,9 @@ bool DecodeInto(jpeg_decompress_struct* cinfo, ErrorManager* err, const uint8_t*
     return false;
   }
   jpeg_start_decompress(cinfo);
-  if (!MakeDecodeTarget(cinfo->output_width, cinfo->output_height, *options, out, error)) {
+  // Every scanline is written below (corrupt data decodes as grey, an early end is an error and
+  // the bitmap is then reset), so the memory needs no clearing first.
+  if (!MakeDecodeTarget(cinfo->output_width, cinfo->output_height, *options, out, error, true)) {
     *size_error = true;
     return false;
   }

@@ -19,9 +19,10 @@ static_assert(std::endian::native == std::endian::little, "ARGB words are stored
 
 // Checks the size a file claims against the limits (before a library sizes its buffers by it).
 bool CheckDecodeSize(int64_t width, int64_t height, const DecodeOptions& options, std::string* error);
-// Creates the output bitmap after checking the size against the limits.
+// Creates the output bitmap after checking the size against the limits. `overwrite`: the
+// decoder writes every pixel, so the memory is not cleared first.
 bool MakeDecodeTarget(int64_t width, int64_t height, const DecodeOptions& options, CBitmap* out,
-                      std::string* error);
+                      std::string* error, bool overwrite = false);
 void SetError(std::string* error, const std::string& text);
 
 bool DecodeBmp(const uint8_t* data, size_t size, CBitmap* out, std::string* error, const DecodeOptions& options);

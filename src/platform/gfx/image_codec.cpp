@@ -28,9 +28,9 @@ bool CheckDecodeSize(int64_t width, int64_t height, const DecodeOptions& options
 }
 
 bool MakeDecodeTarget(int64_t width, int64_t height, const DecodeOptions& options, CBitmap* out,
-                      std::string* error) {
+                      std::string* error, bool overwrite) {
   if (!CheckDecodeSize(width, height, options, error)) return false;
-  if (!out->Create(int(width), int(height))) {
+  if (!(overwrite ? out->CreateForOverwrite(int(width), int(height)) : out->Create(int(width), int(height)))) {
     SetError(error, "out of memory for a " + std::to_string(width) + " x " + std::to_string(height) + " image");
     return false;
   }

@@ -122,7 +122,7 @@ int CComboBox::AddString(const std::string& text) { return InsertString(-1, text
 
 int CComboBox::InsertString(int index, const std::string& text) {
   if (index < 0 || index > GetCount()) index = GetCount();
-  items_.insert(items_.begin() + index, Item{text, 0});
+  items_.insert(items_.begin() + index, Item{text, 0, -1});
   if (cur_sel_ >= index) ++cur_sel_;
   Invalidate();
   return index;
@@ -144,6 +144,20 @@ void CComboBox::ResetContent() {
   items_.clear();
   cur_sel_ = -1;
   Invalidate();
+}
+
+bool CComboBox::SetItemImage(int index, int image) {
+  if (index < 0 || index >= GetCount()) return false;
+  int& own = items_[static_cast<size_t>(index)].image;
+  if (own != image) {
+    own = image;
+    Invalidate();
+  }
+  return true;
+}
+
+int CComboBox::GetItemImage(int index) const {
+  return index >= 0 && index < GetCount() ? items_[static_cast<size_t>(index)].image : -1;
 }
 
 std::string CComboBox::GetLBText(int index) const {

@@ -10,6 +10,8 @@
 
 namespace velmora {
 
+class CImageList;
+
 class CStatic : public CWnd {
  public:
   // A colour for the text (0x00BBGGRR, the program's stored colour form); -1 when default.
@@ -111,6 +113,16 @@ class CComboBox : public CWnd {
   // A choice as a person makes it: sets the selection and sends CBN_SELCHANGE.
   void Select(int index);
 
+  // Pictures beside the items (an extended combo box): the image list (not owned; it must
+  // outlive the control) and each item's image index (-1: none, the default).
+  void SetImageList(CImageList* list) {
+    images_ = list;
+    Invalidate();
+  }
+  CImageList* GetImageList() const { return images_; }
+  bool SetItemImage(int index, int image);
+  int GetItemImage(int index) const;
+
  protected:
   void ResetWindowState() override { ResetContent(); }
 
@@ -118,9 +130,11 @@ class CComboBox : public CWnd {
   struct Item {
     std::string text;
     uintptr_t data = 0;
+    int image = -1;
   };
   std::vector<Item> items_;
   int cur_sel_ = -1;
+  CImageList* images_ = nullptr;
 };
 
 class CProgressCtrl : public CWnd {

@@ -2,6 +2,7 @@
 #include "platform/ui/headless_host.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/ui/dialog.h"
 #include "platform/ui/file_dialog.h"
@@ -40,6 +41,11 @@ void CHeadlessUiHost::AnswerMenu(UINT command) {
   menu_answers_.push_back(command);
 }
 
+void CHeadlessUiHost::AnswerColor(std::optional<uint32_t> argb) {
+  std::lock_guard lock(mutex_);
+  color_answers_.push_back(argb);
+}
+
 void CHeadlessUiHost::AnswerDialog(int template_id, DialogDriver driver) {
   std::lock_guard lock(mutex_);
   dialog_answers_.push_back(DialogAnswer{template_id, std::move(driver)});
@@ -48,7 +54,7 @@ void CHeadlessUiHost::AnswerDialog(int template_id, DialogDriver driver) {
 size_t CHeadlessUiHost::PendingAnswers() const {
   std::lock_guard lock(mutex_);
   return message_answers_.size() + file_answers_.size() + folder_answers_.size() + menu_answers_.size() +
-         dialog_answers_.size();
+         dialog_answers_.size() + color_answers_.size();
 }
 
 std::vector<CHeadlessUiHost::Record> CHeadlessUiHost::Records() const {
@@ -89,6 +95,7 @@ void CHeadlessUiHost::Add(Record record) {
         case Record::Kind::kDialog: line = "dialog " + record.caption + ": " + record.text; break;
         case Record::Kind::kModeless: line = "window " + record.caption + ": " + record.text; break;
         case Record::Kind::kOpenDocument: line = "open: " + record.text; break;
+        case Record::Kind::kColor: line = "colour chooser: " + record.text; break;
       }
     }
     records_.push_back(std::move(record));
@@ -197,6 +204,23 @@ std::string CHeadlessUiHost::GetClipboardText() {
 
 bool CHeadlessUiHost::OpenDocument(const std::string& path) {
   Add(Record{Record::Kind::kOpenDocument, path, "", 0, 1});
+  return true;
+}
+
+bool CHeadlessUiHost::ChooseColor(CWnd*, uint32_t* argb) {
+  std::optional<uint32_t> answer;
+  {
+    std::lock_guard lock(mutex_);
+    if (!color_answers_.empty()) {
+      answer = color_answers_.front();
+      color_answers_.pop_front();
+    }
+  }
+  char start[16];
+  std::snprintf(start, sizeof start, "#%08X", argb ? static_cast<unsigned>(*argb) : 0u);
+  Add(Record{Record::Kind::kColor, start, "", 0, answer ? 1 : 0});
+  if (!answer) return false;
+  if (argb) *argb = *answer;
   return true;
 }
 

@@ -16,9 +16,10 @@ namespace velmora {
 class CHeadlessUiHost : public UiHost {
  public:
   struct Record {
-    enum class Kind { kMessageBox, kFile, kFolder, kMenu, kDialog, kModeless, kOpenDocument };
+    enum class Kind { kMessageBox, kFile, kFolder, kMenu, kDialog, kModeless, kOpenDocument, kColor };
     Kind kind;
-    std::string text;     // message text, file dialog title or initial path, menu texts, caption
+    std::string text;     // message text, file dialog title or initial path, menu texts, caption,
+                          // the colour a chooser started at ("#AARRGGBB")
     std::string caption;  // message caption; dialog template id as text
     UINT type = 0;        // message-box type
     int answer = 0;       // button, command id, 1/0 for chosen/cancelled
@@ -37,6 +38,8 @@ class CHeadlessUiHost : public UiHost {
   void AnswerFileCancel();
   void AnswerFolder(std::optional<std::string> folder);
   void AnswerMenu(UINT command);
+  // The next colour chooser picks this colour (straight ARGB); nullopt cancels it.
+  void AnswerColor(std::optional<uint32_t> argb);
   // Drives the next modal dialog with this template id (0: any): the driver acts on its controls
   // as a person would (click buttons, type, select rows). A dialog left open afterwards is
   // cancelled, unless it closes itself (then the host pumps the UI queue until it does).
@@ -59,6 +62,7 @@ class CHeadlessUiHost : public UiHost {
   void SetClipboardText(const std::string& text) override;
   std::string GetClipboardText() override;
   bool OpenDocument(const std::string& path) override;
+  bool ChooseColor(CWnd* owner, uint32_t* argb) override;
 
  private:
   struct FileAnswer {
@@ -79,6 +83,7 @@ class CHeadlessUiHost : public UiHost {
   std::deque<FileAnswer> file_answers_;
   std::deque<std::optional<std::string>> folder_answers_;
   std::deque<UINT> menu_answers_;
+  std::deque<std::optional<uint32_t>> color_answers_;
   std::deque<DialogAnswer> dialog_answers_;
   std::vector<Record> records_;
   std::string clipboard_;

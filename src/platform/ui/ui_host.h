@@ -2,6 +2,7 @@
 // folder choosers, pop-up menus, modal dialogs, the clipboard and opening a document. A desktop
 // front end implements it with real windows; the headless host answers from a script.
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "platform/ui/ui_types.h"
@@ -36,6 +37,12 @@ class UiHost {
   virtual std::string GetClipboardText() = 0;
   // Opens a file with the desktop's program for it ("open" verb); false on failure.
   virtual bool OpenDocument(const std::string& path) = 0;
+  // The colour chooser, starting at *argb (straight 0xAARRGGBB); true and the chosen colour in
+  // *argb when the person chose one. A host without a chooser answers as a cancel.
+  virtual bool ChooseColor(CWnd* owner, uint32_t* argb) {
+    (void)owner, (void)argb;
+    return false;
+  }
 };
 
 // The host in use. Until SetUiHost is called this is a headless host that answers every question

@@ -204,6 +204,21 @@ class CCmdUI {
   int checked_ = 0;
 };
 
+// The pointer shape a window shows while the pointer is over it (as its WM_SETCURSOR answer
+// would). The two kinds of the application's own, the free-region and the selection cursor, are
+// pictures the front end draws; the others are the desktop's standard shapes.
+enum class CursorKind : uint8_t {
+  kDefault,     // the control's own (an arrow, an I-beam in edit fields)
+  kArrow,
+  kWait,
+  kHand,        // links
+  kCross,
+  kSizeNS,      // a horizontal divider being dragged
+  kSizeWE,
+  kFreeRegion,  // drawing a free region on a view
+  kSelection,   // dragging a selection box on a view
+};
+
 // The program name in message-box captions.
 inline constexpr const char* kAppTitle = "Velmora";
 

@@ -144,6 +144,12 @@ void CWnd::SetIcon(const std::string& image_name, int resource_id) {
   Invalidate();
 }
 
+void CWnd::SetWindowCursor(CursorKind kind) {
+  if (cursor_ == kind) return;
+  cursor_ = kind;
+  Invalidate();
+}
+
 CWnd* CWnd::GetDlgItem(int id) const {
   for (CWnd* child : children_)
     if (child->id_ == id) return child;

@@ -83,6 +83,9 @@ class CWnd {
   void SetIcon(const std::string& image_name, int resource_id = 0);
   const std::string& IconName() const { return icon_name_; }
   int IconResource() const { return icon_resource_; }
+  // The pointer shape over the window (kDefault: the control's own).
+  void SetWindowCursor(CursorKind kind);
+  CursorKind WindowCursor() const { return cursor_; }
   // Thread-safe: counts the repaints asked for; a front end repaints a window whose count moved.
   // Every change of what a window shows (text, states, rows, items) goes through it, so the
   // count is also the window's change count, and the window observer hears of it.
@@ -175,6 +178,7 @@ class CWnd {
   RECT rect_;
   std::string icon_name_;
   int icon_resource_ = 0;
+  CursorKind cursor_ = CursorKind::kDefault;
   std::atomic<unsigned> invalidated_{0};
   std::vector<CWnd*> children_;                  // in creation order
   std::vector<std::unique_ptr<CWnd>> owned_;     // children this window created

@@ -27,9 +27,14 @@ void FillServiceList(CWmtsServer& server, CListCtrl& list) {
     for (int column = 1; column < 5; ++column) list.SetItemText(row, column, LPSTR_TEXTCALLBACK);
     list.SetItemData(row, reinterpret_cast<uintptr_t>(services[i]));
   }
-  list.SetDisplayCallbacks([&list](int item, int sub_item) {
+  // A row whose service has left the server (removed while the row was still shown) answers
+  // nothing rather than reading a freed service.
+  list.SetDisplayCallbacks([&server, &list](int item, int sub_item) {
     auto* service = reinterpret_cast<CWmtsService*>(list.GetItemData(item));
-    return service ? service->DisplayText(sub_item) : std::string();
+    if (!service) return std::string();
+    for (CWmtsService* listed : server.Services())
+      if (listed == service) return service->DisplayText(sub_item);
+    return std::string();
   });
 }
 

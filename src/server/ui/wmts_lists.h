@@ -9,7 +9,8 @@ class CWmtsServer;
 class CWmtsService;
 
 // Deletes the rows and inserts one per service (texts asked back through the list's display
-// callback, image by state, the service as the row's data).
+// callback, image by state, the service as the row's data). The server must outlive the list's
+// callback; a row whose service is no longer in the server's list shows no text.
 void FillServiceList(CWmtsServer& server, CListCtrl& list);
 // Empties both lists; then one row per client (address, port) and one per peer in address
 // order (address, first and last time seen as local wall times; empty while still connected).

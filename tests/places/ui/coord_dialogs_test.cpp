@@ -22,6 +22,7 @@
 #include "platform/ui/dialog_template.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
+#include "shell/command_table.h"
 #include "support/isolated_folders.h"
 
 namespace velmora {
@@ -321,18 +322,22 @@ TEST_F(CoordDialogsTest, CommandsOfTheShell) {
   EXPECT_EQ(commands[1].id, ID_COORD_SYSTEM_CONVERT);
   EXPECT_EQ(commands[2].id, ID_COORD_BATCH_FIX);
 
-  CWnd frame;
-  ASSERT_TRUE(frame.Create(nullptr, 0, "frame", 0));
-  RegisterCoordToolCommands(frame);
+  RegisterCoordToolCommands();
+  for (const CoordToolCommand& c : commands) {
+    std::optional<AppCommand> entry = AppCommands().Find(c.id);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->menu, "工具");
+  }
+  EXPECT_EQ(AppCommands().Find(ID_COORD_FORMAT_CONVERT)->text, "坐标格式转换...");
   for (int id : {kCoordFormatTemplateId, kCoordSysConvertTemplateId, kCoordBatchFixTemplateId})
     host.AnswerDialog(id, [](CDialog& d) { d.GetDlgItemAs<CButton>(IDCANCEL)->Click(); });
-  for (const CoordToolCommand& c : commands) frame.SendMessage(WM_COMMAND, MAKEWPARAM(c.id, 0), 0);
+  for (const CoordToolCommand& c : commands) EXPECT_TRUE(AppCommands().Execute(c.id));
   std::vector<std::string> opened;
   for (const auto& r : host.Records())
     if (r.kind == CHeadlessUiHost::Record::Kind::kDialog) opened.push_back(r.caption);
   EXPECT_EQ(opened, (std::vector<std::string>{"305", "290", "307"}));
   EXPECT_EQ(host.PendingAnswers(), 0u);
-  frame.DestroyWindow();
+  for (const CoordToolCommand& c : commands) AppCommands().Unregister(c.id);
 }
 
 }  // namespace
