@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -126,7 +127,7 @@ const CBitmap& CSoundShape::Icon() {
   return icon;
 }
 
-CSoundShape::CSoundShape() = default;
+CSoundShape::CSoundShape() : CMapShape(kShapeSound) { SetName(kSoundShapeName); }
 
 CSoundShape::~CSoundShape() {
   if (buffer_) buffer_->Stop();
@@ -138,23 +139,33 @@ std::string CSoundShape::GetInfoText() const {
 }
 
 bool CSoundShape::AddPoint(float lng, float lat) {
-  if (!std::isfinite(lng) || !std::isfinite(lat) || lat < -90.0f || lat > 90.0f || lng < -540.0f || lng > 540.0f)
-    return false;
-  lng_ = lng;
-  lat_ = lat;
+  if (!IsValidPoint(lng, lat)) return false;
+  points_.assign(1, ShapePoint{lng, lat});
+  Touch();
   return true;
 }
 
 void CSoundShape::ProjectPoints(float screen_x, float screen_y, int window_width, int window_height) {
   screen_x_ = screen_x;
   screen_y_ = screen_y;
-  if (!buffer_ || window_width <= 0 || window_height <= 0 || !std::isfinite(screen_x) || !std::isfinite(screen_y))
+  PlaceSound(window_width, window_height);
+}
+
+void CSoundShape::ProjectPoints(const CMapProjector& p) {
+  if (points_.empty()) return;
+  const PixelPoint at = p.ToScreen(points_[0].lng, points_[0].lat);
+  ProjectPoints(static_cast<float>(std::clamp(at.x, -1e9, 1e9)), static_cast<float>(std::clamp(at.y, -1e9, 1e9)),
+                p.Width(), p.Height());
+}
+
+void CSoundShape::PlaceSound(int window_width, int window_height) const {
+  if (!buffer_ || window_width <= 0 || window_height <= 0 || !std::isfinite(screen_x_) || !std::isfinite(screen_y_))
     return;
   // Half the window is one unit: on screen the sound is within a unit or so (full volume), and
   // it fades with its distance beyond the window's edge.
   const float half_w = window_width * 0.5f, half_h = window_height * 0.5f;
-  const float x = std::clamp((screen_x - half_w) / half_w, -1e4f, 1e4f);
-  const float y = std::clamp((half_h - screen_y) / half_h, -1e4f, 1e4f);
+  const float x = std::clamp((screen_x_ - half_w) / half_w, -1e4f, 1e4f);
+  const float y = std::clamp((half_h - screen_y_) / half_h, -1e4f, 1e4f);
   buffer_->SetPosition(x, y, 0.0f);
 }
 
@@ -164,8 +175,8 @@ bool CSoundShape::SetSoundPath(const std::string& path, std::string* error) {
 }
 
 void CSoundShape::Serialize(ArchiveWriter& ar) const {
-  ar.F32(lng_);
-  ar.F32(lat_);
+  ar.F32(Longitude());
+  ar.F32(Latitude());
   ar.String(path_);
 }
 
@@ -176,9 +187,16 @@ void CSoundShape::Serialize(ArchiveReader& ar) {
   // The stored position is taken as it is (an old file's point is what it was), unless it is not
   // a number at all: such a shape could never be drawn.
   if (!std::isfinite(lng) || !std::isfinite(lat)) throw ArchiveError("sound shape position is not a number");
-  lng_ = lng;
-  lat_ = lat;
+  points_.assign(1, ShapePoint{lng, lat});
+  Touch();
   path_ = std::move(path);
+  CreateSoundBuffer();
+}
+
+void CSoundShape::StoreFields(ArchiveWriter& ar) const { ar.RawString(path_); }
+
+void CSoundShape::LoadFields(ArchiveReader& ar, int) {
+  path_ = ar.RawString();
   CreateSoundBuffer();
 }
 
@@ -217,6 +235,16 @@ bool CSoundShape::CreateSoundBuffer(std::string* error) {
 
 bool CSoundShape::IsPlaying() const { return buffer_ && (buffer_->GetStatus() & kSoundPlaying); }
 
+void CSoundShape::Draw(CGraphics& g, const CMapProjector& p) const {
+  if (!IsShownAtZoom(p.Zoom()) || points_.empty()) return;
+  const PixelPoint at = p.ToScreen(points_[0].lng, points_[0].lat);
+  screen_x_ = static_cast<float>(std::clamp(at.x, -1e9, 1e9));
+  screen_y_ = static_cast<float>(std::clamp(at.y, -1e9, 1e9));
+  PlaceSound(p.Width(), p.Height());
+  if (at.x < -64 || at.y < -64 || at.x > p.Width() + 64 || at.y > p.Height() + 64) return;
+  Draw(g);
+}
+
 void CSoundShape::Draw(CGraphics& g) const {
   const CBitmap& icon = Icon();
   if (!icon.IsEmpty()) {
@@ -229,16 +257,33 @@ void CSoundShape::Draw(CGraphics& g) const {
   g.DrawEllipse(pen, GfxRect{screen_x_ - 2.5f, screen_y_ - 2.5f, 5.0f, 5.0f});
 }
 
+bool CSoundShape::HitTest(const CMapProjector& p, double x, double y, double tolerance) const {
+  if (!IsShownAtZoom(p.Zoom()) || points_.empty() || !std::isfinite(x) || !std::isfinite(y)) return false;
+  const PixelPoint at = p.ToScreen(points_[0].lng, points_[0].lat);
+  const CBitmap& icon = Icon();
+  const double w = icon.IsEmpty() ? 5 : icon.Width(), h = icon.IsEmpty() ? 5 : icon.Height();
+  const double left = icon.IsEmpty() ? at.x - 2.5 : at.x - 14, top = icon.IsEmpty() ? at.y - 2.5 : at.y - 31;
+  return x >= left - tolerance && x <= left + w + tolerance && y >= top - tolerance && y <= top + h + tolerance;
+}
+
+bool CSoundShape::ExportKml(FILE* file) const {
+  if (!file || points_.empty()) return false;
+  const std::string text = "<Placemark><name>" + KmlEscape(GetInfoText().empty() ? Name() : GetInfoText()) +
+                           "</name><description>" + KmlEscape(path_) + "</description><Point><coordinates>" +
+                           KmlCoordinates(points_, false) + "</coordinates></Point></Placemark>\n";
+  return std::fwrite(text.data(), 1, text.size(), file) == text.size();
+}
+
 void CSoundShape::UpdateBounds() {
   double mid = std::floor((double(min_zoom) + double(max_zoom)) / 2.0);
   if (!std::isfinite(mid)) mid = 0;
   const int z = static_cast<int>(std::clamp(mid, 0.0, 30.0));
   const double n = 256.0 * std::ldexp(1.0, z);
   const double span = 360.0 / n * 10.0;
-  bounds_.west = lng_ - span / 2;
-  bounds_.east = lng_ + span / 2;
-  bounds_.top = lat_;
-  bounds_.bottom = lat_ - span;
+  bounds_.west = Longitude() - span / 2;
+  bounds_.east = Longitude() + span / 2;
+  bounds_.top = Latitude();
+  bounds_.bottom = Latitude() - span;
 }
 
 SoundShapeRect CSoundShape::GetBoundRect() const {

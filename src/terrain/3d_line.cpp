@@ -9,9 +9,22 @@
 #include "core/geodesy.h"
 #include "core/settings.h"
 #include "platform/r3d/d3dx_mesh.h"
+#include "shapes/polyline_shape.h"
 #include "terrain/d3d_context.h"
 
 namespace velmora {
+
+PolylinePoints PolylinePointsOf(const CPolylineShape& shape) {
+  PolylinePoints out;
+  out.lnglat.reserve(shape.PointCount() * 2);
+  for (const ShapePoint& p : shape.Points()) {
+    out.lnglat.push_back(p.lng);
+    out.lnglat.push_back(p.lat);
+  }
+  out.heights = shape.Values();
+  out.color = shape.line_color;
+  return out;
+}
 
 C3DLine::C3DLine(const PolylinePoints& line) {
   const IntPair factor = ProgramSettings().GetIntPair("REG_DEM_FACTOR", IntPair{1, 0});

@@ -10,6 +10,8 @@
 
 namespace velmora {
 
+class CPolylineShape;
+
 // Vertex of a line: position and colour (D3DFVF_XYZ | D3DFVF_DIFFUSE, 16 bytes).
 struct LineVertex {
   float x, y, z;
@@ -25,6 +27,9 @@ struct PolylinePoints {
   D3DCOLOR color = 0xFFFF0000u;
   size_t PointCount() const { return lnglat.size() / 2; }
 };
+// A polyline shape of the map as such points: its points, its per-point values as heights (a
+// track's heights, a contour line's level) and its line colour.
+PolylinePoints PolylinePointsOf(const CPolylineShape& shape);
 
 class C3DLine : public C3DObject {
  public:
@@ -32,6 +37,8 @@ class C3DLine : public C3DObject {
   // "REG_DEM_FACTOR" pair (f, o) of the program settings (default (1, 0)). Points that are not
   // finite are left out. Without points the line has no buffer and draws nothing.
   explicit C3DLine(const PolylinePoints& line);
+  // The same from a polyline shape of the map.
+  explicit C3DLine(const CPolylineShape& shape) : C3DLine(PolylinePointsOf(shape)) {}
   // Releases the vertex buffer.
   ~C3DLine() override;
   C3DLine(const C3DLine&) = delete;

@@ -18,6 +18,7 @@
 #include "platform/gfx/image_codec.h"
 #include "support/isolated_folders.h"
 #include "support/render_artefacts.h"
+#include "shapes/polyline_shape.h"
 #include "terrain/3d_line.h"
 #include "terrain/3d_model.h"
 #include "terrain/3d_satellite.h"
@@ -128,6 +129,22 @@ TEST(Line3D, PointsLiftedWithTheirHeightsAndTheFactor) {
   C3DLine none{PolylinePoints{}};
   EXPECT_EQ(none.Buffer(), nullptr);
   none.Draw();
+
+  // A map polyline: its points, its values as heights, its colour.
+  CPolylineShape shape;
+  shape.AddPoint(116.0f, 39.5f);
+  shape.AddPoint(116.5f, 39.5f);
+  shape.Values() = {500.0f};
+  shape.line_color = 0xFF123456u;
+  const PolylinePoints from_shape = PolylinePointsOf(shape);
+  EXPECT_EQ(from_shape.lnglat, (std::vector<float>{116.0f, 39.5f, 116.5f, 39.5f}));
+  EXPECT_EQ(from_shape.heights, std::vector<float>{500.0f});
+  C3DLine lifted(shape);
+  ASSERT_EQ(lifted.PointCount(), 2u);
+  const std::vector<LineVertex> lv = Vertices(lifted.Buffer(), 2);
+  const D3DXVECTOR3 at = Xyz(116.0f, 39.5f, 0.5f);
+  EXPECT_NEAR(lv[0].x, at.x, 1e-3);
+  EXPECT_EQ(lv[1].color, 0xFF123456u);
 }
 
 // ---- satellites ---------------------------------------------------------------------------------

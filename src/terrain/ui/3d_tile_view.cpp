@@ -14,11 +14,13 @@
 #include "platform/gfx/image_codec.h"
 #include "platform/r3d/d3dx_texture.h"
 #include "platform/ui/file_dialog.h"
+#include "shapes/polyline_shape.h"
 #include "shell/kovra_home_ex_app.h"
 #include "shell/map_status_bar.h"
 #include "terrain/d3d_context.h"
 #include "tiles/layer_manager.h"
 #include "tiles/map_source.h"
+#include "view/pd_view.h"
 
 namespace velmora {
 namespace {
@@ -119,6 +121,7 @@ void C3DTileView::OnDestroy() {
   pool_.StopLoader(3000);
   pool_.ClearVisible();
   lines_.clear();
+  map_lines_.clear();
   WriteProfileDouble(k3DTileViewSection, "yaw", camera_.yaw);
   WriteProfileDouble(k3DTileViewSection, "pitch", camera_.pitch);
   CRenderWnd::OnDestroy();
@@ -153,9 +156,39 @@ void C3DTileView::SetTilt(float yaw, float pitch) {
 
 void C3DTileView::FollowView(IChildView* source) {
   if (!source || source == this) return;
+  if (const auto* map = dynamic_cast<const CPDView*>(source)) {
+    map_lines_.clear();
+    map->CopyPolylinesTo3D([this](const CPolylineShape& shape) {
+      auto line = std::make_unique<C3DLine>(shape);
+      if (line->Buffer()) map_lines_.push_back(std::move(line));
+    });
+  }
   double lng = 0, lat = 0, level = 0;
   source->GetCamera(&lng, &lat, &level);
   SetCamera(lng, lat, level, true);
+  Invalidate();
+}
+
+int C3DTileView::LoadShapes(std::vector<CMapShape*>& shapes, bool centre) {
+  C3DLine* last = nullptr;
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    std::unique_ptr<CMapShape> shape(shapes[i]);  // the list's shapes are this view's to delete
+    last = nullptr;
+    if (!shape || shape->GetType() != kShapePolyline) continue;
+    auto line = std::make_unique<C3DLine>(static_cast<const CPolylineShape&>(*shape));
+    if (!line->Buffer()) continue;
+    last = line.get();
+    lines_.push_back(std::move(line));
+  }
+  shapes.clear();
+  if (centre && last) {
+    const D3DXVECTOR3 c = last->Centre();
+    float lng = 0, lat = 0;
+    XYZToLngLat(c.x, c.y, c.z, &lng, &lat);
+    SetCamera(lng, lat, camera_.level, true);
+  }
+  Invalidate();
+  return 1;
 }
 
 void C3DTileView::OnShowWindow(bool shown) {
@@ -168,10 +201,11 @@ void C3DTileView::OnShowWindow(bool shown) {
 
 void C3DTileView::ClearObjects() {
   lines_.clear();
+  map_lines_.clear();
   Invalidate();
 }
 
-void C3DTileView::UpdateClearObjects(CCmdUI& cmd) { cmd.Enable(!lines_.empty()); }
+void C3DTileView::UpdateClearObjects(CCmdUI& cmd) { cmd.Enable(LineCount() > 0); }
 
 size_t C3DTileView::AddPolylines(const std::vector<PolylinePoints>& lines, bool centre) {
   size_t made = 0;
@@ -243,6 +277,7 @@ void C3DTileView::DrawScene() {
       globe_.Mesh()->DrawSubset(0);
     }
   }
+  for (const auto& line : map_lines_) line->Draw();
   for (const auto& line : lines_) line->Draw();
   d->SetTransform(D3DTS_WORLD, &world_);
   d->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);

@@ -57,13 +57,19 @@ class C3DTileView : public CRenderWnd {
   void ClearObjects() override;
   // Enabled while there are lines.
   void UpdateClearObjects(CCmdUI& cmd) override;
+  // Takes the shapes (it deletes them all): each polyline (type 40021) becomes a 3D line; with
+  // `centre` the camera moves to the middle of the line made from the last shape, keeping its
+  // level. Returns 1.
+  int LoadShapes(std::vector<CMapShape*>& shapes, bool centre) override;
 
+  // Takes the camera of the view passed in; from the 2D map it also takes its polylines as 3D
+  // lines (CopyPolylinesTo3D), in place of those it took the time before.
   void FollowView(IChildView* source);
   // The map's polylines as 3D lines (what the 2D view's copy of its polylines hands over); with
   // `centre` the camera moves to the middle of the last line, keeping its level. Returns the
   // lines made.
   size_t AddPolylines(const std::vector<PolylinePoints>& lines, bool centre);
-  size_t LineCount() const { return lines_.size(); }
+  size_t LineCount() const { return lines_.size() + map_lines_.size(); }
 
   // The tilt, in degrees (kept in the profile). The tiles in sight follow.
   void SetTilt(float yaw, float pitch);
@@ -111,7 +117,8 @@ class C3DTileView : public CRenderWnd {
   CTileMeshPool pool_;
   C3DGlobe globe_;
   TileViewCamera camera_;
-  std::vector<std::unique_ptr<C3DLine>> lines_;
+  std::vector<std::unique_ptr<C3DLine>> lines_;      // handed over as shapes or points
+  std::vector<std::unique_ptr<C3DLine>> map_lines_;  // the 2D map's polylines, copied when it hands over
   std::vector<MapLayer> layers_;
   bool layers_set_ = false;
   MapLayer layer_;

@@ -23,6 +23,8 @@
 #include "platform/gfx/image_codec.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
+#include "shapes/mark_shape.h"
+#include "shapes/polyline_shape.h"
 #include "shell/command_table.h"
 #include "shell/kovra_home_ex_app.h"
 #include "shell/main_frame.h"
@@ -34,6 +36,7 @@
 #include "terrain/height_file_writer.h"
 #include "terrain/ui/terrain_views.h"
 #include "tiles/tile_manager.h"
+#include "view/pd_view.h"
 
 namespace velmora {
 namespace {
@@ -432,6 +435,59 @@ TEST_F(TileViewTest, PolylinesAsLinesAboveTheTiles) {
   for (int x = 0; x < 480; ++x)
     for (int y = 0; y < 360; ++y) magenta += frame.GetPixel(x, y) == 0xFFFF00FFu ? 1 : 0;
   EXPECT_GT(magenta, 100);
+  view->ClearObjects();
+  EXPECT_EQ(view->LineCount(), 0u);
+}
+
+TEST_F(TileViewTest, TheMapsPolylinesAndHandedShapesBecomeLines) {
+  Make(320, 240);
+  TileEngineOptions engine;
+  engine.tiles = &TileViewEnvironment::Tiles();
+  CPDView map(MapViewSinks{}, engine);
+  ASSERT_TRUE(map.CreateView(0, nullptr));
+  auto track = std::make_unique<CPolylineShape>();
+  ASSERT_TRUE(track->AddPoint(116.3f, 39.8f));
+  ASSERT_TRUE(track->AddPoint(116.6f, 40.0f));
+  track->Values() = {1200.0f, 1500.0f};
+  track->line_color = 0xFF00FFFFu;
+  ASSERT_TRUE(map.AddTrackShapes(std::move(track)));
+  map.SetCamera(116.45, 39.9, 10.5, false);
+
+  // The 2D map hands over its camera and its polylines (CopyPolylinesTo3D); again, they replace
+  // the lines of the last hand-over.
+  view->UpdateSatellites(&map);
+  EXPECT_EQ(view->LineCount(), 1u);
+  double lng, lat, level;
+  map.GetCamera(&lng, &lat, &level);
+  EXPECT_EQ(view->Camera().lng, lng);
+  EXPECT_EQ(view->Camera().level, level);
+  view->UpdateSatellites(&map);
+  EXPECT_EQ(view->LineCount(), 1u);
+  CBitmap frame;
+  ASSERT_GT(PaintUntilLoaded(&frame), 0);
+  test::SaveTestArtefact(frame, "tile_view", "map_polyline");
+  int cyan = 0;
+  for (int x = 0; x < 320; ++x)
+    for (int y = 0; y < 240; ++y) cyan += frame.GetPixel(x, y) == 0xFF00FFFFu ? 1 : 0;
+  EXPECT_GT(cyan, 30);
+
+  // Shapes handed over: the polylines become lines, every shape is the view's to delete; the
+  // camera centres only on a line made from the last shape.
+  auto other = new CPolylineShape;
+  other->AddPoint(117.0f, 39.0f);
+  other->AddPoint(117.2f, 39.2f);
+  auto empty_line = new CPolylineShape;
+  std::vector<CMapShape*> shapes = {other, new CMarkShape, empty_line};
+  EXPECT_EQ(view->LoadShapes(shapes, true), 1);
+  EXPECT_TRUE(shapes.empty());
+  EXPECT_EQ(view->LineCount(), 2u);
+  EXPECT_EQ(view->Camera().lng, lng);  // the last shape made no line
+  shapes = {new CPolylineShape};
+  static_cast<CPolylineShape*>(shapes[0])->AddPoint(117.0f, 39.0f);
+  static_cast<CPolylineShape*>(shapes[0])->AddPoint(117.2f, 39.2f);
+  view->LoadShapes(shapes, true);
+  EXPECT_NEAR(view->Camera().lng, 117.1, 0.01);
+  EXPECT_NEAR(view->Camera().lat, 39.1, 0.01);
   view->ClearObjects();
   EXPECT_EQ(view->LineCount(), 0u);
 }
