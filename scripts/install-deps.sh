@@ -21,6 +21,10 @@ PACKAGES=(
   libjs-openlayers
   # orbit model: the verification set and reference propagator
   python3-sgp4 python3-numpy
+  # page scripts of the windows nobody sees: Duktape, built from the source this package ships
+  duktape-dev
+  # pages people see: Qt WebEngine (with its helper process) and the QWebChannel bridge
+  qt6-webengine-dev libqt6webenginecore6-bin qt6-webchannel-dev
   # 3D device: OpenGL (compatibility profile) on EGL without a display, Mesa's drivers with the
   # software rasteriser for headless runs and CI
   libegl-dev libgl-dev libopengl-dev libgles-dev libegl-mesa0 libgbm-dev libgl1-mesa-dri mesa-utils

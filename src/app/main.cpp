@@ -6,6 +6,7 @@
 
 #include "core/log.h"
 #include "core/settings.h"
+#include "earth/ui/html_wnd.h"
 #include "frontend/desktop.h"
 #include "places/ui/coord_tool_commands.h"
 #include "places/ui/place_search_commands.h"
@@ -96,6 +97,8 @@ void RegisterServices(CKovraHomeExApp& app) {
   publishing.stop = [](CKovraHomeExApp&) { velmora::WmtsServer().StopServices(0); };
   app.RegisterStep(std::move(publishing));
 
+  // The hidden script window of coordinate conversions, made with the main frame.
+  velmora::RegisterHiddenScriptWindow(app);
   // The place search box in the address bar and the place-name panel, made with the frame.
   velmora::RegisterPlaceSearch(app);
   // "工具/地图服务": the services dialog, whether or not publishing was on at start-up.

@@ -14,6 +14,7 @@
 #include "frontend/dialog_units.h"
 #include "frontend/images.h"
 #include "frontend/splash_screen.h"
+#include "frontend/web_view.h"
 #include "frontend/wait_cursor_hook.h"
 #include "frontend/window_mirror.h"
 #include "platform/gfx/font.h"
@@ -66,6 +67,7 @@ QFont CDesktopSession::ApplicationFont(const AppFontDesc& desc) {
 }
 
 CDesktopSession::CDesktopSession(int& argc, char** argv) {
+  PrepareWebViews();  // before the QApplication, as the web engine requires
   if (!QApplication::instance()) own_app_ = std::make_unique<QApplication>(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);  // the frame's WM_CLOSE ends the program
   // The program speaks Chinese: so do Qt's own dialogs (when the translations are installed).
@@ -84,10 +86,12 @@ CDesktopSession::CDesktopSession(int& argc, char** argv) {
   SetUiHost(&host_);
   MapStatusBar().SetChangeHook(&OnStatusBarChanged);
   CSplashScreen::Install();
+  InstallWebViews();
   InstallWaitCursorHook();
 }
 
 CDesktopSession::~CDesktopSession() {
+  UninstallWebViews();
   DestroyMainWindow();
   RemoveWaitCursorHook();
   CSplashScreen::Uninstall();
