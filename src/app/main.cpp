@@ -20,6 +20,7 @@
 #include "shell/map_view_sinks.h"
 #include "shell/splash_wnd.h"
 #include "terrain/elev_cache_db.h"
+#include "terrain/ui/terrain_views.h"
 #include "tiles/layer_manager.h"
 #include "tiles/tile.h"
 #include "tiles/tile_manager.h"
@@ -135,6 +136,7 @@ int main(int argc, char** argv) {
     CKovraHomeExApp app;
     RegisterServices(app);
     velmora::RegisterCoordToolCommands();
+    velmora::RegisterTerrainViews(app);
     if (desktop) {
       code = velmora::RunDesktopProgram(app, argc, argv);
     } else {
