@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "terrain/contour_grid.h"
 #include "terrain/contour_tracer.h"
 
@@ -270,35 +271,22 @@ BENCHMARK(BM_GdalCore)->ArgsProduct({{1000, 2000}, {0, 1}})->Unit(benchmark::kMi
 BENCHMARK(BM_Grid)->ArgsProduct({{1000}, {0, 1}})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Join)->RangeMultiplier(4)->Range(1 << 10, 1 << 16)->Unit(benchmark::kMillisecond)->Complexity();
 
-// Keeps each run's real time per iteration by name, to print the ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void PrintRatios() const {
-    std::printf("\nCContourTracer time / GDAL time (below 1: faster than GDAL)\n");
-    for (const char* size : {"1000", "2000"}) {
-      for (const char* kind : {"0", "1"}) {
-        std::string args = std::string("/") + size + "/" + kind + "/real_time";
-        auto ours = times_.find("BM_Tracer" + args);
-        auto gdal = times_.find("BM_Gdal" + args);
-        auto core = times_.find("BM_GdalCore" + args);
-        if (ours == times_.end() || gdal == times_.end()) continue;
-        std::printf("  %sx%s %-9s vs GDALContourGenerate: %.3f", size, size, *kind == '0' ? "gaussians" : "noisy",
-                    ours->second / gdal->second);
-        if (core != times_.end()) std::printf("   vs GDAL_CG_FeedLine core: %.3f", ours->second / core->second);
-        std::printf("\n");
-      }
+// Our tracer's time over GDAL's (and over GDAL's contour core alone, where it ran).
+void PrintRatios(const bench::TimeReporter& times) {
+  std::printf("\nCContourTracer time / GDAL time (below 1: faster than GDAL)\n");
+  for (const char* size : {"1000", "2000"}) {
+    for (const char* kind : {"0", "1"}) {
+      std::string args = std::string("/") + size + "/" + kind + "/real_time";
+      double ours = times.Time("BM_Tracer" + args), gdal = times.Time("BM_Gdal" + args);
+      double core = times.Time("BM_GdalCore" + args);
+      if (ours <= 0 || gdal <= 0) continue;
+      std::printf("  %sx%s %-9s vs GDALContourGenerate: %.3f", size, size, *kind == '0' ? "gaussians" : "noisy",
+                  ours / gdal);
+      if (core > 0) std::printf("   vs GDAL_CG_FeedLine core: %.3f", ours / core);
+      std::printf("\n");
     }
   }
-
- private:
-  std::map<std::string, double> times_;
-};
+}
 
 }  // namespace
 }  // namespace velmora
@@ -306,9 +294,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  velmora::RatioReporter reporter;
+  velmora::bench::TimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
+  velmora::PrintRatios(reporter);
   benchmark::Shutdown();
   return 0;
 }

@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "bench_support.h"
 #include "core/format.h"
 #include "places/coord_file.h"
 #include "places/coord_format.h"
@@ -111,17 +112,7 @@ void RunCs2cs(benchmark::State& state, const std::string& input, const std::stri
   }
   std::string cmd = "cs2cs " + options + " +proj=lonlat +datum=WGS84 +to +proj=lonlat +datum=WGS84 < " + input +
                     " > " + kPrefix + "_peer.txt";
-  for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
-    if (std::system(cmd.c_str()) != 0) {
-      state.SkipWithError("cs2cs failed");
-      return;
-    }
-    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    state.SetIterationTime(s);
-    Keep(best, s);
-  }
-  state.SetItemsProcessed(state.iterations() * kLines);
+  bench::RunCommandTimed(state, cmd, kLines, best);
 }
 
 void BM_DecimalToDms(benchmark::State& state) {

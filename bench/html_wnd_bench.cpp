@@ -16,6 +16,7 @@
 #include <vector>
 #include <thread>
 
+#include "bench_support.h"
 #include "core/geodesy.h"
 #include "core/log.h"
 #include "earth/ui/html_wnd.h"
@@ -27,28 +28,6 @@ namespace velmora {
 namespace {
 
 constexpr int kRepetitions = 5;
-
-// Keeps the best rate of each benchmark over its repetitions.
-class BestRateReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      auto it = run.counters.find("items_per_second");
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred && it != run.counters.end()) {
-        double& best = best_[run.run_name.function_name];
-        best = std::max(best, static_cast<double>(it->second.value));
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double Best(const std::string& name) const {
-    auto it = best_.find(name);
-    return it == best_.end() ? 0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> best_;
-};
 
 // A walk over China and its neighbours, so that no call repeats the last one.
 struct Walk {
@@ -162,13 +141,13 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&count, args.data());
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   velmora::SetLogToStderr(false);
-  velmora::BestRateReporter reporter;
+  velmora::bench::BestRateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  const double cpp = reporter.Best("BM_CppKind4");
-  const double direct = reporter.Best("BM_CoordPixelDirect");
-  const double plain = reporter.Best("BM_CoordPixelScriptNumberText");
-  const double worker = reporter.Best("BM_RequestCoordPixelFromWorker");
+  const double cpp = reporter.Rate("BM_CppKind4");
+  const double direct = reporter.Rate("BM_CoordPixelDirect");
+  const double plain = reporter.Rate("BM_CoordPixelScriptNumberText");
+  const double worker = reporter.Rate("BM_RequestCoordPixelFromWorker");
   std::printf("\nconversions per second (best of %d runs): C++ %.0f, CoordPixel %.0f, with the script's own "
               "number text %.0f, RequestCoordPixel from a worker %.0f\n",
               velmora::kRepetitions,

@@ -277,16 +277,8 @@ int main(int argc, char** argv) {
   int rest_count = static_cast<int>(rest.size());
   benchmark::Initialize(&rest_count, rest.data());
   KeepFreedTileMemory();  // as the program does
-  std::string parent = g.dir.empty() ? std::filesystem::temp_directory_path().string() : g.dir;
-  std::string templ = parent + "/velmora-map-view-bench-XXXXXX";
-  if (!mkdtemp(templ.data())) {
-    std::perror(templ.c_str());
-    return 1;
-  }
-  g.dir = templ + "/";
-  setenv("VELMORA_CONFIG_DIR", (g.dir + "config/").c_str(), 1);
-  setenv("VELMORA_DATA_DIR", (g.dir + "data/").c_str(), 1);
-  if (!std::getenv("VELMORA_PROGRAM_DIR")) setenv("VELMORA_PROGRAM_DIR", VELMORA_SOURCE_DIR "/data/", 1);
+  g.dir = bench::MakeBenchFolder(g.dir, "map-view-bench");
+  if (g.dir.empty()) return 1;
   SetLogToStderr(false);
 
   int code = 0;
@@ -335,7 +327,7 @@ int main(int argc, char** argv) {
       std::printf("picture filtered once per zoom instead of per paint, fractional zoom: %.2f x\n", plain / fast);
   }
   std::error_code ec;
-  std::filesystem::remove_all(templ, ec);
+  std::filesystem::remove_all(g.dir, ec);
   benchmark::Shutdown();
   return code;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "core/projection.h"
 #include "core/settings.h"
 
@@ -83,17 +84,7 @@ void BM_Cs2cs(benchmark::State& state) {
   }
   std::string cmd = "cs2cs -f %.6f +proj=lonlat +datum=WGS84 +to +proj=utm +zone=51 +ellps=WGS84 "
                     "+datum=WGS84 < " + file + " > /dev/null";
-  for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
-    if (std::system(cmd.c_str()) != 0) {
-      state.SkipWithError("cs2cs failed");
-      return;
-    }
-    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    state.SetIterationTime(s);
-    if (g_cs2cs_seconds == 0 || s < g_cs2cs_seconds) g_cs2cs_seconds = s;
-  }
-  state.SetItemsProcessed(state.iterations() * kPoints);
+  bench::RunCommandTimed(state, cmd, kPoints, &g_cs2cs_seconds);
 }
 BENCHMARK(BM_Cs2cs)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 

@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench_support.h"
 #include "core/geodesy.h"
 #include "core/log.h"
 #include "core/settings.h"
@@ -394,28 +395,6 @@ void CompareFrames() {
               100.0 * covered / (double(kWidth) * kHeight), differ);
 }
 
-// Keeps the best rate of each benchmark over its repetitions: the machine may be busy with other
-// work, and the best of several interleaved runs is what each way can do.
-class BestRateReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      auto it = run.counters.find("items_per_second");
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred && it != run.counters.end()) {
-        double& best = rates_[run.run_name.function_name];
-        best = std::max(best, double(it->second.value));
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double Rate(const std::string& name) const {
-    auto it = rates_.find(name);
-    return it == rates_.end() ? 0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> rates_;
-};
 
 }  // namespace
 }  // namespace velmora
@@ -446,7 +425,7 @@ int main(int argc, char** argv) {
       ->Unit(benchmark::kMicrosecond)->UseRealTime()->Repetitions(kRepetitions)->MinTime(0.3);
   benchmark::RegisterBenchmark("TileMeshBuildUpload/plainGL", TileMesh_PlainGl)
       ->Unit(benchmark::kMicrosecond)->UseRealTime()->Repetitions(kRepetitions)->MinTime(0.3);
-  BestRateReporter reporter;
+  bench::BestRateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto ratio = [&](const char* what, const char* ours, const char* theirs) {
     const double a = reporter.Rate(ours), b = reporter.Rate(theirs);

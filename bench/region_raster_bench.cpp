@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "exchange/region_raster.h"
 
 namespace velmora {
@@ -117,26 +118,15 @@ void BM_GdalRasterize(benchmark::State& state) {
 BENCHMARK(BM_RasterizeRegionTiles)->DenseRange(10, 20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GdalRasterize)->DenseRange(10, 20)->Unit(benchmark::kMicrosecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
+// Our rasterizer's time over GDAL's at each zoom.
+void PrintRatios(const bench::TimeReporter& times) {
+  std::printf("\nRasterizeRegionTiles time / GDALRasterizeGeometries time (below 1: faster than GDAL)\n");
+  for (int zoom = 10; zoom <= 20; ++zoom) {
+    double ours = times.Time("BM_RasterizeRegionTiles/" + std::to_string(zoom));
+    double gdal = times.Time("BM_GdalRasterize/" + std::to_string(zoom));
+    if (ours > 0 && gdal > 0) std::printf("  zoom %2d: %.3f\n", zoom, ours / gdal);
   }
-  void PrintRatios() const {
-    std::printf("\nRasterizeRegionTiles time / GDALRasterizeGeometries time (below 1: faster than GDAL)\n");
-    for (int zoom = 10; zoom <= 20; ++zoom) {
-      auto ours = times_.find("BM_RasterizeRegionTiles/" + std::to_string(zoom));
-      auto gdal = times_.find("BM_GdalRasterize/" + std::to_string(zoom));
-      if (ours == times_.end() || gdal == times_.end()) continue;
-      std::printf("  zoom %2d: %.3f\n", zoom, ours->second / gdal->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
+}
 
 }  // namespace
 }  // namespace velmora
@@ -144,9 +134,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  velmora::RatioReporter reporter;
+  velmora::bench::TimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
+  velmora::PrintRatios(reporter);
   benchmark::Shutdown();
   return 0;
 }

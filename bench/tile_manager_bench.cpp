@@ -228,17 +228,9 @@ int main(int argc, char** argv) {
   int rest_count = static_cast<int>(rest.size());
   benchmark::Initialize(&rest_count, rest.data());
 
-  std::string parent = g.dir.empty() ? std::filesystem::temp_directory_path().string() : g.dir;
-  std::string templ = parent + "/velmora-tile-manager-bench-XXXXXX";
-  if (!mkdtemp(templ.data())) {
-    std::perror(templ.c_str());
-    return 1;
-  }
-  g.dir = templ + "/";
   // The catalogue and the URL override live in the shipped data and a profile of our own.
-  setenv("VELMORA_CONFIG_DIR", (g.dir + "config/").c_str(), 1);
-  setenv("VELMORA_DATA_DIR", (g.dir + "data/").c_str(), 1);
-  if (!std::getenv("VELMORA_PROGRAM_DIR")) setenv("VELMORA_PROGRAM_DIR", VELMORA_SOURCE_DIR "/data/", 1);
+  g.dir = bench::MakeBenchFolder(g.dir, "tile-manager-bench");
+  if (g.dir.empty()) return 1;
   SetLogToStderr(false);
 
   int code = 0;
@@ -275,7 +267,7 @@ int main(int argc, char** argv) {
   }
   g_manager.reset();
   std::error_code ec;
-  std::filesystem::remove_all(templ, ec);
+  std::filesystem::remove_all(g.dir, ec);
   benchmark::Shutdown();
   return code;
 }

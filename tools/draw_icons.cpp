@@ -5,14 +5,10 @@
 // shapes of our own.
 //   draw_icons <folder>
 #include <cmath>
-#include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "platform/gfx/bitmap.h"
-#include "platform/gfx/graphics.h"
-#include "platform/gfx/image_codec.h"
+#include "icon_writer.h"
 
 namespace {
 
@@ -254,17 +250,7 @@ void CursorSelection(CGraphics& g) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: draw_icons <folder>\n");
-    return 2;
-  }
-  std::string folder = argv[1];
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  struct Icon {
-    std::string name;
-    int size;
-    std::function<void(CGraphics&)> draw;
-  };
+  using velmora::tools::Icon;
   std::vector<Icon> icons = {
       {"view_map2d.png", 24, Map2D},      {"view_globe3d.png", 24, [](CGraphics& g) { Globe(g, 12, 12, 9); }},
       {"view_tiles3d.png", 24, Tiles3D},  {"view_earth_app.png", 24, EarthApp},
@@ -287,17 +273,5 @@ int main(int argc, char** argv) {
   const Argb bodies[] = {0xFFD8B04Au, 0xFFC0C0C0u, 0xFFD64541u, 0xFF3BA55Cu, 0xFFE8962Eu};
   for (int i = 0; i < 5; ++i)
     icons.push_back({"sat" + std::to_string(i) + ".png", 24, [body = bodies[i]](CGraphics& g) { Satellite(g, body); }});
-  for (const auto& [name, size, draw] : icons) {
-    CBitmap icon;
-    if (!icon.Create(size, size)) return 1;
-    {
-      CGraphics g(icon);
-      draw(g);
-    }
-    if (!velmora::SaveImageFile(icon, folder + name, velmora::ImageType::kPng)) {
-      std::fprintf(stderr, "cannot write %s%s\n", folder.c_str(), name.c_str());
-      return 1;
-    }
-  }
-  return 0;
+  return velmora::tools::WriteIcons(argc, argv, "draw_icons", icons);
 }

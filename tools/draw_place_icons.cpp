@@ -5,14 +5,10 @@
 //       6 district, 7 point of interest, 8 train station, 9 subway station, 10 bus station;
 //   address.png (32x32) the local address search dialog's icon.
 //   draw_place_icons <folder>
-#include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "platform/gfx/bitmap.h"
-#include "platform/gfx/graphics.h"
-#include "platform/gfx/image_codec.h"
+#include "icon_writer.h"
 
 namespace {
 
@@ -119,17 +115,7 @@ void AddressIcon(CGraphics& g) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: draw_place_icons <folder>\n");
-    return 2;
-  }
-  std::string folder = argv[1];
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  struct Icon {
-    std::string name;
-    int size;
-    std::function<void(CGraphics&)> draw;
-  };
+  using velmora::tools::Icon;
   const std::vector<Icon> icons = {
       {"place_kind_0.png", 16, [](CGraphics& g) { Pin(g, 8, 6, kGrey); }},
       {"place_kind_1.png", 16, Stored},
@@ -144,17 +130,5 @@ int main(int argc, char** argv) {
       {"place_kind_10.png", 16, Bus},
       {"address.png", 32, AddressIcon},
   };
-  for (const Icon& icon : icons) {
-    CBitmap bitmap;
-    if (!bitmap.Create(icon.size, icon.size)) return 1;
-    {
-      CGraphics g(bitmap);
-      icon.draw(g);
-    }
-    if (!velmora::SaveImageFile(bitmap, folder + icon.name, velmora::ImageType::kPng)) {
-      std::fprintf(stderr, "cannot write %s%s\n", folder.c_str(), icon.name.c_str());
-      return 1;
-    }
-  }
-  return 0;
+  return velmora::tools::WriteIcons(argc, argv, "draw_place_icons", icons);
 }

@@ -13,9 +13,6 @@
 namespace velmora {
 namespace {
 
-constexpr UINT kVkOemPlus = 0xBB;
-constexpr UINT kVkOemMinus = 0xBD;
-
 UINT MouseKeys(Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
   UINT mk = 0;
   if (buttons & Qt::LeftButton) mk |= MK_LBUTTON;
@@ -126,9 +123,9 @@ UINT VirtualKeyOf(int key, bool keypad) {
     case Qt::Key_Right: return VK_RIGHT;
     case Qt::Key_Down: return VK_DOWN;
     case Qt::Key_Delete: return VK_DELETE;
-    case Qt::Key_Plus: return keypad ? VK_ADD : kVkOemPlus;
-    case Qt::Key_Equal: return kVkOemPlus;  // the '+' key without shift
-    case Qt::Key_Minus: return keypad ? VK_SUBTRACT : kVkOemMinus;
+    case Qt::Key_Plus: return keypad ? VK_ADD : VK_OEM_PLUS;
+    case Qt::Key_Equal: return VK_OEM_PLUS;  // the '+' key without shift
+    case Qt::Key_Minus: return keypad ? VK_SUBTRACT : VK_OEM_MINUS;
     default: return 0;
   }
 }

@@ -10,6 +10,7 @@
 
 #include "core/log.h"
 #include "core/settings.h"
+#include "platform/byte_order.h"
 #include "platform/fs.h"
 #include "platform/gfx/graphics.h"
 #include "platform/gfx/image_codec.h"
@@ -21,12 +22,6 @@ constexpr Argb kFallbackColor = 0xFFFF0000u;
 // An icon entry larger than this is not an icon.
 constexpr uint32_t kMaxIconSide = 1024;
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
 bool Fail(std::string* error, const char* why) {
   if (error) *error = why;
   return false;
@@ -35,12 +30,12 @@ bool Fail(std::string* error, const char* why) {
 // A bitmap entry: BITMAPINFOHEADER, then the colour rows bottom-up (the height counts the AND
 // mask's rows too), then the 1-bit AND mask.
 bool DecodeDibEntry(const uint8_t* p, size_t size, CBitmap* out, std::string* error) {
-  if (size < 40 || U32(p) < 40 || U32(p) > size) return Fail(error, "icon bitmap header cut short");
-  const uint32_t header = U32(p);
-  const int32_t width = static_cast<int32_t>(U32(p + 4));
-  const int32_t height2 = static_cast<int32_t>(U32(p + 8));
-  const uint16_t bits = U16(p + 14);
-  const uint32_t compression = U32(p + 16);
+  if (size < 40 || ReadLe32(p) < 40 || ReadLe32(p) > size) return Fail(error, "icon bitmap header cut short");
+  const uint32_t header = ReadLe32(p);
+  const int32_t width = static_cast<int32_t>(ReadLe32(p + 4));
+  const int32_t height2 = static_cast<int32_t>(ReadLe32(p + 8));
+  const uint16_t bits = ReadLe16(p + 14);
+  const uint32_t compression = ReadLe32(p + 16);
   if (width <= 0 || height2 <= 0 || height2 % 2 != 0 || uint32_t(width) > kMaxIconSide ||
       uint32_t(height2 / 2) > kMaxIconSide)
     return Fail(error, "icon bitmap size out of range");
@@ -70,8 +65,8 @@ bool DecodeDibEntry(const uint8_t* p, size_t size, CBitmap* out, std::string* er
 bool DecodeIconFile(const uint8_t* data, size_t size, CBitmap* out, std::string* error) {
   if (!out) return Fail(error, "no output");
   out->Reset();
-  if (!data || size < 6 || U16(data) != 0 || U16(data + 2) != 1) return Fail(error, "not an icon file");
-  const uint16_t count = U16(data + 4);
+  if (!data || size < 6 || ReadLe16(data) != 0 || ReadLe16(data + 2) != 1) return Fail(error, "not an icon file");
+  const uint16_t count = ReadLe16(data + 4);
   if (count == 0 || size_t(count) * 16 > size - 6) return Fail(error, "icon directory cut short");
   // The largest entry that decodes.
   int best_side = 0;
@@ -79,7 +74,7 @@ bool DecodeIconFile(const uint8_t* data, size_t size, CBitmap* out, std::string*
   std::string why = "icon holds no picture";
   for (uint16_t i = 0; i < count; ++i) {
     const uint8_t* e = data + 6 + size_t(i) * 16;
-    const uint32_t bytes = U32(e + 8), offset = U32(e + 12);
+    const uint32_t bytes = ReadLe32(e + 8), offset = ReadLe32(e + 12);
     if (offset > size || bytes > size - offset || bytes < 8) {
       why = "icon entry runs past the end of the file";
       continue;

@@ -237,12 +237,12 @@ bool CPDView::OnKey(UINT key) {
     case VK_DOWN: engine_.PanBy(0, -step_y); break;
     case VK_ADD:
     case VK_PRIOR:
-    case '=':
+    case VK_OEM_PLUS:
       Zoom(c.zoom + 1, zx, zy);
       return true;
     case VK_SUBTRACT:
     case VK_NEXT:
-    case '-':
+    case VK_OEM_MINUS:
       Zoom(c.zoom - 1, zx, zy);
       return true;
     case VK_ESCAPE:

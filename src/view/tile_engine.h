@@ -54,8 +54,8 @@ inline constexpr Argb kTileFailedMark = 0xFFC86464u;   // the cross on a failed 
 inline constexpr Argb kTileMissing = 0xFFF7F7F7u;      // the source has no such tile
 
 // Conversions for the projection kinds that only a page script knows. The hidden script window
-// installs this when it exists; until then (and for every kind it does not handle) the engine
-// uses the kind's own transforms from core/geodesy.
+// installs this while it exists (kind 4); otherwise, for every kind it does not handle and
+// whenever it answers false, the engine uses the kind's own transforms from core/geodesy.
 struct ScriptProjection {
   std::function<bool(int kind)> handles;
   // Window pixel -> longitude/latitude, and back, for the camera given.

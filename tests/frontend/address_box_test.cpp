@@ -93,14 +93,7 @@ class FrontendAddressBoxTest : public ::testing::Test {
     });
     // As the program has it: the place search's step, then the main window.
     RegisterPlaceSearch(*app);
-    AppStep window;
-    window.name = "main window";
-    window.phase = AppPhase::kFrame;
-    window.start = [](CKovraHomeExApp& a) {
-      return test::FrontendEnvironment::Session().CreateMainWindow(*a.MainFrame()) != nullptr;
-    };
-    window.stop = [](CKovraHomeExApp&) { test::FrontendEnvironment::Session().DestroyMainWindow(); };
-    app->RegisterStep(std::move(window));
+    app->RegisterStep(test::MainWindowStep());
     ASSERT_TRUE(app->InitInstance());
     Settle();
     main = test::FrontendEnvironment::Session().MainWindow();

@@ -1,6 +1,7 @@
 // What the front-end test programs share: the desktop session for the whole program (Qt on the
-// offscreen platform, no X server), pumping until a condition holds, widgets by control id, grabbed
-// pictures saved under the build tree, and the check that texts were really drawn.
+// offscreen platform, no X server), the application step that opens its main window, pumping until
+// a condition holds, widgets by control id, grabbed pictures saved under the build tree, and the
+// check that texts were really drawn.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -23,6 +24,7 @@
 #include "frontend/desktop_session.h"
 #include "frontend/window_mirror.h"
 #include "platform/ui/window.h"
+#include "shell/kovra_home_ex_app.h"
 #include "support/isolated_folders.h"
 
 namespace velmora::test {
@@ -47,6 +49,19 @@ class FrontendEnvironment : public ::testing::Environment {
 
 inline ::testing::Environment* const kFrontendEnvironment =
     ::testing::AddGlobalTestEnvironment(new FrontendEnvironment());
+
+// The application's "main window" step, as the program registers it: the session's main window
+// over the application's main frame, opened with the frame and closed (its place saved) at exit.
+inline AppStep MainWindowStep() {
+  AppStep window;
+  window.name = "main window";
+  window.phase = AppPhase::kFrame;
+  window.start = [](CKovraHomeExApp& a) {
+    return FrontendEnvironment::Session().CreateMainWindow(*a.MainFrame()) != nullptr;
+  };
+  window.stop = [](CKovraHomeExApp&) { FrontendEnvironment::Session().DestroyMainWindow(); };
+  return window;
+}
 
 // Runs Qt's loop until `done` (at most `ms`); true when it held.
 inline bool PumpUntil(const std::function<bool()>& done, int ms = 10000) {

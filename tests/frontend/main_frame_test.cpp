@@ -95,14 +95,7 @@ class FrontendMainFrameTest : public ::testing::Test {
       return true;
     };
     app->RegisterStep(std::move(layers));
-    AppStep window;
-    window.name = "main window";
-    window.phase = AppPhase::kFrame;
-    window.start = [](CKovraHomeExApp& a) {
-      return test::FrontendEnvironment::Session().CreateMainWindow(*a.MainFrame()) != nullptr;
-    };
-    window.stop = [](CKovraHomeExApp&) { test::FrontendEnvironment::Session().DestroyMainWindow(); };
-    app->RegisterStep(std::move(window));
+    app->RegisterStep(test::MainWindowStep());
   }
 
   CQtMainWindow* Main() { return test::FrontendEnvironment::Session().MainWindow(); }

@@ -101,14 +101,7 @@ TEST(FrontendTileView, ChosenFromTheMenuItFillsWithTheMapsTilesAndHandsTheCamera
     tile_view = v.get();
     return v;
   });
-  AppStep window;
-  window.name = "main window";
-  window.phase = AppPhase::kFrame;
-  window.start = [](CKovraHomeExApp& a) {
-    return test::FrontendEnvironment::Session().CreateMainWindow(*a.MainFrame()) != nullptr;
-  };
-  window.stop = [](CKovraHomeExApp&) { test::FrontendEnvironment::Session().DestroyMainWindow(); };
-  app->RegisterStep(std::move(window));
+  app->RegisterStep(test::MainWindowStep());
   ASSERT_TRUE(app->InitInstance());
   CQtMainWindow* main = test::FrontendEnvironment::Session().MainWindow();
   ASSERT_NE(main, nullptr);

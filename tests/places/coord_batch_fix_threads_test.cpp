@@ -15,6 +15,7 @@
 
 #include "core/format.h"
 #include "platform/sync.h"
+#include "support/coord_fix_replies.h"
 #include "support/http_test_server.h"
 #include "support/isolated_folders.h"
 
@@ -22,35 +23,6 @@ namespace velmora {
 namespace {
 
 const test::TempDir& kFolders = test::IsolatedFolders();
-
-std::string Base64(const std::string& bytes) {
-  static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    uint32_t group = static_cast<uint8_t>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
-    if (i + 2 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 2]);
-    out += abc[(group >> 18) & 63];
-    out += abc[(group >> 12) & 63];
-    out += i + 1 < bytes.size() ? abc[(group >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? abc[group & 63] : '=';
-  }
-  return out;
-}
-
-// The value of `name=` in a query.
-double QueryValue(const std::string& query, const std::string& name) {
-  size_t at = query.find(name + "=");
-  if (at == std::string::npos) return NAN;
-  size_t end = query.find('&', at);
-  return ParseDouble(query.substr(at + name.size() + 1, end == std::string::npos ? std::string::npos
-                                                                                 : end - at - name.size() - 1))
-      .value_or(NAN);
-}
-
-std::string GoodReply(double x, double y) {
-  return "{\"error\":0,\"x\":\"" + Base64(FormatC("%.10f", x)) + "\",\"y\":\"" + Base64(FormatC("%.10f", y)) + "\"}";
-}
 
 constexpr double kShiftX = 0.0110, kShiftY = 0.0055;
 
@@ -110,14 +82,14 @@ class CoordBatchFixTest : public ::testing::Test {
 TEST_F(CoordBatchFixTest, GoodBadAndMissingReplies) {
   std::atomic<bool> all_good{false};
   server.RoutePrefix("/ag/coord/convert", [&](const test::HttpRequestRecord& r) {
-    double x = QueryValue(r.query, "x"), y = QueryValue(r.query, "y");
-    if (all_good.load() || x >= 100) return test::HttpReply::Ok(GoodReply(x + kShiftX, y + kShiftY), "application/json");
+    double x = test::QueryValue(r.query, "x"), y = test::QueryValue(r.query, "y");
+    if (all_good.load() || x >= 100) return test::HttpReply::Ok(test::CoordFixReply(x + kShiftX, y + kShiftY), "application/json");
     switch (static_cast<int>(x)) {
       case 1: return test::HttpReply::Ok("{\"error\":0,\"x\":\"MTIw*A==\",\"y\":\"MzYuMDA1\"}");
       case 2: return test::HttpReply::Ok("{\"error\":0,\"x\":\"YWJj\",\"y\":\"MzYuMDA1\"}");
       case 3: return test::HttpReply::ServerError();
       case 4: return test::HttpReply::Drop();
-      case 5: return test::HttpReply::Ok(GoodReply(x, y) + std::string(kCoordFixReplyLimit, ' '));
+      case 5: return test::HttpReply::Ok(test::CoordFixReply(x, y) + std::string(kCoordFixReplyLimit, ' '));
       default: return test::HttpReply::Ok("{\"error\":0,\"x\":\"MQ==\"}");
     }
   });
@@ -166,7 +138,7 @@ TEST_F(CoordBatchFixTest, HundredWorkersShareTheListOnce) {
       std::lock_guard lock(seen_mutex);
       seen.insert(r.query);
     }
-    return test::HttpReply::Ok(GoodReply(QueryValue(r.query, "x") + kShiftX, QueryValue(r.query, "y") + kShiftY));
+    return test::HttpReply::Ok(test::CoordFixReply(test::QueryValue(r.query, "x") + kShiftX, test::QueryValue(r.query, "y") + kShiftY));
   });
   std::vector<PointF> points;
   for (int i = 0; i < 1000; ++i) points.push_back({100.0f + i * 0.01f, 20.0f + i * 0.005f});
@@ -199,7 +171,7 @@ TEST_F(CoordBatchFixTest, HundredWorkersShareTheListOnce) {
 
 TEST_F(CoordBatchFixTest, StopEndsEveryFetchAtOnce) {
   server.RoutePrefix("/ag/coord/convert", [](const test::HttpRequestRecord&) {
-    return test::HttpReply::Delayed(120000, test::HttpReply::Ok(GoodReply(1, 1)));
+    return test::HttpReply::Delayed(120000, test::HttpReply::Ok(test::CoordFixReply(1, 1)));
   });
   std::vector<PointF> points;
   for (int i = 0; i < 300; ++i) points.push_back({110.0f + i * 0.01f, 30.0f});

@@ -28,11 +28,7 @@ TEST(WmtsAbuse, NormalClientIsAnsweredWhileSilentAndSlowClientsFillTheService) {
   const uint16_t port = test::FreePort();
   CWmtsServer server;
   WmtsServerOptions& o = server.Options();
-  o.default_port = port;
-  o.services_path = dir.File("wmts.dat");
-  o.tiles = &ServerEnvironment::Get()->Tiles();
-  o.ip_echo_host = "";
-  o.resolve_own_host_name = false;
+  test::ConfigureTestServer(o, port, dir.File("wmts.dat"));
   // Short time-outs so that the test runs in seconds; the service cap stays the default.
   o.header_timeout_ms = 3000;
   o.pressed_header_timeout_ms = 1000;

@@ -46,12 +46,7 @@ class WmtsServerTest : public ::testing::Test {
   void TearDown() override { server_.reset(); }
 
   void Configure(CWmtsServer& server, uint16_t default_port) {
-    WmtsServerOptions& o = server.Options();
-    o.default_port = default_port;
-    o.services_path = dir_->File("wmts.dat");
-    o.tiles = &ServerEnvironment::Get()->Tiles();
-    o.ip_echo_host = "";
-    o.resolve_own_host_name = false;
+    test::ConfigureTestServer(server.Options(), default_port, dir_->File("wmts.dat"));
   }
   CWmtsService& Service() { return *server_->Services().at(0); }
 

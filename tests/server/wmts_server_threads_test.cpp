@@ -25,12 +25,7 @@ class WmtsServerThreadsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     port_ = test::FreePort();
-    WmtsServerOptions& o = server_.Options();
-    o.default_port = port_;
-    o.services_path = dir_.File("wmts.dat");
-    o.tiles = &ServerEnvironment::Get()->Tiles();
-    o.ip_echo_host = "";
-    o.resolve_own_host_name = false;
+    test::ConfigureTestServer(server_.Options(), port_, dir_.File("wmts.dat"));
   }
 
   test::TempDir dir_;

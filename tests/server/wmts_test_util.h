@@ -1,6 +1,6 @@
 // Shared helpers of the map publishing server's tests: a program folder with the catalogue and
 // web files, a tile manager over a store in a temporary folder that downloads from a test web
-// server, and a small blocking HTTP client on raw sockets (so that tests can split, pipeline,
+// server, the options a test server starts with, and a small blocking HTTP client on raw sockets (so that tests can split, pipeline,
 // stall and inspect every byte).
 #pragma once
 #include <arpa/inet.h>
@@ -26,6 +26,7 @@
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/image_codec.h"
 #include "platform/net.h"
+#include "server/wmts_server.h"
 #include "support/http_test_server.h"
 #include "support/temp_dir.h"
 #include "tiles/layer_manager.h"
@@ -146,6 +147,16 @@ class ServerEnvironment : public ::testing::Environment {
   std::unique_ptr<HttpTestServer> web_;
   std::unique_ptr<CTileManager> tiles_;
 };
+
+// The options a test server starts with: its default port, its list of services in
+// `services_path`, the environment's tiles, and no look-up of its own addresses on the network.
+inline void ConfigureTestServer(WmtsServerOptions& o, uint16_t port, const std::string& services_path) {
+  o.default_port = port;
+  o.services_path = services_path;
+  o.tiles = &ServerEnvironment::Get()->Tiles();
+  o.ip_echo_host = "";
+  o.resolve_own_host_name = false;
+}
 
 // One answer as the raw client read it.
 struct HttpAnswer {

@@ -19,6 +19,7 @@
 #include "shell/kovra_home_ex_app.h"
 #include "shell/link_static.h"
 #include "shell/picture_pick_static.h"
+#include "support/headless_ui_test.h"
 #include "support/isolated_folders.h"
 
 namespace velmora {
@@ -64,14 +65,8 @@ class CControlsDialog : public CDialogEx {
   int color_changes = 0, link_clicks = 0, picture_changes = 0;
 };
 
-class CommonControlsTest : public ::testing::Test {
+class CommonControlsTest : public test::HeadlessUiTest {
  protected:
-  void SetUp() override {
-    UiDispatcher().AttachToCurrentThread();
-    SetUiHost(&host);
-  }
-  void TearDown() override { SetUiHost(nullptr); }
-
   // Paints the window into a canvas of its size (as the front end does after sizing it).
   static CBitmap Paint(CWnd& w, int width, int height) {
     CBitmap canvas;
@@ -98,8 +93,6 @@ class CommonControlsTest : public ::testing::Test {
     w.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
     w.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(x, y));
   }
-
-  CHeadlessUiHost host;
 };
 
 TEST_F(CommonControlsTest, ColourBoxPicksThroughTheChooserAndTellsItsParent) {

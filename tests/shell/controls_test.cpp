@@ -8,6 +8,7 @@
 #include "shell/dialog_ex.h"
 #include "shell/file_dialog_ex.h"
 #include "shell/menu_edit.h"
+#include "support/headless_ui_test.h"
 #include "support/isolated_folders.h"
 
 namespace velmora {
@@ -15,15 +16,7 @@ namespace {
 
 const test::TempDir& kFolders = test::IsolatedFolders();
 
-class ShellControlsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    UiDispatcher().AttachToCurrentThread();
-    SetUiHost(&host);
-  }
-  void TearDown() override { SetUiHost(nullptr); }
-  CHeadlessUiHost host;
-};
+using ShellControlsTest = test::HeadlessUiTest;
 
 TEST_F(ShellControlsTest, OpenAfterSavingBoxIsReadAfterOkAndRemembered) {
   WriteProfileInt("option", "auto_open", 0);

@@ -14,6 +14,7 @@
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
 #include "shell/dialog_ex.h"
+#include "support/headless_ui_test.h"
 #include "support/isolated_folders.h"
 
 namespace velmora {
@@ -30,14 +31,8 @@ class CListDialog : public CDialogEx {
   CCoordList list;
 };
 
-class CoordListTest : public ::testing::Test {
+class CoordListTest : public test::HeadlessUiTest {
  protected:
-  void SetUp() override {
-    UiDispatcher().AttachToCurrentThread();
-    SetUiHost(&host);
-  }
-  void TearDown() override { SetUiHost(nullptr); }
-  CHeadlessUiHost host;
   std::vector<Point3D> points = {{120.5, 36.25, 12.0}, {-73.985656, 40.748433, 443.2}, {0, -0.5, -392.25}};
 };
 

@@ -14,19 +14,12 @@
 #include "shell/dlg_progress.h"
 #include "shell/dlg_worker_base.h"
 #include "shell/map_status_bar.h"
+#include "support/headless_ui_test.h"
 
 namespace velmora {
 namespace {
 
-class DialogThreadsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    UiDispatcher().AttachToCurrentThread();
-    SetUiHost(&host);
-  }
-  void TearDown() override { SetUiHost(nullptr); }
-  CHeadlessUiHost host;
-};
+using DialogThreadsTest = test::HeadlessUiTest;
 
 TEST_F(DialogThreadsTest, WorkerThatFinishesBeforeTheWindowIsUpStillClosesIt) {
   CDlgProgress dlg("重构地址库...");

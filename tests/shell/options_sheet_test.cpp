@@ -16,6 +16,7 @@
 #include "shell/dlg_sat_edit.h"
 #include "shell/main_frame.h"
 #include "shell/options_sheet.h"
+#include "support/headless_ui_test.h"
 #include "support/isolated_folders.h"
 
 namespace velmora {
@@ -23,14 +24,8 @@ namespace {
 
 const test::TempDir& kFolders = test::IsolatedFolders();
 
-class OptionsSheetTest : public ::testing::Test {
+class OptionsSheetTest : public test::HeadlessUiTest {
  protected:
-  void SetUp() override {
-    UiDispatcher().AttachToCurrentThread();
-    SetUiHost(&host);
-  }
-  void TearDown() override { SetUiHost(nullptr); }
-
   static PageOptions Known() {
     PageOptions o;
     o.dem.contour_color_mode = 1;
@@ -56,7 +51,6 @@ class OptionsSheetTest : public ::testing::Test {
   }
   static bool Enabled(CWnd& w, int id) { return w.GetDlgItem(id) && w.GetDlgItem(id)->IsWindowEnabled(); }
 
-  CHeadlessUiHost host;
 };
 
 TEST_F(OptionsSheetTest, ElevationPageShowsTheOptionsAndStoresThemOnOk) {

@@ -6,11 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 
 #include "core/format.h"
 #include "core/settings.h"
-#include "map_test_util.h"
+#include "support/map_test_util.h"
+#include "support/render_artefacts.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
@@ -379,8 +379,7 @@ TEST_F(PDViewTest, PaintsTheMapWithItsControls) {
   PixelPoint c = LngLatToPixel(120, 36, 1, 10);
   EXPECT_EQ(test::DrawnAt(canvas, W / 2, H / 2).tag, test::TileTag(int(c.x / 256), int(c.y / 256), 10));
   EXPECT_EQ(v.Engine().ScaleBarText(), "10 km");
-  std::filesystem::create_directories(test::ArtefactPath(""));
-  EXPECT_TRUE(SaveImageFile(canvas, test::ArtefactPath("pd_view.png")));
+  EXPECT_FALSE(test::SaveTestArtefact(canvas, "view", "pd_view").empty());
   EXPECT_GT(v.InvalidateCount(), 0u);
 }
 

@@ -10,11 +10,11 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 
 #include "core/settings.h"
-#include "map_test_util.h"
+#include "support/map_test_util.h"
+#include "support/render_artefacts.h"
 #include "shapes/mark_shape.h"
 #include "shapes/polyline_shape.h"
 #include "support/http_test_server.h"
@@ -140,8 +140,7 @@ TEST_F(TileEngineTest, KnownPixelsForEachKindAtIntegerAndFractionalZoom) {
     engine.Paint(canvas);
     ExpectDrawingMatchesCoordinates(engine, canvas, c.kind, what.c_str());
     if (c.source == kOsm && c.zoom == 6.0) {
-      std::filesystem::create_directories(test::ArtefactPath(""));
-      EXPECT_TRUE(SaveImageFile(canvas, test::ArtefactPath("map_view_kind1_zoom6.png")));
+      EXPECT_FALSE(test::SaveTestArtefact(canvas, "view", "map_view_kind1_zoom6").empty());
     }
   }
 }
@@ -354,8 +353,7 @@ TEST_F(TileEngineTest, FastPathDrawsTheSamePixelsAsCairo) {
   test::Drawn d = test::DrawnAt(a, 300, 200);
   EXPECT_EQ(d.tag, test::TileTag(int(c9.x / 256), int(c9.y / 256), 9));
   EXPECT_NEAR(d.i, std::fmod(c9.x, 256.0), 2.0);
-  std::filesystem::create_directories(test::ArtefactPath(""));
-  EXPECT_TRUE(SaveImageFile(a, test::ArtefactPath("map_view_stand_ins.png")));
+  EXPECT_FALSE(test::SaveTestArtefact(a, "view", "map_view_stand_ins").empty());
   pending->Stop();
 }
 
@@ -395,8 +393,7 @@ TEST_F(TileEngineTest, FailedTilesShowAsFailedAndAreNotAskedAgain) {
   EXPECT_EQ(canvas.GetPixel(150, 100), kTileFailedMark);
   EXPECT_EQ(canvas.GetPixel(90, 40), kTileFailed);
   EXPECT_EQ(canvas.GetPixel(150, 140), kTileFailed);
-  std::filesystem::create_directories(test::ArtefactPath(""));
-  EXPECT_TRUE(SaveImageFile(canvas, test::ArtefactPath("map_view_failed_tiles.png")));
+  EXPECT_FALSE(test::SaveTestArtefact(canvas, "view", "map_view_failed_tiles").empty());
   online->Stop();
   WriteProfileString(kUrlTemplatesSection, std::to_string(kPlaceholder), "");
 }
@@ -491,8 +488,7 @@ TEST_F(TileEngineTest, OverlaysShapesAndOverlaysAreDrawnOverTheMap) {
   ASSERT_EQ(marks.size(), 1u);
   EXPECT_EQ(engine.HitTestShapes(pin.x, pin.y - 10), marks[0]);
   EXPECT_EQ(engine.HitTestShapes(pin.x + 60, pin.y + 60), nullptr);
-  std::filesystem::create_directories(test::ArtefactPath(""));
-  EXPECT_TRUE(SaveImageFile(canvas, test::ArtefactPath("map_view_overlay_shapes.png")));
+  EXPECT_FALSE(test::SaveTestArtefact(canvas, "view", "map_view_overlay_shapes").empty());
 }
 
 TEST_F(TileEngineTest, TheThreadRebuildsAndAsksForARedraw) {

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "core/settings.h"
-#include "map_test_util.h"
+#include "support/map_test_util.h"
 #include "shapes/mark_shape.h"
 #include "support/http_test_server.h"
 #include "support/isolated_folders.h"

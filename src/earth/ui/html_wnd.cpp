@@ -15,6 +15,7 @@
 #include "platform/ui/ui_dispatcher.h"
 #include "shell/kovra_home_ex_app.h"
 #include "shell/splash_wnd.h"
+#include "view/tile_engine.h"
 
 namespace velmora {
 
@@ -260,9 +261,23 @@ void CreateHiddenScriptWindow() {
   CHtmlWnd& wnd = HtmlWnd();
   wnd.SetName("Baidu Coord");
   wnd.CreateHidden(0);
+  // The 2D view's kind-4 read-out and tile grid go through the coordinate page; off the
+  // user-interface thread, or before the page is ready, the view keeps its own transforms.
+  ScriptProjection hook;
+  hook.handles = [](int kind) { return kind == kKindEllipsoidalMercator; };
+  hook.pixel_to_coord = [](const MapCamera& camera, double x, double y, double* lng, double* lat) {
+    return ScriptWindowToLngLat(HtmlWnd(), camera, x, y, lng, lat);
+  };
+  hook.coord_to_pixel = [](const MapCamera& camera, double lng, double lat, double* x, double* y) {
+    return ScriptLngLatToWindow(HtmlWnd(), camera, lng, lat, x, y);
+  };
+  SetScriptProjection(std::move(hook));
 }
 
-void DestroyHiddenScriptWindow() { HtmlWnd().DestroyHidden(); }
+void DestroyHiddenScriptWindow() {
+  ClearScriptProjection();
+  HtmlWnd().DestroyHidden();
+}
 
 void RegisterHiddenScriptWindow(CKovraHomeExApp& app) {
   AppStep step;

@@ -132,9 +132,10 @@ bool ReadCoordReply(std::string_view reply, double* a, double* b);
 
 // ---- wiring ----
 // The main frame's creation: "初始化搜索引擎" on the splash, the global instance named "Baidu
-// Coord" created in mode 0 (its result is not looked at).
+// Coord" created in mode 0 (its result is not looked at), and the 2D view's script projection
+// for kind 4 installed on it.
 void CreateHiddenScriptWindow();
-// The main frame's closing.
+// The main frame's closing: the script projection removed, then the window destroyed.
 void DestroyHiddenScriptWindow();
 // Registers both with the application as a step of the main frame's phase.
 void RegisterHiddenScriptWindow(CKovraHomeExApp& app);

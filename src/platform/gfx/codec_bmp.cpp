@@ -5,13 +5,11 @@
 #include <bit>
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "platform/gfx/codecs_internal.h"
 
 namespace velmora::gfx_internal {
 namespace {
-
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
 
 void Put16(std::vector<uint8_t>& v, uint16_t x) {
   v.push_back(uint8_t(x));
@@ -88,8 +86,8 @@ bool DecodeBmp(const uint8_t* data, size_t size, CBitmap* out, std::string* erro
     SetError(error, "BMP: truncated header");
     return false;
   }
-  uint32_t off_bits = U32(data + 10);
-  uint32_t hsize = U32(data + 14);
+  uint32_t off_bits = ReadLe32(data + 10);
+  uint32_t hsize = ReadLe32(data + 14);
   if (hsize != 12 && (hsize < 40 || hsize > 124)) {
     SetError(error, "BMP: unknown header size " + std::to_string(hsize));
     return false;
@@ -104,16 +102,16 @@ bool DecodeBmp(const uint8_t* data, size_t size, CBitmap* out, std::string* erro
   uint32_t compression = kRgb, colors_used = 0;
   size_t palette_entry = 4;
   if (hsize == 12) {
-    width = U16(ih + 4);
-    height = U16(ih + 6);
-    bpp = U16(ih + 10);
+    width = ReadLe16(ih + 4);
+    height = ReadLe16(ih + 6);
+    bpp = ReadLe16(ih + 10);
     palette_entry = 3;
   } else {
-    width = int32_t(U32(ih + 4));
-    height = int32_t(U32(ih + 8));
-    bpp = U16(ih + 14);
-    compression = U32(ih + 16);
-    colors_used = U32(ih + 32);
+    width = int32_t(ReadLe32(ih + 4));
+    height = int32_t(ReadLe32(ih + 8));
+    bpp = ReadLe16(ih + 14);
+    compression = ReadLe32(ih + 16);
+    colors_used = ReadLe32(ih + 32);
   }
   bool top_down = height < 0;
   if (top_down) height = -height;
@@ -149,10 +147,10 @@ bool DecodeBmp(const uint8_t* data, size_t size, CBitmap* out, std::string* erro
       m = data + table;
       table += n;
     }
-    rmask = U32(m);
-    gmask = U32(m + 4);
-    bmask = U32(m + 8);
-    if (compression == kAlphaBitfields || hsize >= 56) amask = U32(m + 12);
+    rmask = ReadLe32(m);
+    gmask = ReadLe32(m + 4);
+    bmask = ReadLe32(m + 8);
+    if (compression == kAlphaBitfields || hsize >= 56) amask = ReadLe32(m + 12);
   } else if (bpp == 16) {
     rmask = 0x7C00, gmask = 0x03E0, bmask = 0x001F;
   } else if (bpp >= 24) {
@@ -216,7 +214,7 @@ bool DecodeBmp(const uint8_t* data, size_t size, CBitmap* out, std::string* erro
     } else if (bpp >= 16) {
       size_t bytes = size_t(bpp) / 8;
       for (int64_t x = 0; x < width; ++x, src += bytes) {
-        uint32_t px = bytes == 2 ? U16(src) : U32(src);
+        uint32_t px = bytes == 2 ? ReadLe16(src) : ReadLe32(src);
         uint32_t a = amask ? ca.Get(px) : 255;
         dst[x] = Premultiply(MakeArgb(uint8_t(a), uint8_t(cr.Get(px)), uint8_t(cg.Get(px)), uint8_t(cb.Get(px))));
       }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "platform/byte_order.h"
 #include "platform/fs.h"
 
 namespace velmora {
@@ -18,12 +19,6 @@ constexpr uint16_t kTagExtensible = 0xFFFE;
 constexpr uint32_t kMaxSampleRate = 768000;
 // A file may carry other chunks (lists, cue points) beside the sound; this many at most.
 constexpr int kMaxChunks = 4096;
-
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
 
 bool Fail(std::string* error, const char* why) {
   if (error) *error = why;
@@ -40,17 +35,17 @@ struct FmtChunk {
 
 bool ReadFmt(const uint8_t* p, uint32_t size, FmtChunk* fmt, std::string* error) {
   if (size < 16) return Fail(error, "wave format record too short");
-  fmt->tag = U16(p);
-  fmt->channels = U16(p + 2);
-  fmt->rate = U32(p + 4);
-  fmt->block_align = U16(p + 12);
-  fmt->bits = U16(p + 14);
+  fmt->tag = ReadLe16(p);
+  fmt->channels = ReadLe16(p + 2);
+  fmt->rate = ReadLe32(p + 4);
+  fmt->block_align = ReadLe16(p + 12);
+  fmt->bits = ReadLe16(p + 14);
   if (fmt->tag == kTagExtensible) {
     if (size < 40) return Fail(error, "extensible wave format record too short");
-    const uint16_t extra = U16(p + 16);
+    const uint16_t extra = ReadLe16(p + 16);
     if (extra < 22) return Fail(error, "extensible wave format record too short");
     // The sub-format GUID's first two bytes hold the plain format tag.
-    fmt->tag = U16(p + 24);
+    fmt->tag = ReadLe16(p + 24);
   }
   if (fmt->tag != kTagPcm && fmt->tag != kTagFloat) return Fail(error, "wave data is compressed (only PCM and float)");
   if (fmt->channels < 1 || fmt->channels > 2) return Fail(error, "wave files of more than two channels are not played");
@@ -101,7 +96,7 @@ bool ParseWave(const uint8_t* data, size_t size, WaveData* out, std::string* err
   // Writers that stream often leave the RIFF length wrong; the chunks themselves are checked
   // against the bytes that exist.
   size_t end = size;
-  const uint32_t riff = U32(data + 4);
+  const uint32_t riff = ReadLe32(data + 4);
   if (riff >= 4 && size_t(riff) + 8 < end) end = size_t(riff) + 8;
 
   FmtChunk fmt;
@@ -110,7 +105,7 @@ bool ParseWave(const uint8_t* data, size_t size, WaveData* out, std::string* err
   for (int chunks = 0; pos + 8 <= end; ++chunks) {
     if (chunks >= kMaxChunks) return Fail(error, "too many chunks in the wave file");
     const uint8_t* head = data + pos;
-    const uint32_t length = U32(head + 4);
+    const uint32_t length = ReadLe32(head + 4);
     const size_t body = pos + 8;
     if (length > end - body) {
       if (std::memcmp(head, "data", 4) == 0) return Fail(error, "wave file cut short (sound data incomplete)");

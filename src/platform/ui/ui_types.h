@@ -88,6 +88,8 @@ constexpr UINT VK_DOWN = 0x28;
 constexpr UINT VK_DELETE = 0x2E;
 constexpr UINT VK_ADD = 0x6B;
 constexpr UINT VK_SUBTRACT = 0x6D;
+constexpr UINT VK_OEM_PLUS = 0xBB;   // the '=' / '+' key of the main block
+constexpr UINT VK_OEM_MINUS = 0xBD;  // the '-' key of the main block
 constexpr UINT VK_F1 = 0x70;
 
 // Cross-thread call: a worker asks a window to run an operation on the user-interface thread;

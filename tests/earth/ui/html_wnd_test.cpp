@@ -1,7 +1,7 @@
 // The hidden script window: the shipped coordinate page against the program's own kind-4
 // transforms, reply reading, the query pages' result codes, the load signal of mode -1, missing
 // and broken pages, runaway page functions, exact GBK conversion, the bus-line and boundary pages
-// over a real socket, and the map-window helpers of the 2D view.
+// over a real socket, and the map-window helpers of the 2D view with their installed hook.
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -17,11 +17,15 @@
 #include "shell/splash_wnd.h"
 #include "support/http_test_server.h"
 #include "support/isolated_folders.h"
+#include "support/map_test_util.h"
+#include "tiles/tile_manager.h"
+#include "view/tile_engine.h"
 
 namespace velmora {
 namespace {
 
 const test::TempDir& kFolders = test::IsolatedFolders();
+constexpr int kKind4Source = 13;  // a catalogue source in ellipsoidal Mercator
 
 class CountingHtmlWnd : public CHtmlWnd {
  public:
@@ -353,15 +357,35 @@ TEST_F(HtmlWndTest, CreateNavigateDestroyAndCreateAgain) {
 }
 
 TEST_F(HtmlWndTest, TheMainFramesWindowIsNamedAndMadeInCoordinateMode) {
+  // A kind-4 map reads its coordinates through the page while the window exists.
+  std::unique_ptr<CTileManager> tiles = test::MakeTileManager(kFolders.File("script_tiles/"));
+  TileEngineOptions options;
+  options.tiles = tiles.get();
+  CTileEngine engine(options);
+  engine.SetLayers({MapLayer{kKind4Source}});
+  engine.SetWindowSize(400, 300);
+  engine.SetCamera(116.4, 39.9, 9);
+  const LngLat own = engine.ScreenToLngLat(10, 20);
+  double lng = 0, lat = 0;
+  EXPECT_TRUE(engine.WindowToLngLat(10, 20, &lng, &lat));
+
   SplashWnd().Reset();
   CreateHiddenScriptWindow();
   EXPECT_EQ(SplashWnd().Text(), "初始化搜索引擎");
   EXPECT_EQ(HtmlWnd().Name(), "Baidu Coord");
   EXPECT_EQ(HtmlWnd().Mode(), 0);
+  EXPECT_FALSE(engine.WindowToLngLat(10, 20, &lng, &lat));  // the page is not ready yet
+  EXPECT_EQ(lng, own.lng);                                  // the view's own answer meanwhile
   ASSERT_TRUE(Pump([] { return HtmlWnd().IsCoordReady(); }));
+  ASSERT_TRUE(engine.WindowToLngLat(10, 20, &lng, &lat));  // the page's answer, as the kind's own
+  EXPECT_NEAR(lng, own.lng, 1e-9);
+  EXPECT_NEAR(lat, own.lat, 1e-9);
+
   DestroyHiddenScriptWindow();
   EXPECT_FALSE(HtmlWnd().IsCoordReady());
   EXPECT_FALSE(HtmlWnd().IsWindow());
+  EXPECT_TRUE(engine.WindowToLngLat(10, 20, &lng, &lat));  // the hook went with the window
+  EXPECT_EQ(lng, own.lng);
 }
 
 // ---- text ----

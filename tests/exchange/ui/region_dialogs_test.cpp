@@ -12,6 +12,7 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
+#include "support/headless_ui_test.h"
 #include "support/isolated_folders.h"
 #include "tiles/map_view_state.h"
 
@@ -20,16 +21,10 @@ namespace {
 
 const test::TempDir& kFolders = test::IsolatedFolders();
 
-class RegionDialogsTest : public ::testing::Test {
+class RegionDialogsTest : public test::HeadlessUiTest {
  protected:
-  void SetUp() override {
-    UiDispatcher().AttachToCurrentThread();
-    SetUiHost(&host);
-  }
-  void TearDown() override { SetUiHost(nullptr); }
   static void Type(CDialog& d, int id, const std::string& text) { d.GetDlgItemAs<CEdit>(id)->Type(text); }
   static void Click(CDialog& d, int id) { d.GetDlgItemAs<CButton>(id)->Click(); }
-  CHeadlessUiHost host;
 };
 
 TEST_F(RegionDialogsTest, CornersAreKeptPerSectionWithTheirDefaults) {

@@ -21,6 +21,7 @@
 #include "platform/ui/headless_host.h"
 #include "platform/ui/list_ctrl.h"
 #include "platform/ui/ui_dispatcher.h"
+#include "support/coord_fix_replies.h"
 #include "support/http_test_server.h"
 #include "support/isolated_folders.h"
 
@@ -29,34 +30,10 @@ namespace {
 
 const test::TempDir& kFolders = test::IsolatedFolders();
 
-std::string Base64(const std::string& bytes) {
-  static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    uint32_t group = static_cast<uint8_t>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
-    if (i + 2 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 2]);
-    out += abc[(group >> 18) & 63];
-    out += abc[(group >> 12) & 63];
-    out += i + 1 < bytes.size() ? abc[(group >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? abc[group & 63] : '=';
-  }
-  return out;
-}
-
-double QueryValue(const std::string& query, const std::string& name) {
-  size_t at = query.find(name + "=");
-  size_t end = query.find('&', at);
-  std::string text = query.substr(at + name.size() + 1, end == std::string::npos ? std::string::npos
-                                                                                  : end - at - name.size() - 1);
-  return ParseDouble(text).value_or(NAN);
-}
-
 // The service moves every point 0.01° east and 0.005° north.
 test::HttpReply ShiftReply(const test::HttpRequestRecord& r) {
-  double x = QueryValue(r.query, "x") + 0.01, y = QueryValue(r.query, "y") + 0.005;
-  return test::HttpReply::Ok("{\"error\":0,\"x\":\"" + Base64(FormatC("%.8f", x)) + "\",\"y\":\"" +
-                             Base64(FormatC("%.8f", y)) + "\"}");
+  double x = test::QueryValue(r.query, "x") + 0.01, y = test::QueryValue(r.query, "y") + 0.005;
+  return test::HttpReply::Ok(test::CoordFixReply(x, y, "%.8f"));
 }
 
 class CoordBatchFixDialogTest : public ::testing::Test {
@@ -127,7 +104,7 @@ TEST_F(CoordBatchFixDialogTest, StopDuringRequestsAndFailedPoints) {
   std::atomic<bool> slow{true};
   server.RoutePrefix("/ag/coord/convert", [&](const test::HttpRequestRecord& r) {
     if (slow.load()) return test::HttpReply::Delayed(120000, ShiftReply(r));
-    if (QueryValue(r.query, "x") < 0) return test::HttpReply::Ok("{\"x\":\"YWJj\",\"y\":\"YWJj\"}");  // "abc"
+    if (test::QueryValue(r.query, "x") < 0) return test::HttpReply::Ok("{\"x\":\"YWJj\",\"y\":\"YWJj\"}");  // "abc"
     return ShiftReply(r);
   });
   std::vector<PointF> points;

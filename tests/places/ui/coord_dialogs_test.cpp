@@ -290,23 +290,31 @@ TEST_F(CoordDialogsTest, ExportSystemChoiceAndCancelledIndex) {
   EXPECT_EQ(GetCoordinateSystemIndex(), kCoordLonLat);
 }
 
-TEST_F(CoordDialogsTest, PointListShowsTheCallersPointsAndFitsItsWindow) {
+TEST_F(CoordDialogsTest, PointListShowsTheCallersPointsExportsThemAndFitsItsWindow) {
+  ScopedAppOptions decimal([](CAppOptions& o) { o.coord_format = 0; });
   std::vector<Point3D> points = {{120.5, 36.25, 12.0}, {-0.5, -33.8688, 1234.567}};
+  test::TempDir dir;
   CDlgCoordList dlg;
   dlg.SetPoints(&points);
   host.AnswerDialog(kCoordListTemplateId, [&](CDialog& d) {
-    auto* list = d.GetDlgItemAs<CListCtrl>(1262);
-    ASSERT_TRUE(list);
+    auto* list = d.GetDlgItemAs<CCoordList>(1262);
+    ASSERT_TRUE(list);  // the shell's point list
     EXPECT_EQ(list->GetColumnCount(), 4);
     EXPECT_EQ(list->GetColumnHeading(3), "海拔");
     EXPECT_EQ(list->GetItemCount(), 2);
     EXPECT_EQ(list->GetItemText(1, 0), "2");
-    EXPECT_EQ(list->GetItemText(1, 2), "-33.8688");
+    EXPECT_EQ(list->GetItemText(1, 2), "-33.868800");
     EXPECT_EQ(list->GetItemText(1, 3), "1234.57");
     {
       ScopedAppOptions dms([](CAppOptions& o) { o.coord_format = 1; });
       EXPECT_EQ(list->GetItemText(1, 2), "-33°52′07.6800");
     }
+    // Its right click exports the caller's points.
+    host.AnswerMenu(CCoordList::kIdExport);
+    host.AnswerFile({dir.File("points.csv")}, 2);
+    list->RightClickItem(0);
+    EXPECT_EQ(AnsiToUtf8(test::ReadTestFile(dir.File("points.csv"))),
+              "120.500000,36.250000,12.000\n-0.500000,-33.868800,1234.567\n");
     d.SendMessage(WM_SIZE, 0, MAKELPARAM(640, 480));
     EXPECT_EQ(list->GetWindowRect(), (RECT{0, 0, 640, 480}));
   });

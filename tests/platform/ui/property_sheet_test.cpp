@@ -7,6 +7,7 @@
 #include "platform/ui/headless_host.h"
 #include "platform/ui/property_sheet.h"
 #include "platform/ui/ui_dispatcher.h"
+#include "support/headless_ui_test.h"
 
 namespace velmora {
 namespace {
@@ -58,15 +59,7 @@ class CountPage : public CPropertyPage {
   int inits = 0, activations = 0, applies = 0, resets = 0;
 };
 
-class PropertySheetTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    UiDispatcher().AttachToCurrentThread();
-    SetUiHost(&host);
-  }
-  void TearDown() override { SetUiHost(nullptr); }
-  CHeadlessUiHost host;
-};
+using PropertySheetTest = test::HeadlessUiTest;
 
 TEST_F(PropertySheetTest, PagesAreMadeOnFirstShowAndOnlyShownPagesApply) {
   CountPage dem(264, "高程", 220, 150), earth(241, "谷歌地球", 200, 180), export_page(240, "拼图", 180, 100);

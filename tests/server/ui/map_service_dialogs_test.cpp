@@ -91,11 +91,7 @@ class MapServiceDialogsTest : public ::testing::Test {
     SetUiHost(&host_);
     port_ = test::FreePort();
     WmtsServerOptions& o = server_.Options();
-    o.default_port = port_;
-    o.services_path = path_;
-    o.tiles = &ServerEnvironment::Get()->Tiles();
-    o.ip_echo_host = "";
-    o.resolve_own_host_name = false;
+    test::ConfigureTestServer(o, port_, path_);
     o.browser_command = "/nonexistent/browser";
     tile_ = ServerEnvironment::Get()->StoreTile(35, 4, 5, 6, 0xFF336699u);
   }

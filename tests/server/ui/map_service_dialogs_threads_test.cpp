@@ -68,12 +68,7 @@ TEST(MapServiceDialogsThreads, EditingAndRemovingWhileClientsDownload) {
   std::atomic<int> answered{0};
   {
     CWmtsServer server;
-    WmtsServerOptions& o = server.Options();
-    o.default_port = port.load();
-    o.services_path = dir.File("wmts.dat");
-    o.tiles = &ServerEnvironment::Get()->Tiles();
-    o.ip_echo_host = "";
-    o.resolve_own_host_name = false;
+    test::ConfigureTestServer(server.Options(), port.load(), dir.File("wmts.dat"));
     ASSERT_TRUE(server.Start());
     std::vector<std::thread> clients;
     for (int i = 0; i < 4; ++i) clients.emplace_back(Downloader, std::cref(port), std::cref(stop), std::ref(answered));

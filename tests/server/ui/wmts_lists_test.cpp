@@ -24,12 +24,7 @@ TEST(WmtsLists, ServiceConnectionAndPeerListsFollowTheClients) {
   test::TempDir dir;
   const uint16_t port = test::FreePort();
   CWmtsServer server;
-  WmtsServerOptions& o = server.Options();
-  o.default_port = port;
-  o.services_path = dir.File("wmts.dat");
-  o.tiles = &ServerEnvironment::Get()->Tiles();
-  o.ip_echo_host = "";
-  o.resolve_own_host_name = false;
+  test::ConfigureTestServer(server.Options(), port, dir.File("wmts.dat"));
   ASSERT_TRUE(server.Start());
   CWmtsService& service = *server.Services().at(0);
 

@@ -1,7 +1,6 @@
-// Shared helpers of the map view's tests and benchmark: tiles whose every pixel tells where it
-// lies (red = column in the tile, green = row in the tile, blue = a tag of the tile), a tile
-// manager over stores in a temporary folder, and reading those pixels back from a painted
-// window.
+// Shared helpers of the map view's tests (headless and on Qt): tiles whose every pixel tells where
+// it lies (red = column in the tile, green = row in the tile, blue = a tag of the tile), a tile
+// manager over stores in a temporary folder, and reading those pixels back from a painted window.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -77,11 +76,6 @@ struct Drawn {
 inline Drawn DrawnAt(const CBitmap& canvas, int x, int y) {
   Argb c = canvas.GetPixel(x, y);
   return Drawn{ArgbR(c), ArgbG(c), ArgbB(c)};
-}
-
-// The folder for pictures the tests save for a person to look at.
-inline std::string ArtefactPath(const std::string& name) {
-  return std::string(VELMORA_BUILD_DIR) + "/test-artefacts/" + name;
 }
 
 }  // namespace velmora::test
