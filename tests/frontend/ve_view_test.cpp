@@ -25,6 +25,7 @@
 #include "shell/main_frame.h"
 #include "support/temp_dir.h"
 #include "tiles/tile_key.h"
+#include "tiles/map_view_state.h"
 #include "tiles/tile_manager.h"
 
 namespace velmora {
@@ -69,6 +70,16 @@ class CPlainMapView : public CWnd, public IChildView {
   int GetViewKind() const override { return kViewMap2D; }
   std::string GetName() const override { return "PDView"; }
   CWnd* GetWnd() override { return this; }
+};
+
+// What the 2D view publishes of itself: a fixed camera on source 60.
+class CFixedMapState : public IMapViewState {
+ public:
+  MapCamera GetCamera() const override { return MapCamera{10.5, 20.25, 5.6, 800, 600, 1}; }
+  void GetViewBounds(float top_left[2], float bottom_right[2]) const override {
+    top_left[0] = top_left[1] = bottom_right[0] = bottom_right[1] = 0;
+  }
+  std::vector<MapLayer> CopyLayerList() const override { return {MapLayer{kSource, 1, true, 1.0f}}; }
 };
 
 // Runs `act` once a message box shows.
@@ -153,12 +164,20 @@ class FrontendWebMapViewTest : public ::testing::Test {
 TEST_F(FrontendWebMapViewTest, TheWebMapShowsStoredTilesWithoutTheNetwork) {
   StoreTiles();
   ASSERT_FALSE(TileManager().IsRunning());  // nothing can be fetched
+  CFixedMapState map_view;
+  SetCurrentMapView(&map_view);
   CVEView* view = SwitchToWebMap();
   ASSERT_TRUE(view);
   EXPECT_EQ(view->GetWnd()->GetDlgCtrlID(), kViewWebMap);
   ASSERT_TRUE(PumpUntil([&] { return view->IsPageReady(); }, 60000));
   EXPECT_TRUE(view->HasSetCenter());
   EXPECT_TRUE(view->HasSetPoints());
+  // The page opens where the 2D map is.
+  QJsonObject first = PageState(*view);
+  SetCurrentMapView(nullptr);
+  EXPECT_EQ(first.value("lng").toDouble(), 10.5);
+  EXPECT_EQ(first.value("lat").toDouble(), 20.25);
+  EXPECT_EQ(first.value("zoom").toInt(), 5);
   QWidget* centre = Main()->ViewStack()->currentWidget();
   ASSERT_NE(centre, Main()->Hint());
 

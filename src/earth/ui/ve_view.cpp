@@ -180,6 +180,15 @@ void CVEView::OnDocumentComplete(const std::string& url) {
     ready_ = true;
     page_pending_ = false;
     SendSource();
+    if (!pending_camera_ && !centred_once_) {
+      // The first page opens where the 2D map is.
+      if (IMapViewState* map = CurrentMapView()) {
+        MapCamera c = map->GetCamera();
+        ClampViewMercator(c.lng, c.lat, c.zoom);
+        pending_camera_ = PendingCamera{c.lng, c.lat, static_cast<int>(std::trunc(c.zoom))};
+      }
+    }
+    centred_once_ = true;
     if (pending_camera_ && has_set_center_) SendCenter(*std::exchange(pending_camera_, std::nullopt));
     if (ready_listener_) ready_listener_();
   });

@@ -62,7 +62,8 @@ class CVEView : public CHtmlViewEx, public IChildView {
   bool IsTileMode() const override { return true; }
   // Clamped as the Web-Mercator kinds are (longitude wrapped into [-180, 180), latitude into
   // [-90, 90), zoom 2-22.9), then setCenter(lng, lat, zoom truncated to an integer). A camera
-  // set before the page is ready is sent when it is.
+  // set before the page is ready is sent when it is; without one the first page opens at the 2D
+  // map view's camera.
   void SetCamera(double lng, double lat, double level, bool history) override;
   void ClearObjects() override { ClearPoints(); }
   // Sends the shapes to the page. The view keeps no shapes: when it sent them it deletes them
@@ -111,6 +112,7 @@ class CVEView : public CHtmlViewEx, public IChildView {
   bool has_set_source_ = false;
   bool page_missing_ = false;
   bool page_pending_ = false;  // "msve" was handed to LoadHtml; its completion is next
+  bool centred_once_ = false;  // the page was ready once (it then opened at the 2D map's camera)
   int generation_ = 0;         // counts documents, so that a late probe answer is dropped
   std::optional<PendingCamera> pending_camera_;
   std::function<void()> ready_listener_;
