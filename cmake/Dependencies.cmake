@@ -13,6 +13,8 @@ pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
 pkg_check_modules(EXIF REQUIRED IMPORTED_TARGET libexif)
 # 3D device: desktop OpenGL (GLVND's libOpenGL) on an EGL context of our own.
 find_package(OpenGL REQUIRED COMPONENTS OpenGL EGL)
+# Sound of the map's sound objects (platform/sound): OpenAL, with a null output of our own.
+pkg_check_modules(OPENAL REQUIRED IMPORTED_TARGET openal)
 find_package(GTest REQUIRED)
 find_package(GDAL REQUIRED)
 # exchange: spreadsheets (.xlsx written by libxlsxwriter, read with libzip and pugixml)
@@ -27,7 +29,8 @@ find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
 
 # What each folder links beyond the folders below it.
 set(VELMORA_LIBS_platform Threads::Threads SQLite::SQLite3 PkgConfig::CAIRO PkgConfig::FONTCONFIG
-    JPEG::JPEG PNG::PNG TIFF::TIFF GIF::GIF PkgConfig::EXIF OpenGL::OpenGL OpenGL::EGL)
+    JPEG::JPEG PNG::PNG TIFF::TIFF GIF::GIF PkgConfig::EXIF OpenGL::OpenGL OpenGL::EGL
+    PkgConfig::OPENAL)
 set(VELMORA_LIBS_core CURL::libcurl PkgConfig::PROJ)
 
 # Duktape (duktape-dev): the page scripts of the windows nobody sees (platform/script). Built from

@@ -15,6 +15,7 @@
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/image_codec.h"
 #include "platform/fs.h"
+#include "platform/sound/wave_file.h"
 #include "platform/text.h"
 #include "server/wmts_server.h"
 #include "server/wmts_service.h"
@@ -230,6 +231,50 @@ void Services(const std::string& scratch) {
   Seed("services_file", "cut.dat", fuzz::ReadFile(path).substr(0, 20));
 }
 
+// Wave files of the sound objects: 16-bit mono, 8-bit stereo with an odd length, one cut short.
+// (Float, 24-bit and extensible files in the corpus were made by hand.)
+void Sounds() {
+  std::vector<uint8_t> mono;
+  for (int i = 0; i < 400; ++i) {
+    const int16_t v = static_cast<int16_t>((i * 97) % 16000 - 8000);
+    mono.push_back(static_cast<uint8_t>(v & 0xFF));
+    mono.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+  }
+  const std::vector<uint8_t> wave = BuildWaveFile(WaveFormat{1, 8000, 16}, mono);
+  Seed("wave_file", "mono16.wav", Text(wave));
+  Seed("wave_file", "cut_short.wav", Text(wave).substr(0, 200));
+  std::vector<uint8_t> stereo;
+  for (int i = 0; i < 129; ++i) stereo.push_back(static_cast<uint8_t>(i * 2));
+  Seed("wave_file", "stereo8_odd.wav", Text(BuildWaveFile(WaveFormat{2, 11025, 8}, stereo)));
+}
+
+// COLLADA models: polygons without a scene, mirrored nested nodes that instance a node twice, a
+// document without geometry, and one cut short. (The cube and the coordinate beyond float range
+// in the corpus were made by hand; the latter is a mended crash.)
+void Models() {
+  const std::string polylist = R"(<COLLADA><library_geometries><geometry id="g"><mesh>
+<source id="s"><float_array id="a" count="15">0 0 0 1 0 0 1 1 0 0 1 0 2 2 0</float_array><technique_common><accessor source="#a" count="5" stride="3"/></technique_common></source>
+<vertices id="v"><input semantic="POSITION" source="#s"/></vertices>
+<polylist count="2"><input semantic="VERTEX" source="#v" offset="0"/><vcount>4 3</vcount><p>0 1 2 3 1 4 2</p></polylist>
+<polygons count="1"><input semantic="VERTEX" source="#v" offset="0"/><p>0 1 4</p></polygons>
+</mesh></geometry></library_geometries></COLLADA>
+)";
+  const std::string nodes = R"(<COLLADA><asset><up_axis>X_UP</up_axis></asset>
+<library_geometries><geometry id="t"><mesh>
+<source id="s"><float_array id="a" count="9">0 0 0 1 0 0 0 1 0</float_array><technique_common><accessor source="#a" count="3" stride="3"/></technique_common></source>
+<vertices id="v"><input semantic="POSITION" source="#s"/></vertices>
+<triangles count="1"><input semantic="VERTEX" source="#v" offset="0"/><p>0 1 2</p></triangles>
+</mesh></geometry></library_geometries>
+<library_nodes><node id="leaf"><matrix>1 0 0 5 0 1 0 0 0 0 1 0 0 0 0 1</matrix><instance_geometry url="#t"/></node></library_nodes>
+<library_visual_scenes><visual_scene id="s"><node><scale>-1 1 1</scale><node><instance_node url="#leaf"/><instance_node url="#leaf"/></node></node></visual_scene></library_visual_scenes>
+</COLLADA>
+)";
+  Seed("collada_reader", "polylist_no_scene.dae", polylist);
+  Seed("collada_reader", "nodes_mirrored.dae", nodes);
+  Seed("collada_reader", "empty.dae", "<COLLADA><asset/></COLLADA>\n");
+  Seed("collada_reader", "cut_short.dae", nodes.substr(0, nodes.size() / 2));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -251,6 +296,8 @@ int main(int argc, char** argv) {
   Catalogues();
   Requests();
   Services(scratch);
+  Sounds();
+  Models();
   std::printf("seed corpora written to %s\n", g_root.c_str());
   return 0;
 }

@@ -31,6 +31,8 @@ PACKAGES=(
   libegl-dev libgl-dev libopengl-dev libgles-dev libegl-mesa0 libgbm-dev libgl1-mesa-dri mesa-utils
   # 3D tests: .x files read back by another reader
   libassimp-dev
+  # sound of the map's sound objects: OpenAL (a null output of our own without a sound card)
+  libopenal-dev
   # locale-independence tests run under a German locale
   locales
   # benchmark peers

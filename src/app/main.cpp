@@ -22,9 +22,11 @@
 #include "shell/map_view_sinks.h"
 #include "shell/splash_wnd.h"
 #include "terrain/elev_cache_db.h"
+#include "terrain/ui/terrain_views.h"
 #include "tiles/layer_manager.h"
 #include "tiles/tile.h"
 #include "tiles/tile_manager.h"
+#include "view/tile_engine.h"
 
 namespace {
 
@@ -102,6 +104,18 @@ void RegisterServices(CKovraHomeExApp& app) {
 
   // The hidden script window of coordinate conversions, made with the main frame.
   velmora::RegisterHiddenScriptWindow(app);
+  // Maps of the projection kind only the coordinate page knows (kind 4) read their coordinates
+  // and lay out their tiles through that page once it is ready; before that, and on threads other
+  // than the user-interface thread, the view uses its own transforms of the kind.
+  velmora::SetScriptProjection({
+      .handles = [](int kind) { return kind == velmora::kKindEllipsoidalMercator && velmora::HtmlWnd().IsCoordReady(); },
+      .pixel_to_coord = [](const velmora::MapCamera& camera, double x, double y, double* lng, double* lat) {
+        return velmora::ScriptWindowToLngLat(velmora::HtmlWnd(), camera, x, y, lng, lat);
+      },
+      .coord_to_pixel = [](const velmora::MapCamera& camera, double lng, double lat, double* x, double* y) {
+        return velmora::ScriptLngLatToWindow(velmora::HtmlWnd(), camera, lng, lat, x, y);
+      },
+  });
   // The place search box in the address bar and the place-name panel, made with the frame.
   velmora::RegisterPlaceSearch(app);
   // "工具/地图服务": the services dialog, whether or not publishing was on at start-up.
@@ -126,6 +140,7 @@ int main(int argc, char** argv) {
     CKovraHomeExApp app;
     RegisterServices(app);
     velmora::RegisterCoordToolCommands();
+    velmora::RegisterTerrainViews(app);
     if (desktop) {
       code = velmora::RunDesktopProgram(app, argc, argv);
     } else {

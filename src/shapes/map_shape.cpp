@@ -11,6 +11,7 @@
 #include "shapes/mark_shape.h"
 #include "shapes/polygon_shape.h"
 #include "shapes/polyline_shape.h"
+#include "shapes/sound_shape.h"
 #include "shapes/text_shape.h"
 
 namespace velmora {
@@ -232,6 +233,7 @@ std::unique_ptr<CMapShape> CreateShape(int type) {
     case kShapeRegion: return std::make_unique<CRegionShape>();
     case kShapeText: return std::make_unique<CTextShape>();
     case kShapeMark: return std::make_unique<CMarkShape>();
+    case kShapeSound: return std::make_unique<CSoundShape>();
     default: return nullptr;
   }
 }

@@ -34,8 +34,8 @@ enum ShapeType : int {
   kShapeLabelPolyline = 40024,
   kShapeRegion = 40025,
   kShapeText = 40026,
-  kShapePicture = 40027,
-  kShapeSound = 40028,
+  kShapeSound = 40027,  // "声音": the sound object's record type is 40027
+  kShapePicture = 40028,
   kShapeFlowLine = 40029,
   kShapeMark = 40030,
   kShapeArrow = 40031,

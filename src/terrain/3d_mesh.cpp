@@ -118,16 +118,13 @@ bool C3DMesh::CreateMesh(int cols, int rows) {
   return texture_ != nullptr;
 }
 
-bool C3DMesh::BuildTileMesh(int kind) {
-  const TileKey key = Key();
+int C3DMesh::CellsForKey(TileKey key) {
+  return CellsForZoom(static_cast<int>((key >> kKeyValueShift) % kZoomsPerSource));
+}
+
+int C3DMesh::ComputeTileVertices(TileKey key, int kind, CElevationStore& elevation, std::vector<MeshVertex>* out) {
   const int zoom = static_cast<int>((key >> kKeyValueShift) % kZoomsPerSource);
   const int n = CellsForZoom(zoom);
-  CreateMesh(n, n);
-  // A mesh that could not be made is tried again on the next call instead of being marked built.
-  if (!mesh_ || cols_ != n) return false;
-  if (state_ & kMeshVerticesBuilt) return false;
-  state_ |= kMeshVerticesBuilt;
-
   const TileKeyParts parts = SplitTileKey(key);
   const KindTransforms& t = TransformsOfKind(kind);
   const double z = zoom;
@@ -141,11 +138,8 @@ bool C3DMesh::BuildTileMesh(int kind) {
 
   const IntPair factor = ProgramSettings().GetIntPair("REG_DEM_FACTOR", IntPair{1, 0});
   const int resolution = std::max(1, static_cast<int>(kEquatorMetres / (double(kTileSize) * std::ldexp(1.0, zoom))));
-  CElevationStore& elevation = elevation_ ? *elevation_ : ElevationStore();
 
-  void* data = nullptr;
-  if (FAILED(mesh_->LockVertexBuffer(0, &data))) return true;
-  auto* vertices = static_cast<MeshVertex*>(data);
+  out->resize(size_t(n + 1) * size_t(n + 1));
   size_t at = 0;
   for (int r = 0; r <= n; ++r) {
     const double lat = lat0 - r * d_lat;
@@ -156,15 +150,38 @@ bool C3DMesh::BuildTileMesh(int kind) {
       elevation.GetElevation(pos, &h, resolution);
       if (h == kNoElevation) h = 0;
       const float km = static_cast<float>((double(factor.a) * h + factor.b) * 0.001);
-      MeshVertex& v = vertices[at++];
+      MeshVertex& v = (*out)[at++];
       LngLatToXYZ(static_cast<float>(lon), static_cast<float>(lat), km, &v.x, &v.y, &v.z);
       v.u = float(c) / float(n);
       v.v = float(r) / float(n);
     }
   }
-  BoundsFromVertices(vertices, at);
+  return n;
+}
+
+bool C3DMesh::CommitTileVertices(const std::vector<MeshVertex>& vertices, int cells) {
+  if (cells < 1 || vertices.size() != size_t(cells + 1) * size_t(cells + 1)) return false;
+  CreateMesh(cells, cells);
+  // A mesh that could not be made is tried again on the next call instead of being marked built.
+  if (!mesh_ || cols_ != cells) return false;
+  state_ |= kMeshVerticesBuilt;
+  void* data = nullptr;
+  if (FAILED(mesh_->LockVertexBuffer(0, &data))) return true;
+  std::memcpy(data, vertices.data(), vertices.size() * sizeof(MeshVertex));
+  BoundsFromVertices(vertices.data(), vertices.size());
   mesh_->UnlockVertexBuffer();
   return true;
+}
+
+bool C3DMesh::BuildTileMesh(int kind) {
+  const int n = CellsForKey(Key());
+  CreateMesh(n, n);
+  // A mesh that could not be made is tried again on the next call instead of being marked built.
+  if (!mesh_ || cols_ != n) return false;
+  if (state_ & kMeshVerticesBuilt) return false;
+  std::vector<MeshVertex> vertices;
+  ComputeTileVertices(Key(), kind, elevation_ ? *elevation_ : ElevationStore(), &vertices);
+  return CommitTileVertices(vertices, n);
 }
 
 bool C3DMesh::UploadTileTexture() {

@@ -9,6 +9,7 @@
 // grid size changes. The 3D tile view calls these on its loader thread under its own lock.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "platform/r3d/d3dx_mesh.h"
 #include "terrain/3d_object.h"
@@ -56,6 +57,16 @@ class C3DMesh : public C3DObject, public C3DTexture {
   // them now; false when they were built already or the mesh cannot be made (tried again on the
   // next call).
   bool BuildTileMesh(int kind);
+  // The two halves of BuildTileMesh, so that a loader computes the vertices (elevation look-ups,
+  // which may wait for the network) without holding the lock under which it then stores them:
+  // the (n + 1)² vertices of the key's tile mesh and its cell count n; and storing them (the mesh
+  // made or reused at that size, vertices written, bounds set, vertices marked built). The store
+  // is false when the vertices do not fit n or the mesh cannot be made.
+  static int ComputeTileVertices(TileKey key, int kind, CElevationStore& elevation, std::vector<MeshVertex>* out);
+  bool CommitTileVertices(const std::vector<MeshVertex>& vertices, int cells);
+  // Cells per side of the key's tile mesh: 64 up to zoom 6, 16 to zoom 15, 4 for zooms 16 and 17,
+  // 2 beyond.
+  static int CellsForKey(TileKey key);
   // Fills the texture from the tile's picture once the tile manager has it (scaled when it is
   // not 256 x 256). A tile that ends without a picture (not found, failed, or not decodable)
   // gets a grey texture, replaced by its picture if it loads later. True when it filled the

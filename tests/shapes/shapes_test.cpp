@@ -123,7 +123,7 @@ TEST(Shapes, BadPointsAreRefusedAndEmptyShapesDrawNothing) {
   }
   EXPECT_EQ(s.CountNot(kWhite), 0);
   // The codes the program does not draw make no shape.
-  EXPECT_EQ(CreateShape(kShapeSound), nullptr);
+  EXPECT_EQ(CreateShape(kShapePicture), nullptr);
   EXPECT_EQ(CreateShape(12345), nullptr);
   // A NaN click hits nothing.
   CMarkShape mark;

@@ -440,6 +440,10 @@ bool IDirect3DDevice9::CopyPresentedFrame(R3dWindow window, CBitmap* out) const 
   return out && core_->CopyFrame(window, out);
 }
 
+bool IDirect3DDevice9::CopyPresentedFrameInto(R3dWindow window, CBitmap* out) const {
+  return out && core_->CopyFrameInto(window, out);
+}
+
 void IDirect3DDevice9::SetFrameSink(std::function<void(R3dWindow)> sink) { core_->SetFrameSink(std::move(sink)); }
 
 void IDirect3DDevice9::ForgetWindow(R3dWindow window) { core_->ForgetFrame(window); }
@@ -920,10 +924,15 @@ void IDirect3DDevice9::ApplyRaster() {
   // off with the distance as the three factors say.
   float size = StateValueToFloat(rs[D3DRS_POINTSIZE]);
   if (rs[D3DRS_POINTSCALEENABLE]) {
-    size *= float(state_->viewport.Height);
-    const GLfloat att[3] = {StateValueToFloat(rs[D3DRS_POINTSCALE_A]), StateValueToFloat(rs[D3DRS_POINTSCALE_B]),
-                            StateValueToFloat(rs[D3DRS_POINTSCALE_C])};
+    // size · height / sqrt(A + B·d + C·d²), with the size folded into the factors: the size
+    // alone (a sprite of hundreds of kilometres seen from far) may pass the largest point GL
+    // draws, which only the result must not.
+    const float scaled = size * float(state_->viewport.Height);
+    const float k = scaled > 0 ? 1.0f / (scaled * scaled) : 1.0f;
+    const GLfloat att[3] = {StateValueToFloat(rs[D3DRS_POINTSCALE_A]) * k, StateValueToFloat(rs[D3DRS_POINTSCALE_B]) * k,
+                            StateValueToFloat(rs[D3DRS_POINTSCALE_C]) * k};
     glPointParameterfv(GL_POINT_DISTANCE_ATTENUATION, att);
+    size = 1.0f;
   } else {
     const GLfloat att[3] = {1, 0, 0};
     glPointParameterfv(GL_POINT_DISTANCE_ATTENUATION, att);

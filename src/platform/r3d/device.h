@@ -139,6 +139,9 @@ class IDirect3DDevice9 : public R3dUnknown {
   // ---- windows and loss -----------------------------------------------------------------------
   // The last frame a window presented; false when it has none.
   bool CopyPresentedFrame(R3dWindow window, CBitmap* out) const;
+  // The same into a picture the caller holds (a window's canvas), without making a new one: false
+  // (the picture untouched) when the window has no frame or the frame's size is not the picture's.
+  bool CopyPresentedFrameInto(R3dWindow window, CBitmap* out) const;
   // Called on the rendering thread after each frame a window presents (the front end schedules
   // its repaint there; it must not render).
   void SetFrameSink(std::function<void(R3dWindow)> sink);

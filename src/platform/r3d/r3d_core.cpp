@@ -3,6 +3,7 @@
 #include "platform/r3d/r3d_core.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/r3d/gl_api.h"
 
@@ -267,6 +268,16 @@ bool R3dCore::CopyFrame(R3dWindow window, CBitmap* out) const {
   if (it == frames_.end()) return false;
   *out = it->second.Clone();
   return !out->IsEmpty();
+}
+
+bool R3dCore::CopyFrameInto(R3dWindow window, CBitmap* out) const {
+  std::lock_guard<std::mutex> lock(frames_mutex_);
+  auto it = frames_.find(window);
+  if (it == frames_.end() || it->second.IsEmpty() || out->IsEmpty() || out->Width() != it->second.Width() ||
+      out->Height() != it->second.Height())
+    return false;
+  std::memcpy(out->Pixels(), it->second.Pixels(), out->ByteSize());
+  return true;
 }
 
 void R3dCore::ForgetFrame(R3dWindow window) {

@@ -75,6 +75,9 @@ class R3dCore {
   // Inside a scope: reads a colour surface into the window's frame. False when the readback fails.
   bool StoreFrame(R3dWindow window, SurfaceStorage& storage);
   bool CopyFrame(R3dWindow window, CBitmap* out) const;
+  // Copies the frame into `out`'s own pixels; false (out untouched) when there is none or its
+  // size is not out's.
+  bool CopyFrameInto(R3dWindow window, CBitmap* out) const;
   void ForgetFrame(R3dWindow window);
   void SetFrameSink(std::function<void(R3dWindow)> sink);
 

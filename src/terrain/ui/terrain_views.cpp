@@ -1,0 +1,96 @@
+// The 3D tile view and the 3D views' commands in the application.
+#include "terrain/ui/terrain_views.h"
+
+#include <memory>
+
+#include "shell/command_table.h"
+#include "shell/kovra_home_ex_app.h"
+#include "terrain/ui/3d_tile_view.h"
+#include "terrain/ui/render_wnd.h"
+
+namespace velmora {
+namespace {
+
+void RegisterCommands() {
+  CCommandTable& table = AppCommands();
+  AppCommand view;
+  view.id = ID_VIEW_KIND_FIRST + kViewTiles3D;
+  view.menu = "视图";
+  view.text = k3DTileViewCommandText;
+  view.prompt = std::string("显示") + k3DTileViewCommandText + "\n" + k3DTileViewCommandText;
+  view.icon = "view_tiles3d.png";
+  view.order = 100 + kViewTiles3D;
+  view.toolbar = true;
+  view.handler = [] {
+    if (CKovraHomeExApp* app = GetApp()) SwitchTo3DTileView(*app);
+  };
+  view.update = [](CCmdUI& ui) {
+    CKovraHomeExApp* app = GetApp();
+    IChildView* current = app ? app->GetCurrentView() : nullptr;
+    ui.SetCheck(current && current->GetViewKind() == kViewTiles3D ? 1 : 0);
+  };
+  table.Register(std::move(view));
+
+  // The 3D views handle these (the current view's message map); the table gives them their place.
+  struct Fill {
+    UINT id;
+    const char* text;
+    const char* prompt;
+  };
+  const Fill fills[] = {{ID_FILLMODE_CYCLE, "切换填充模式", "依次切换三维视图的点、线、面填充\n填充模式"},
+                        {ID_FILLMODE_POINT, "点", "三维视图以点绘制\n点"},
+                        {ID_FILLMODE_WIREFRAME, "线", "三维视图以线框绘制\n线"},
+                        {ID_FILLMODE_SOLID, "面", "三维视图以面绘制\n面"}};
+  int order = 300;
+  for (const Fill& f : fills) {
+    AppCommand c;
+    c.id = f.id;
+    c.menu = "视图/填充模式";
+    c.text = f.text;
+    c.prompt = f.prompt;
+    c.order = order++;
+    c.separator_before = f.id == ID_FILLMODE_POINT;
+    table.Register(std::move(c));
+  }
+}
+
+void UnregisterCommands() {
+  CCommandTable& table = AppCommands();
+  for (UINT id = ID_FILLMODE_CYCLE; id <= ID_FILLMODE_SOLID; ++id) table.Unregister(id);
+  table.Unregister(ID_VIEW_KIND_FIRST + kViewTiles3D);
+}
+
+}  // namespace
+
+IChildView* SwitchTo3DTileView(CKovraHomeExApp& app) {
+  IChildView* previous = app.GetCurrentView();
+  IChildView* view = app.SwitchView(kViewTiles3D);
+  if (!view) return nullptr;
+  if (previous && previous != view) {
+    view->UpdateSatellites(previous);
+  } else {
+    // No view before it (no 2D map is built): the default camera of the child views rather than
+    // a camera that was never set.
+    double lng = 0, lat = 0, level = 0;
+    view->GetCamera(&lng, &lat, &level);
+    if (level == 0) view->SetCamera(kDefaultCameraLng, kDefaultCameraLat, kDefaultCameraLevel, false);
+  }
+  return view;
+}
+
+void RegisterTerrainViews(CKovraHomeExApp& app) {
+  app.Views().RegisterFactory(kViewTiles3D, [] { return std::make_unique<C3DTileView>(); });
+  AppStep step;
+  step.name = "3D views";
+  step.phase = AppPhase::kFrame;
+  // After the frame registered its own view commands: this one replaces the plain switch of
+  // kind 2 with the switch that hands the camera over.
+  step.start = [](CKovraHomeExApp&) {
+    RegisterCommands();
+    return true;
+  };
+  step.stop = [](CKovraHomeExApp&) { UnregisterCommands(); };
+  app.RegisterStep(std::move(step));
+}
+
+}  // namespace velmora
