@@ -17,7 +17,8 @@ PACKAGES=(
   # is the second DXF reader that the tests check written files with, xlwt writes the .xls
   # workbooks the tests read
   libxlsxwriter-dev libzip-dev libpugixml-dev python3-ezdxf python3-xlwt
-  # map publishing server: the OpenLayers 2 library packed into the web files
+  # map publishing server: the OpenLayers 2 library packed into the web files; the web map page
+  # view loads its copy from the program folder
   libjs-openlayers
   # orbit model: the verification set and reference propagator
   python3-sgp4 python3-numpy

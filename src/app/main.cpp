@@ -2,11 +2,13 @@
 // start-up and shut-down steps. With a display it shows the main window (the Qt front end);
 // without one it runs headless: questions are answered as Enter would answer them and their texts
 // go to the log, until SIGINT or SIGTERM.
+#include <memory>
 #include <string>
 
 #include "core/log.h"
 #include "core/settings.h"
 #include "earth/ui/html_wnd.h"
+#include "earth/ui/ve_view.h"
 #include "frontend/desktop.h"
 #include "places/ui/coord_tool_commands.h"
 #include "places/ui/place_search_commands.h"
@@ -33,6 +35,8 @@ using velmora::CKovraHomeExApp;
 
 void RegisterServices(CKovraHomeExApp& app) {
   app.Views().RegisterFactory(velmora::kViewMap2D, [&app] { return velmora::CreatePDView(velmora::ShellMapViewSinks(&app)); });
+  // The web map page view (kind 5): made on first use by the view switch ("视图/网页地图").
+  app.Views().RegisterFactory(velmora::kViewWebMap, [] { return std::make_unique<velmora::CVEView>(); });
 
   AppStep layers;
   layers.name = "layers";

@@ -51,8 +51,23 @@ class CPageSchemeHandler : public QWebEngineUrlSchemeHandler {
 
   void requestStarted(QWebEngineUrlRequestJob* job) override {
     const QUrl url = job->requestUrl();
-    if (job->requestMethod() != "GET" || url.host() != QLatin1String(kPageHost)) {
+    if (job->requestMethod() != "GET") {
       job->fail(QWebEngineUrlRequestJob::RequestDenied);
+      return;
+    }
+    if (url.host() != QLatin1String(kPageHost)) {
+      // Another host: the source a module registered for it (the web map's tiles), else refused.
+      PageResourceSource source = FindPageResourceSource(url.host().toStdString());
+      if (!source) {
+        job->fail(QWebEngineUrlRequestJob::RequestDenied);
+        return;
+      }
+      std::optional<PageResource> resource = source(url.path(QUrl::FullyDecoded).toStdString());
+      if (!resource) {
+        job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+        return;
+      }
+      Reply(job, QByteArray::fromStdString(resource->mime), QByteArray::fromStdString(resource->bytes));
       return;
     }
     const QString path = QDir::cleanPath(url.path(QUrl::FullyDecoded));

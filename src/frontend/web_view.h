@@ -6,7 +6,8 @@
 // memory gets the address "velmora://page<program folder>.velmora-page-<n>.html", so that its
 // references to the program folder's files (absolute, as "$$ROOT_DATA$$" makes them, or relative)
 // are served by the same handler. Only files under a folder that a page was loaded against are
-// served.
+// served. Other hosts ("velmora://tile/...") are answered by the source a module registered for
+// them (SetPageResourceSource).
 //
 // The two-way bridge is a QWebChannel with one object, "velmora". Page scripts use the same
 // names as on the script engine: velmora.postMessage(text) reaches the view's OnPageMessage,

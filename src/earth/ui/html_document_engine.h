@@ -62,6 +62,18 @@ class IHtmlDocumentEngine {
   virtual void PostToPage(const std::string& message) = 0;
 };
 
+// Files other than pages that pages people see load from "velmora://<host>/<path>" (host "page"
+// is the engine's own): a module registers the source of its host. The source is called on the
+// user-interface thread with the address's path (starting with '/') and answers the bytes and
+// their type, or nothing (the page gets "not found").
+struct PageResource {
+  std::string mime;
+  std::string bytes;
+};
+using PageResourceSource = std::function<std::optional<PageResource>(const std::string& path)>;
+void SetPageResourceSource(const std::string& host, PageResourceSource source);
+PageResourceSource FindPageResourceSource(const std::string& host);
+
 // Makes the engine of a view that people see. The desktop front end installs its web view here;
 // without one (a run without a display, tests) views get the script engine.
 using HtmlEngineFactory = std::function<std::unique_ptr<IHtmlDocumentEngine>()>;

@@ -2,6 +2,7 @@
 #include "earth/ui/html_view_ex.h"
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 
 #include "core/settings.h"
@@ -14,6 +15,7 @@ namespace {
 
 std::mutex g_factory_mutex;
 HtmlEngineFactory g_factory;
+std::map<std::string, PageResourceSource> g_resource_sources;  // guarded by g_factory_mutex
 
 bool IsSelfOrDescendant(const CWnd* window, const CWnd* ancestor) {
   for (const CWnd* w = window; w != nullptr; w = w->GetParent())
@@ -26,6 +28,20 @@ bool IsSelfOrDescendant(const CWnd* window, const CWnd* ancestor) {
 void SetHtmlEngineFactory(HtmlEngineFactory factory) {
   std::lock_guard lock(g_factory_mutex);
   g_factory = std::move(factory);
+}
+
+void SetPageResourceSource(const std::string& host, PageResourceSource source) {
+  std::lock_guard lock(g_factory_mutex);
+  if (source)
+    g_resource_sources[host] = std::move(source);
+  else
+    g_resource_sources.erase(host);
+}
+
+PageResourceSource FindPageResourceSource(const std::string& host) {
+  std::lock_guard lock(g_factory_mutex);
+  auto it = g_resource_sources.find(host);
+  return it == g_resource_sources.end() ? PageResourceSource{} : it->second;
 }
 
 std::unique_ptr<IHtmlDocumentEngine> MakeHtmlEngine() {
