@@ -61,8 +61,10 @@ void InstallWebViews() {
   });
   RegisterWindowWidget<CHtmlViewEx>(
       [](CHtmlViewEx& view, QWidget* parent) -> CModelBinding* {
-        // Only a view whose engine came from the module has a web widget; views nobody sees
-        // never load it.
+        // The view's engine is made on first use, here if not before: a view that people see
+        // loads the module through the engine factory. Only a view whose engine came from the
+        // module has a web widget; views nobody sees keep the script engine and never load it.
+        view.Engine();
         const WebViewModule* module = WebViewsLoaded() ? Module() : nullptr;
         return module ? module->make_binding(view, parent) : nullptr;
       },
