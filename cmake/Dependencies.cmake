@@ -98,5 +98,6 @@ set(VELMORA_LIBS_frontend Qt6::Widgets)
 
 # The web views of pages people see (src/frontend/web_view): Qt WebEngine with its QWebChannel
 # bridge (qt6-webengine-dev, qt6-webchannel-dev).
+# They are a module of their own (velmora_web_views, in CMakeLists.txt), loaded on first use: the
+# program itself does not link the web engine.
 find_package(Qt6 REQUIRED COMPONENTS WebEngineCore WebEngineWidgets WebChannel)
-list(APPEND VELMORA_LIBS_frontend Qt6::WebEngineCore Qt6::WebEngineWidgets Qt6::WebChannel)

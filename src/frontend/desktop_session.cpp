@@ -14,7 +14,7 @@
 #include "frontend/dialog_units.h"
 #include "frontend/images.h"
 #include "frontend/splash_screen.h"
-#include "frontend/web_view.h"
+#include "frontend/web_view_loader.h"
 #include "frontend/wait_cursor_hook.h"
 #include "frontend/window_mirror.h"
 #include "platform/gfx/font.h"

@@ -33,7 +33,6 @@ namespace {
 
 constexpr char kScheme[] = "velmora";
 constexpr char kPageHost[] = "page";
-constexpr char kWidgetName[] = "web view";
 // Largest file of the program folder that a page may load (a map page's script bundles).
 constexpr qint64 kMaxServedFile = qint64(256) << 20;
 
@@ -407,31 +406,32 @@ class CWebViewBinding : public CModelBinding {
 
 }  // namespace
 
-void PrepareWebViews() {
-  static bool done = false;
-  if (done) return;
-  done = true;
+namespace {
+
+// Registered once, when the module is loaded: before the first profile, as the engine requires.
+void RegisterPageScheme() {
   QWebEngineUrlScheme scheme(kScheme);
   scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
   scheme.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::LocalAccessAllowed |
                   QWebEngineUrlScheme::CorsEnabled);
   QWebEngineUrlScheme::registerScheme(scheme);
-  if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
-void InstallWebViews() {
-  SetHtmlEngineFactory([] { return std::make_unique<CWebViewEngine>(); });
-  RegisterWindowWidget<CHtmlViewEx>(
-      [](CHtmlViewEx& view, QWidget* parent) -> CModelBinding* {
-        auto* engine = dynamic_cast<CWebViewEngine*>(&view.Engine());
-        return engine ? new CWebViewBinding(view, *engine, parent) : nullptr;  // pages nobody sees pass
-      },
-      kWidgetName);
+std::unique_ptr<IHtmlDocumentEngine> MakeEngine() { return std::make_unique<CWebViewEngine>(); }
+
+CModelBinding* MakeBinding(CHtmlViewEx& view, QWidget* parent) {
+  auto* engine = dynamic_cast<CWebViewEngine*>(&view.Engine());
+  return engine ? new CWebViewBinding(view, *engine, parent) : nullptr;  // pages nobody sees pass
 }
 
-void UninstallWebViews() {
-  UnregisterWidgetFactory(kWidgetName);
-  SetHtmlEngineFactory(nullptr);
-}
+}  // namespace
 
 }  // namespace velmora
+
+extern "C" const velmora::WebViewModule* velmora_web_view_module() {
+  static const velmora::WebViewModule module = [] {
+    velmora::RegisterPageScheme();
+    return velmora::WebViewModule{&velmora::MakeEngine, &velmora::MakeBinding};
+  }();
+  return &module;
+}

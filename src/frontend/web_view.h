@@ -23,6 +23,7 @@
 #include <string>
 
 #include "earth/ui/html_document_engine.h"
+#include "frontend/web_view_module.h"
 
 class QWebChannel;
 class QWebEnginePage;
@@ -30,13 +31,6 @@ class QWebEngineProfile;
 
 namespace velmora {
 
-// Before the QApplication is made: registers the scheme with the web engine and lets it share
-// OpenGL contexts (both must happen first).
-void PrepareWebViews();
-// With the QApplication: views that people see get the web engine (SetHtmlEngineFactory) and
-// their windows the web widget (RegisterWindowWidget). Uninstall takes both back.
-void InstallWebViews();
-void UninstallWebViews();
 
 // The page's side of the bridge, registered in the channel as "velmora".
 class CPageBridge : public QObject {
@@ -97,3 +91,4 @@ class CWebViewEngine : public IHtmlDocumentEngine {
 };
 
 }  // namespace velmora
+
