@@ -17,6 +17,7 @@
 
 #include "core/format.h"
 #include "core/log.h"
+#include "platform/db.h"
 #include "core/settings.h"
 #include "platform/fs.h"
 #include "platform/net.h"
@@ -31,17 +32,6 @@ constexpr char kCacheMagic[4] = {'V', 'A', 'Q', '1'};
 constexpr size_t kCacheHeaderBytes = 8;
 // Longest query text kept with a cached reply.
 constexpr size_t kMaxQueryBytes = 64 * 1024;
-
-// The LIKE pattern that finds `text` anywhere in a name, with '\' escaping the wildcards.
-std::string ContainsPattern(std::string_view text) {
-  std::string pattern = "%";
-  for (char c : text) {
-    if (c == '\\' || c == '%' || c == '_') pattern.push_back('\\');
-    pattern.push_back(c);
-  }
-  pattern.push_back('%');
-  return pattern;
-}
 
 std::string EncodeCacheRecord(std::string_view query, std::string_view reply) {
   std::string payload(kCacheMagic, sizeof kCacheMagic);
@@ -442,7 +432,7 @@ void CAddressAdo::Search(std::string_view text, AddressHitList& out) {
   // One read transaction for the scans and every ancestor look-up: the file is locked once, not
   // once per statement.
   const bool savepoint = Db().Exec("SAVEPOINT search");
-  AppendRows("WHERE name LIKE ?1 ESCAPE '\\'", ContainsPattern(text), out);
+  AppendRows("WHERE name LIKE ?1 ESCAPE '\\'", LikeContainsPattern(text), out);
   CompleteNames(out, first);
   if (savepoint) Db().Exec("RELEASE search");
 }

@@ -12,6 +12,7 @@
 
 #include "core/format.h"
 #include "core/log.h"
+#include "platform/db.h"
 #include "core/settings.h"
 #include "platform/fs.h"
 
@@ -19,17 +20,6 @@ namespace velmora {
 namespace {
 
 constexpr const char* kColumns[] = {"type", "name", "lng", "lat", "ltx", "lty", "brx", "bry", "parent_id", "id"};
-
-// The LIKE pattern that finds `text` anywhere in a name, with '\' escaping the wildcards.
-std::string ContainsPattern(std::string_view text) {
-  std::string pattern = "%";
-  for (char c : text) {
-    if (c == '\\' || c == '%' || c == '_') pattern.push_back('\\');
-    pattern.push_back(c);
-  }
-  pattern.push_back('%');
-  return pattern;
-}
 
 int ClampId(int64_t v) {
   if (v < 0 || v > std::numeric_limits<int32_t>::max()) return 0;
@@ -267,7 +257,7 @@ std::vector<PlaceRecord> CPlaceNameDb::PlacesInBox(std::initializer_list<int> le
 }
 
 std::vector<PlaceRecord> CPlaceNameDb::FindByName(std::string_view text) {
-  return Select("SELECT * FROM addr WHERE name LIKE ?1 ESCAPE '\\' ORDER BY id", {ContainsPattern(text)}, false);
+  return Select("SELECT * FROM addr WHERE name LIKE ?1 ESCAPE '\\' ORDER BY id", {LikeContainsPattern(text)}, false);
 }
 
 int64_t CPlaceNameDb::PlaceCount() {

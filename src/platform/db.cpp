@@ -416,4 +416,14 @@ std::string DbValueToString(const DbValue& value) {
       value);
 }
 
+std::string LikeContainsPattern(std::string_view text) {
+  std::string pattern = "%";
+  for (char c : text) {
+    if (c == '\\' || c == '%' || c == '_') pattern.push_back('\\');
+    pattern.push_back(c);
+  }
+  pattern.push_back('%');
+  return pattern;
+}
+
 }  // namespace velmora

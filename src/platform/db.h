@@ -159,4 +159,8 @@ class SqliteTransaction {
 // The text of a DbValue for messages and loose reads: "" for NULL, numbers without the locale.
 std::string DbValueToString(const DbValue& value);
 
+// The LIKE pattern that finds `text` anywhere in a value, with '\' escaping the wildcards '%' and
+// '_' and itself: use it with "LIKE ? ESCAPE '\'".
+std::string LikeContainsPattern(std::string_view text);
+
 }  // namespace velmora
