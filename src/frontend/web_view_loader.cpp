@@ -3,7 +3,10 @@
 
 #include <QCoreApplication>
 #include <QLibrary>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 
 #include "core/log.h"
@@ -52,6 +55,12 @@ const WebViewModule* Module() {
 
 void PrepareWebViews() {
   if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // The web engine's sandbox cannot run for root, and the engine then ends the whole process on
+  // the first web view. Run as root, the program turns the sandbox off (and says so) instead.
+  if (geteuid() == 0 && !std::getenv("QTWEBENGINE_DISABLE_SANDBOX")) {
+    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+    AppLog("running as root: web views run without the web engine's sandbox");
+  }
 }
 
 void InstallWebViews() {
