@@ -102,26 +102,22 @@ RegionNode* CRegionTree::FolderFor(HTREEITEM item, HTREEITEM* tree_parent) const
 
 HTREEITEM CRegionTree::AddRegion(const SavedRegion& region, HTREEITEM parent) {
   if (!UsableRegion(region)) return 0;
-  HTREEITEM tree_parent = TVI_ROOT;
-  RegionNode* folder = FolderFor(parent, &tree_parent);
   auto node = std::make_unique<RegionNode>();
   node->kind = RegionNode::Kind::kRegion;
   node->region = region;
-  RegionNode& added = *node;
-  folder->children.push_back(std::move(node));
-  HTREEITEM item = InsertNode(added, tree_parent);
-  if (tree_parent != TVI_ROOT) Expand(tree_parent, TVE_EXPAND);
-  SelectItem(item);
-  Save();
-  return item;
+  return AddNode(std::move(node), parent);
 }
 
 HTREEITEM CRegionTree::AddFolder(const std::string& name, HTREEITEM parent) {
-  HTREEITEM tree_parent = TVI_ROOT;
-  RegionNode* folder = FolderFor(parent, &tree_parent);
   auto node = std::make_unique<RegionNode>();
   node->kind = RegionNode::Kind::kFolder;
   node->region.name = name;
+  return AddNode(std::move(node), parent);
+}
+
+HTREEITEM CRegionTree::AddNode(std::unique_ptr<RegionNode> node, HTREEITEM parent) {
+  HTREEITEM tree_parent = TVI_ROOT;
+  RegionNode* folder = FolderFor(parent, &tree_parent);
   RegionNode& added = *node;
   folder->children.push_back(std::move(node));
   HTREEITEM item = InsertNode(added, tree_parent);

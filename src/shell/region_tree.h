@@ -58,6 +58,8 @@ class CRegionTree : public CTreeCtrl {
   RegionNode* NodeOf(HTREEITEM item) const;
   RegionNode* FolderFor(HTREEITEM item, HTREEITEM* tree_parent) const;
   HTREEITEM InsertNode(RegionNode& node, HTREEITEM parent);
+  // Files a new node under `parent` (a region: its folder), shows, selects and saves it.
+  HTREEITEM AddNode(std::unique_ptr<RegionNode> node, HTREEITEM parent);
   void Rebuild();
 
   std::string path_;

@@ -364,6 +364,17 @@ TileRange RangeFor(int kind, int z, double west, double east, double north, doub
   return r;
 }
 
+// The grid tile of column `tx` (wrapped east-west onto the `cols` columns) and row `ty` at level
+// `z`, keyed with the source's key value `v`; its place in the window is the caller's.
+GridTile GridTileAt(int64_t tx, int64_t ty, int64_t cols, int z, int v) {
+  GridTile g;
+  g.column = static_cast<int>(((tx % cols) + cols) % cols);
+  g.row = static_cast<int>(ty);
+  g.zoom = z;
+  g.key = MakeTileKey(g.column, g.row, v);
+  return g;
+}
+
 }  // namespace
 
 std::vector<GridTile> CTileEngine::BuildGrid(const MapLayer& layer) const {
@@ -386,11 +397,7 @@ std::vector<GridTile> CTileEngine::BuildGrid(const MapLayer& layer) const {
   const int v = TileKeyValue(d->id, z);
   for (int64_t ty = r.y0; ty <= r.y1; ++ty) {
     for (int64_t tx = r.x0; tx <= r.x1; ++tx) {
-      GridTile g;
-      g.column = static_cast<int>(((tx % cols) + cols) % cols);
-      g.row = static_cast<int>(ty);
-      g.zoom = z;
-      g.key = MakeTileKey(g.column, g.row, v);
+      GridTile g = GridTileAt(tx, ty, cols, z, v);
       // Corners through longitude/latitude, so that a layer of another kind lands right.
       double lng0 = double(tx) * kTileSize / WorldPixels(z) * 360.0 - 180.0;
       double lng1 = double(tx + 1) * kTileSize / WorldPixels(z) * 360.0 - 180.0;
@@ -433,11 +440,7 @@ std::vector<GridTile> CTileEngine::BuildGridKind4(const MapLayer& layer) const {
   KindTileCount(d->kind, z, &cols, &rows);
   for (int64_t ty = r.y0; ty <= r.y1; ++ty) {
     for (int64_t tx = r.x0; tx <= r.x1; ++tx) {
-      GridTile g;
-      g.column = static_cast<int>(((tx % cols) + cols) % cols);
-      g.row = static_cast<int>(ty);
-      g.zoom = z;
-      g.key = MakeTileKey(g.column, g.row, TileKeyValue(d->id, z));
+      GridTile g = GridTileAt(tx, ty, cols, z, TileKeyValue(d->id, z));
       double lng0 = t.x_to_lng(double(tx) * kTileSize, z), lat0 = t.y_to_lat(double(ty) * kTileSize, z);
       double lng1 = lng0 + 360.0 / double(cols), lat1 = t.y_to_lat(double(ty + 1) * kTileSize, z);
       double x0, y0, x1, y1;

@@ -181,14 +181,16 @@ int C3DTileView::LoadShapes(std::vector<CMapShape*>& shapes, bool centre) {
     lines_.push_back(std::move(line));
   }
   shapes.clear();
-  if (centre && last) {
-    const D3DXVECTOR3 c = last->Centre();
-    float lng = 0, lat = 0;
-    XYZToLngLat(c.x, c.y, c.z, &lng, &lat);
-    SetCamera(lng, lat, camera_.level, true);
-  }
+  if (centre && last) CentreOn(*last);
   Invalidate();
   return 1;
+}
+
+void C3DTileView::CentreOn(const C3DLine& line) {
+  const D3DXVECTOR3 c = line.Centre();
+  float lng = 0, lat = 0;
+  XYZToLngLat(c.x, c.y, c.z, &lng, &lat);
+  SetCamera(lng, lat, camera_.level, true);
 }
 
 void C3DTileView::OnShowWindow(bool shown) {
@@ -217,12 +219,7 @@ size_t C3DTileView::AddPolylines(const std::vector<PolylinePoints>& lines, bool 
     lines_.push_back(std::move(line));
     ++made;
   }
-  if (centre && last) {
-    const D3DXVECTOR3 c = last->Centre();
-    float lng = 0, lat = 0;
-    XYZToLngLat(c.x, c.y, c.z, &lng, &lat);
-    SetCamera(lng, lat, camera_.level, true);
-  }
+  if (centre && last) CentreOn(*last);
   Invalidate();
   return made;
 }

@@ -111,6 +111,8 @@ class C3DTileView : public CRenderWnd {
   void OnExportModel();
 
  private:
+  // The camera moved over a line's centre, at the current level.
+  void CentreOn(const C3DLine& line);
   void PickLayer();
   bool PickEarth(int x, int y, double* lng, double* lat);
 
