@@ -12,6 +12,7 @@ namespace velmora {
 class CCmdUI;
 class CMapShape;
 class CWnd;
+class IScreenTerrainSource;
 struct SatElements;
 
 // View kinds (IChildView::GetViewKind).
@@ -66,6 +67,9 @@ class IChildView {
   // returns non-zero; `centre` moves the camera to them. A view that returns 0 took nothing: the
   // shapes stay the caller's.
   virtual int LoadShapes(std::vector<CMapShape*>& shapes, bool centre);
+  // The terrain the elevation tools sample in their screen mode (tiles/screen_terrain_source.h):
+  // the earth views hand out theirs; null for views without one. The view owns it.
+  virtual IScreenTerrainSource* GetScreenTerrainSource() { return nullptr; }
 };
 
 }  // namespace velmora
