@@ -3,6 +3,7 @@
 // parsing, a scratch folder of the program's own with the program's folders pointed into it, and
 // one timed run of a peer's command line per iteration.
 #pragma once
+#include "velmora_build_paths.h"
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 

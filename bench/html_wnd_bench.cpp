@@ -5,6 +5,7 @@
 // text (String(x) + "," + String(y)) shows what the engine's number text buys. Each benchmark
 // runs several times and the ratios compare the best runs, since other programs on the machine
 // slow single runs down at random.
+#include "velmora_build_paths.h"
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

@@ -15,6 +15,7 @@
 //       server on 127.0.0.1:PORT from many loopback addresses (reconnecting those the server
 //       closes), opens a new client every MS milliseconds from its own address, prints "held"
 //       once the connections are open and the probe numbers when stdin closes.
+#include "velmora_build_paths.h"
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>

@@ -1,4 +1,5 @@
 // Scratch folder, files and the input reader of the fuzz targets.
+#include "velmora_build_paths.h"
 #include "fuzz_support.h"
 
 #include <unistd.h>

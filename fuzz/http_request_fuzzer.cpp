@@ -1,6 +1,7 @@
 // The map publishing server's requests: a client's byte stream, arriving in pieces of any size,
 // is cut into requests, and each whole request is answered by the server (tile addresses checked
 // against the catalogue, stored tiles, the example page and script, web files, errors).
+#include "velmora_build_paths.h"
 #include <memory>
 #include <string>
 #include <vector>

@@ -2,6 +2,7 @@
 // writers, so that each target starts from well-formed files of its format and a few damaged
 // ones. Run by hand when a format changes: fuzz_seed_corpus <fuzz/corpus folder>. The files are
 // small (a few kilobytes at most) and committed.
+#include "velmora_build_paths.h"
 #include <cstdio>
 #include <filesystem>
 #include <map>

@@ -1,4 +1,5 @@
 // Folders, options file, profile stores and the INI registry profile.
+#include "velmora_build_paths.h"
 #include "core/settings.h"
 
 #include <unistd.h>

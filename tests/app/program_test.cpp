@@ -1,5 +1,6 @@
 // The velmora program: start-up, SIGTERM/SIGINT, orderly shut-down with no thread left, exit code
 // 0, and (with the real program) the refusal of a second instance with exit code 1.
+#include "velmora_build_paths.h"
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>

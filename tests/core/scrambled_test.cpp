@@ -1,5 +1,6 @@
 // Scrambled data files: round trips of binary bytes, damaged files, bundles, the web-file pair
 // and the packing tool.
+#include "velmora_build_paths.h"
 #include "core/scrambled_data.h"
 
 #include <gtest/gtest.h>

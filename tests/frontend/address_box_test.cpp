@@ -3,6 +3,7 @@
 // test artefact), a hit chosen with the mouse and the current view's camera afterwards; typing on
 // while the list is open, Enter asking again, the wait pointer while a request is under way; the
 // place-name panel in the side bar.
+#include "velmora_build_paths.h"
 #include <QComboBox>
 #include <QDockWidget>
 #include <QLineEdit>

@@ -3,6 +3,7 @@
 // a condition holds, widgets by control id, grabbed pictures saved under the build tree, and the
 // check that texts were really drawn.
 #pragma once
+#include "velmora_build_paths.h"
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>

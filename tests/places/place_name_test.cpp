@@ -2,6 +2,7 @@
 // files, the parent rules of the import over our sample provinces, importing twice, folders with
 // files of any extension case, the database in the data folder seeded from the program folder,
 // names in the order of their GBK forms, and the tree's index file with every damage refused.
+#include "velmora_build_paths.h"
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,6 +1,7 @@
 // Helpers of the places tests: the recorded replies in tests/places/replies, and a map view
 // stand-in with a set camera and view box for the requests that read the current view.
 #pragma once
+#include "velmora_build_paths.h"
 #include <string>
 
 #include "support/temp_dir.h"

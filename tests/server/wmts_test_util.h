@@ -3,6 +3,7 @@
 // server, the options a test server starts with, and a small blocking HTTP client on raw sockets (so that tests can split, pipeline,
 // stall and inspect every byte).
 #pragma once
+#include "velmora_build_paths.h"
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>

@@ -2,6 +2,7 @@
 // sound device, damaged bytes refused without change, a missing sound leaving it silent; its
 // bounds, bound rectangle, info text and the place its sound is heard from; drawing with the
 // icon of the program folder; and the icon file reader on PNG and bitmap entries and damage.
+#include "velmora_build_paths.h"
 #include "shapes/sound_shape.h"
 
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 // sample, mark icon combo, picture box and the KML export dialog; what they paint, what a
 // person's clicks do and what their parents hear. Also the shared image lists and cursors of the
 // application object against the pictures that ship.
+#include "velmora_build_paths.h"
 #include <gtest/gtest.h>
 
 #include <filesystem>

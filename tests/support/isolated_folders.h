@@ -1,6 +1,7 @@
 // IsolatedFolders: points a test program's registry profile, data folder and (optionally) program
 // folder at a private temporary folder, so that no test reads or writes the user's own settings.
 #pragma once
+#include "velmora_build_paths.h"
 #include "support/temp_dir.h"
 
 namespace velmora::test {

@@ -1,6 +1,7 @@
 // Pictures that 3D and window tests render, saved as PNG files under the build tree
 // (<build>/test-artefacts/<group>/<name>.png) so that a person can look at them.
 #pragma once
+#include "velmora_build_paths.h"
 #include <filesystem>
 #include <string>
 

@@ -1,5 +1,6 @@
 // The layer manager: source order without geocoders, the geocoder list and its flags, look-ups
 // with and without fall-back, titles, and catalogues that must be refused.
+#include "velmora_build_paths.h"
 #include "tiles/layer_manager.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 // The map-source catalogue file and the tile URL builder: the shipped catalogue, malformed
 // lines reported by line number, exact URLs per builder and host configuration.
+#include "velmora_build_paths.h"
 #include "tiles/map_source.h"
 
 #include <gtest/gtest.h>

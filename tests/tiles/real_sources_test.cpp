@@ -2,6 +2,7 @@
 // tile addresses of each provider, the no-bulk and agent flags and attributions, the optional
 // fields' parsing, and the User-Agent the tile manager sends to a source whose policy asks for
 // the program's name (the test web server stands in for the provider).
+#include "velmora_build_paths.h"
 #include <gtest/gtest.h>
 
 #include "core/settings.h"

@@ -3,6 +3,7 @@
 // user; a task that ends by itself; the panel destroyed while its worker waits in a send to the
 // user-interface thread; the layer snapshot taken on the worker; a picture for more units than
 // a picture can hold.
+#include "velmora_build_paths.h"
 #include "exchange/ui/task_static.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 // records where it was sent, the test web server standing in for the services, and pumping the
 // user-interface queue with a clock the tests move.
 #pragma once
+#include "velmora_build_paths.h"
 #include <gtest/gtest.h>
 
 #include <memory>
