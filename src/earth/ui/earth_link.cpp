@@ -87,6 +87,7 @@ void CEarthLink::TakeAnswer(const std::shared_ptr<Request>& request, const std::
     }
   }
   std::lock_guard lock(request->mutex);
+  if (request->done) return;
   request->done = true;
   request->ok = ok;
   request->answer = std::move(answer);
@@ -104,6 +105,16 @@ void CEarthLink::Issue(const std::shared_ptr<Request>& request, const std::strin
     return;
   }
   args.insert(args.begin(), ScriptValue::String(name));
+  if (request) {
+    // Answered or given up requests leave the list as new ones come.
+    std::erase_if(pending_, [](const std::weak_ptr<Request>& r) {
+      std::shared_ptr<Request> held = r.lock();
+      if (!held) return true;
+      std::lock_guard lock(held->mutex);
+      return held->done;
+    });
+    pending_.push_back(request);
+  }
   std::weak_ptr<CEarthLink> self = weak_from_this();
   page_->Engine().CallFunctionAsync("velmoraEarth.run", std::move(args),
                                     [self, request](std::optional<ScriptValue> reply) {
@@ -240,6 +251,18 @@ void CEarthLink::Attach(CHtmlViewEx* page) {
 void CEarthLink::Detach() {
   page_ = nullptr;
   hwnd_ = 0;
+  // The page's answers will never come: the callers waiting for them fail now.
+  for (const std::weak_ptr<Request>& r : pending_) {
+    if (std::shared_ptr<Request> request = r.lock()) {
+      std::lock_guard lock(request->mutex);
+      if (request->done) continue;
+      request->done = true;
+      request->ok = false;
+      request->answer = "the earth page is gone";
+      request->cv.notify_all();
+    }
+  }
+  pending_.clear();
   std::lock_guard lock(mutex_);
   if (status_ != EarthPageStatus::kFailed) status_ = EarthPageStatus::kGone;
   if (failure_.empty()) failure_ = "the earth page is gone";

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include <string_view>
 
 #include "platform/script/script_value.h"
 #include "platform/ui/ui_types.h"
@@ -94,6 +95,7 @@ class CEarthLink : public std::enable_shared_from_this<CEarthLink> {
   std::string renderer_;
   std::atomic<HWND> hwnd_{0};
   CHtmlViewEx* page_ = nullptr;  // user-interface thread only
+  std::vector<std::weak_ptr<Request>> pending_;  // handed to the page, unanswered (UI thread only)
 };
 
 // Parses a pushed state line's numbers ("<seq> <progress> <exaggeration> <width> <height>").

@@ -15,6 +15,7 @@
 // the terrain, 2: absolute) and range 0 at the target itself, looking straight down; speed 4.0
 // flies there in a quarter of a second, 5 and more jump.
 #pragma once
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -165,7 +166,7 @@ class CGoogleEarthApp : public CEarthCtrlBase, public IScreenTerrainSource {
   std::optional<EarthCamera> saved_camera_;
   unsigned poll_ms_ = 10;
   unsigned stall_ms_ = 60000;
-  int polls_ = 0;
+  std::atomic<int> polls_{0};
 };
 
 }  // namespace velmora
