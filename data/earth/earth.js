@@ -92,9 +92,32 @@
     return e !== 1 ? rel + (h - rel) * e : h;
   }
 
+  // The nearest point where the ray meets the drawn terrain. The library's own pick takes the
+  // first tile (by the distance of its bounding sphere) that the ray meets, which may be a skirt
+  // hanging below a neighbouring tile's edge, kilometres off the surface; the nearest hit over all
+  // drawn tiles is the surface.
+  function pickRay(ray) {
+    var tiles = globe._surface ? globe._surface._tilesToRender : null;
+    if (!tiles) return globe.pick(ray, scene);
+    var best, bestDistance = Infinity, hit = new C.Cartesian3();
+    for (var i = 0; i < tiles.length; ++i) {
+      var data = tiles[i].data;
+      if (!data || !data.renderedMesh || !data.tileBoundingRegion) continue;
+      if (!C.defined(C.IntersectionTests.raySphere(ray, data.tileBoundingRegion.boundingSphere))) continue;
+      var p = data.pick(ray, scene.mode, scene.mapProjection, false, hit);
+      if (!C.defined(p)) continue;
+      var d = C.Cartesian3.distanceSquared(ray.origin, p);
+      if (d < bestDistance) {
+        bestDistance = d;
+        best = C.Cartesian3.clone(p, best);
+      }
+    }
+    return best;
+  }
+
   function pickPixel(px, py) {
     var ray = camera.getPickRay(new C.Cartesian2(px, py));
-    return ray ? globe.pick(ray, scene) : undefined;
+    return ray ? pickRay(ray) : undefined;
   }
 
   // The point under the centre of the view: the globe when it is hit, else the ellipsoid.
@@ -123,7 +146,9 @@
     if (range > 1e-6) {
       var toCamera = C.Cartesian3.normalize(C.Cartesian3.subtract(pos, focus, new C.Cartesian3()), new C.Cartesian3());
       tilt = deg(Math.acos(Math.max(-1, Math.min(1, C.Cartesian3.dot(up, toCamera)))));
-      if (tilt > 1e-7) azimuth = deg(Math.atan2(-C.Cartesian3.dot(toCamera, east), -C.Cartesian3.dot(toCamera, north)));
+      // Looking (almost) straight down, the line of sight has no usable direction on the ground:
+      // the azimuth is where the top of the view points (the camera's heading).
+      if (tilt > 1e-3) azimuth = deg(Math.atan2(-C.Cartesian3.dot(toCamera, east), -C.Cartesian3.dot(toCamera, north)));
     }
     if (azimuth < 0) azimuth += 360;
     if (azimuth >= 360) azimuth -= 360;
@@ -235,6 +260,11 @@
       return "";
     },
     pick: function (x, y) { return pick(+x, +y).map(num).join(" "); },
+    // A pixel of the page as it is now (callers' sizes may lag behind a resize).
+    pickPixel: function (px, py) {
+      var w = scene.canvas.clientWidth, h = scene.canvas.clientHeight;
+      return pick(2 * px / w - 1, 1 - 2 * py / h).map(num).join(" ");
+    },
     exaggeration: function (value) {
       if (value !== undefined && value !== null) {
         if (!(isFinite(value) && value >= 0)) throw new Error("bad exaggeration");

@@ -3,7 +3,11 @@
 // hosts: tiles made here (white with black dots every half degree), heights from height files
 // with a 4000 m hill. The automation runs on a worker thread, as the mosaic's does, while the
 // main thread serves the user-interface loop. One page serves the whole program.
+#include <QAbstractButton>
 #include <QCoreApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <gdal.h>
 #include <QImage>
 #include <cmath>
 #include <filesystem>
@@ -11,7 +15,12 @@
 #include <thread>
 
 #include "core/log.h"
+#include "core/settings.h"
+#include "platform/fs.h"
 #include "earth/ui/earth_link.h"
+#include "earth/ge_mosaic_job.h"
+#include "earth/mosaic_assemble.h"
+#include "earth/ui/dlg_ge_mosaic.h"
 #include "earth/ui/earth_page.h"
 #include "earth/ui/google_earth_app.h"
 #include "frontend_env.h"
@@ -314,6 +323,181 @@ TEST_F(EarthAppTest, CaptureShowsTheDotsWhereHitTestsPutThem) {
     EXPECT_DOUBLE_EQ(app.GetCaptureCornerLon(), r);
     EXPECT_DOUBLE_EQ(app.GetCaptureCornerLat(), b);
   });
+}
+
+
+// Answers every message box with its first button and keeps the texts, as long as it lives.
+class BoxAnswerer {
+ public:
+  BoxAnswerer() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || !box->isVisible()) return;
+      texts.push_back(box->text().toStdString());
+      box->buttons().front()->click();
+    });
+    timer_.start(50);
+  }
+  std::vector<std::string> texts;
+
+ private:
+  QTimer timer_;
+};
+
+// The dark blobs' centres of a raster read by GDAL (3 bands).
+std::vector<std::pair<double, double>> DarkBlobs(const std::string& path, int* width, int* height, double geo[6]) {
+  std::vector<std::pair<double, double>> dots;
+  GDALAllRegister();
+  GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
+  if (!ds) return dots;
+  const int w = GDALGetRasterXSize(ds), h = GDALGetRasterYSize(ds);
+  *width = w;
+  *height = h;
+  if (GDALGetGeoTransform(ds, geo) != CE_None) geo[1] = 0;
+  std::vector<uint8_t> red(size_t(w) * h);
+  const CPLErr read = GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, w, h, red.data(), w, h, GDT_Byte, 0, 0);
+  GDALClose(ds);
+  if (read != CE_None) return dots;
+  std::vector<char> seen(red.size(), 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      if (seen[size_t(y) * w + x] || red[size_t(y) * w + x] >= 96) continue;
+      std::vector<std::pair<int, int>> stack{{x, y}};
+      seen[size_t(y) * w + x] = 1;
+      double sx = 0, sy = 0;
+      int n = 0;
+      bool edge = false;
+      while (!stack.empty()) {
+        auto [px, py] = stack.back();
+        stack.pop_back();
+        sx += px;
+        sy += py;
+        ++n;
+        edge = edge || px == 0 || py == 0 || px == w - 1 || py == h - 1;
+        for (auto [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
+          const int qx = px + dx, qy = py + dy;
+          if (qx < 0 || qy < 0 || qx >= w || qy >= h || seen[size_t(qy) * w + qx] || red[size_t(qy) * w + qx] >= 96)
+            continue;
+          seen[size_t(qy) * w + qx] = 1;
+          stack.push_back({qx, qy});
+        }
+      }
+      if (!edge && n >= 8 && n <= 200) dots.push_back({sx / n, sy / n});
+    }
+  return dots;
+}
+
+TEST_F(EarthAppTest, MosaicJobsJoinGeoreferencedStopAndResume) {
+  App();
+  BoxAnswerer boxes;
+  // A 600 x 500 screen: the dialog and its render window are 432 x 350, the capture 344 x 187.
+  SetGeMosaicScreenSize(600, 500);
+  const std::string data = AppOptions().data_dir;
+  const std::string out = data + "mosaic.tif";
+  auto job = [&](CDlgGEMosaic& dlg) {
+    dlg.job.output_path = out;
+    dlg.job.coordinates = 1;
+    dlg.job.left = 100.1f;
+    dlg.job.top = 20.6f;
+    dlg.job.right = 101.2f;
+    dlg.job.bottom = 19.9f;
+    dlg.job.altitude = 100000.0f;
+  };
+  {
+    CDlgGEMosaic dlg;
+    job(dlg);
+    dlg.DoModal();
+    ASSERT_TRUE(dlg.Finished());
+    EXPECT_EQ(dlg.WrittenPath(), out);
+    EXPECT_GE(dlg.Columns(), 2);
+    EXPECT_GE(dlg.Rows(), 2);
+  }
+  EXPECT_NE(std::find(boxes.texts.begin(), boxes.texts.end(), kGeMosaicDone), boxes.texts.end());
+  EXPECT_TRUE(std::filesystem::exists(data + kGeListFile));
+  EXPECT_FALSE(std::filesystem::exists(data + kGeResumeFile));
+  EXPECT_TRUE(std::filesystem::exists(data + "mosaic.prj"));
+  GeMosaicList list;
+  ASSERT_TRUE(ReadGeListFile(data + kGeListFile, &list));
+  int w = 0, h = 0;
+  double geo[6] = {};
+  std::vector<std::pair<double, double>> dots = DarkBlobs(out, &w, &h, geo);
+  // The shots are the capture rectangles of the render window (432 wide, its height less a
+  // pixel or so of the holder's frame): 344 wide, its height less 163 high.
+  int shot_w = 0, shot_h = 0;
+  double unused[6];
+  DarkBlobs(MosaicShotPath(data, "ge", 0, 0), &shot_w, &shot_h, unused);
+  EXPECT_EQ(shot_w, 344);
+  EXPECT_NEAR(shot_h, 187, 2);
+  EXPECT_EQ(w, int(list.columns) * shot_w);
+  EXPECT_EQ(h, int(list.rows) * shot_h);
+  ASSERT_GT(geo[1], 0) << "GDAL found no world file";
+  EXPECT_LT(geo[5], 0);
+  ASSERT_GE(dots.size(), 4u);
+  // Each dot where the world file puts a grid point, within 3 pixels.
+  for (auto [x, y] : dots) {
+    const double mx = geo[0] + (x + 0.5) * geo[1], my = geo[3] + (y + 0.5) * geo[5];
+    const double lng = mx / 6378137.0 * 180 / M_PI;
+    const double lat = (2 * std::atan(std::exp(my / 6378137.0)) - M_PI / 2) * 180 / M_PI;
+    const double gx = std::round(lng / kDotSpacing) * kDotSpacing, gy = std::round(lat / kDotSpacing) * kDotSpacing;
+    const double gmx = gx * M_PI / 180 * 6378137.0;
+    const double gmy = std::log(std::tan(M_PI / 4 + gy * M_PI / 360)) * 6378137.0;
+    EXPECT_LE(std::fabs(gmx - mx) / geo[1], 3.0) << "dot at " << x << "," << y;
+    EXPECT_LE(std::fabs(gmy - my) / -geo[5], 3.0) << "dot at " << x << "," << y;
+  }
+
+  // Stopped after its first shot: "ge.exp" written, no "ge.lst"; the next dialog resumes there.
+  std::filesystem::remove(MosaicShotPath(data, "ge", 1, 1));
+  {
+    CDlgGEMosaic dlg;
+    job(dlg);
+    QTimer cancel;
+    QObject::connect(&cancel, &QTimer::timeout, [&] {
+      if (std::filesystem::exists(MosaicShotPath(data, "ge", 1, 0))) dlg.OnCancel();
+    });
+    std::filesystem::remove(MosaicShotPath(data, "ge", 1, 0));
+    cancel.start(20);
+    dlg.DoModal();
+    EXPECT_TRUE(dlg.Stopped());
+    EXPECT_FALSE(dlg.Finished());
+  }
+  EXPECT_FALSE(std::filesystem::exists(data + kGeListFile));
+  GeMosaicJob stored;
+  ASSERT_TRUE(ReadGeResumeFile(data + kGeResumeFile, &stored));
+  EXPECT_EQ(stored.output_path, out);
+  EXPECT_GE(stored.column + stored.row, 1u);
+  {
+    CDlgGEMosaic dlg;
+    job(dlg);
+    dlg.DoModal();
+    EXPECT_TRUE(dlg.Finished());
+  }
+  EXPECT_FALSE(std::filesystem::exists(data + kGeResumeFile));
+  int w2 = 0, h2 = 0;
+  double geo2[6] = {};
+  DarkBlobs(out, &w2, &h2, geo2);
+  EXPECT_EQ(w2, w);
+  EXPECT_EQ(h2, h);
+  EXPECT_NEAR(geo2[0], geo[0], geo[1]);
+  EXPECT_NEAR(geo2[3], geo[3], geo[1]);
+
+  // A retake writes the output's type over one shot.
+  {
+    CDlgGEMosaic dlg;
+    job(dlg);
+    dlg.retake_column = 0;
+    dlg.retake_row = 1;
+    dlg.DoModal();
+  }
+  std::optional<std::vector<uint8_t>> retaken = ReadFileBytes(MosaicShotPath(data, "ge", 0, 1));
+  ASSERT_TRUE(retaken);
+  EXPECT_EQ(DetectImageType(retaken->data(), retaken->size()), ImageType::kTiff);
+  MosaicAssembleOptions join;
+  join.folder = data;
+  EXPECT_EQ(MosaicAssemble(data + "again.png", "ge", int(list.columns), int(list.rows), join), MosaicResult::kWritten);
+  // The page is back in the application window at its own size.
+  std::shared_ptr<CEarthLink> link = EarthApplication(false);
+  ASSERT_NE(link, nullptr);
+  EXPECT_TRUE(test::PumpUntil([&] { return link->State().width == kScreenWidth; }, 5000));
 }
 
 TEST_F(EarthAppTest, TemporaryPlacesHideByDocumentName) {

@@ -201,9 +201,11 @@ void CGoogleEarthApp::ClientSize(int* width, int* height) {
 }
 
 void CGoogleEarthApp::PickPixel(double px, double py, double out[3]) {
-  int w = 0, h = 0;
-  ClientSize(&w, &h);
-  GetPointOnTerrainFromScreenCoords((px - w / 2.0) / (w / 2.0), (h / 2.0 - py) / (h / 2.0), out);
+  // The page normalises against its own size of the moment: a pushed size may lag a resize.
+  std::vector<double> v = Numbers(Run("pickPixel", {ScriptValue::Number(px), ScriptValue::Number(py)}), 3);
+  out[0] = v[0];
+  out[1] = v[1];
+  out[2] = v[2];
 }
 
 void CGoogleEarthApp::GetCoordByPos(int x, int y, EarthCoordRecord& record) {

@@ -74,9 +74,11 @@ class CScriptedPage : public IHtmlDocumentEngine {
         world_.lng += world_.overshoot * (num(2) - world_.lng);
         world_.lat += world_.overshoot * (num(1) - world_.lat);
         world_.range = num(5) > 0 ? num(5) : num(3);
-      } else if (name == "pick") {
-        answer = Text(world_.lng + num(1) * kHalfWidthDeg + world_.pick_bias) + " " +
-                 Text(world_.lat + num(2) * kHalfHeightDeg) + " 0";
+      } else if (name == "pick" || name == "pickPixel") {
+        const double x = name == "pick" ? num(1) : 2 * num(1) / kWidth - 1;
+        const double y = name == "pick" ? num(2) : 1 - 2 * num(2) / kHeight;
+        answer = Text(world_.lng + x * kHalfWidthDeg + world_.pick_bias) + " " + Text(world_.lat + y * kHalfHeightDeg) +
+                 " 0";
       } else if (name == "exaggeration") {
         answer = "1";
       }
