@@ -170,6 +170,7 @@ TEST_F(EarthAppTest, StartsWithWebGlAndLoadsOnlyOurAddresses) {
   ASSERT_NE(link, nullptr);
   EXPECT_EQ(link->Version(), "1.120");
   EXPECT_FALSE(link->Renderer().empty());
+  std::printf("earth page: library %s, WebGL renderer %s\n", link->Version().c_str(), link->Renderer().c_str());
   EXPECT_EQ(app.VersionMajor(), 1);
   EXPECT_EQ(app.VersionMinor(), 120);
   int w = 0, h = 0;
@@ -298,10 +299,21 @@ TEST_F(EarthAppTest, CaptureShowsTheDotsWhereHitTestsPutThem) {
   OnWorker([&] {
     int w = 0, h = 0;
     ASSERT_TRUE(app.GetClientSize(&w, &h));
+    // Through the screen-terrain interface the elevation tools use (render-window pixels).
+    IScreenTerrainSource& source = app;
+    ASSERT_TRUE(source.PrepareTerrain(nullptr));
     auto pick = [&](double px, double py, double out[3]) {
-      app.GetTerrainAltitude((px - w / 2.0) / (w / 2.0), (h / 2.0 - py) / (h / 2.0), &out[0], &out[1], &out[2]);
+      ASSERT_TRUE(source.ScreenToTerrain(px, py, &out[0], &out[1], &out[2])) << px << "," << py;
     };
-    for (auto [x, y] : dots) {
+    // The same point through the normalised call.
+    double through_interface[3], normalised[3];
+    pick(100.5, 200.5, through_interface);
+    app.GetTerrainAltitude((100.5 - w / 2.0) / (w / 2.0), (h / 2.0 - 200.5) / (h / 2.0), &normalised[0], &normalised[1],
+                           &normalised[2]);
+    EXPECT_NEAR(through_interface[0], normalised[0], kMicroDegree);
+    EXPECT_NEAR(through_interface[1], normalised[1], kMicroDegree);
+    for (size_t i = 0; i < dots.size(); i += 2) {
+      auto [x, y] = dots[i];
       // Pixel i covers [i, i + 1): its centre is i + 0.5.
       const double px = x + 0.5 + kCaptureLeft, py = y + 0.5 + kCaptureTop;
       double p[3], right[3], down[3];

@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/process.h"
@@ -20,7 +22,9 @@ XvfbServer::~XvfbServer() { Stop(); }
 void XvfbServer::Stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
-    WaitProgram(pid_);
+    // waitpid itself: a server of a static object ends after the spawner's own records are gone.
+    while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    }
   }
   pid_ = -1;
   display_ = -1;
