@@ -189,18 +189,18 @@ TEST_F(EarthLinkTest, OnlyAProgressOfTheLatestCommandEndsAPictureWait) {
   world.old_state_first = true;
   world.push_states = false;
   std::atomic<bool> waited{false};
-  int polls_before = 0;
+  std::atomic<int> polls_before{1 << 30};  // set by the worker once its command ran
   OnWorker([&] {
     app.SetCameraParams(20, 100, 0, 2, 1000, 0, 0, 4.0);  // the page pushes "seq-1 100" only
     polls_before = app.PollCount();
     waited = app.WaitPicture();
   }, [&] {
     // After some polls the page reports the latest command's picture complete.
-    if (app.PollCount() - polls_before >= 5 && !waited)
+    if (app.PollCount() - polls_before.load() >= 5 && !waited)
       world.link->OnPageMessage("earth:state " + std::to_string(world.seq) + " 100 1 1024 768");
   });
   EXPECT_TRUE(waited);
-  EXPECT_GE(app.PollCount() - polls_before, 5);
+  EXPECT_GE(app.PollCount() - polls_before.load(), 5);
   // A page whose state never moves: the stall time-out raises.
   app.SetStallTimeout(100);
   OnWorker([&] {
