@@ -104,8 +104,10 @@ bool CDlgGEMosaic::OnInitDialog() {
   if (std::filesystem::exists(resume, ec)) {
     std::string error;
     GeMosaicJob stored;
-    if (ReadGeResumeFile(resume, &stored, &error))
+    if (ReadGeResumeFile(resume, &stored, &error)) {
       job = stored;
+      resumed_ = true;
+    }
     else
       AppLog("mosaic: the resume file is broken and removed: %s", error.c_str());
     std::filesystem::remove(resume, ec);
@@ -231,10 +233,41 @@ void CDlgGEMosaic::RunWholeJob() {
         }
       }
     }
+    // A new job's shots replace the last job's: none of those may join this picture.
+    if (!resumed_) {
+      std::error_code list_error;
+      for (const auto& entry : std::filesystem::directory_iterator(folder_, list_error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("ge_", 0) == 0 && name.size() > 7 &&
+            (name.compare(name.size() - 4, 4, ".tmp") == 0 || name.compare(name.size() - 4, 4, ".dat") == 0)) {
+          std::error_code remove_error;
+          std::filesystem::remove(entry.path(), remove_error);
+        }
+      }
+    }
+    // A resumed job: the rows taken before the stop count for the list's columns too.
+    for (int r = 0; r < row; ++r) {
+      int c = 0;
+      std::error_code exists_error;
+      while (std::filesystem::exists(GeShotRecordPath(folder_, c, r), exists_error)) ++c;
+      max_columns = std::max(max_columns, c);
+    }
     // Longitudes run east from the rectangle's left edge, past 180 degrees when it crosses it.
     if (rect && lng < rect->left - 1e-9) lng += 360.0;
     while (!stop.IsSet() && rect && lat > rect->bottom) {
       double row_bottom = lat;
+      // A row resumed after some of its shots: the next row starts under the last shot taken,
+      // whose record holds its bottom edge (else the row would be taken again).
+      if (col > 0) {
+        double previous[6];
+        std::string error;
+        if (ReadGeShotRecord(GeShotRecordPath(folder_, col - 1, row), previous, &error)) {
+          row_bottom = previous[5];
+          max_columns = std::max(max_columns, col);
+        } else {
+          AppLog("mosaic: %s", error.c_str());
+        }
+      }
       while (!stop.IsSet() && lng < rect->right) {
         if (!app->MoveLT(WrapLongitude(lng), lat, log)) break;
         if (stop.Wait(1)) break;

@@ -64,6 +64,7 @@ class CDlgGEMosaic : public CDialog {
   bool Join(CGoogleEarthApp& app);
 
   CWorkThread worker_;
+  bool resumed_ = false;        // the job continues from "ge.exp"
   CWnd* page_home_ = nullptr;   // the render window's parent before the dialog took it
   std::string folder_;          // the data folder
   std::atomic<bool> finished_{false};
