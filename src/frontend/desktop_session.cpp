@@ -12,6 +12,7 @@
 
 #include "core/log.h"
 #include "earth/ui/dlg_ge_mosaic.h"
+#include "earth/ui/earth_page.h"
 #include "frontend/desktop.h"
 #include "frontend/dialog_units.h"
 #include "frontend/images.h"
@@ -95,6 +96,7 @@ CDesktopSession::CDesktopSession(int& argc, char** argv) {
 }
 
 CDesktopSession::~CDesktopSession() {
+  CloseEarthApplication();  // its page belongs to the web engine, which goes with the application
   UninstallWebViews();
   DestroyMainWindow();
   RemoveWaitCursorHook();
