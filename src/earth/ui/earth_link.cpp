@@ -94,7 +94,7 @@ void CEarthLink::TakeAnswer(const std::shared_ptr<Request>& request, const std::
   request->cv.notify_all();
 }
 
-void CEarthLink::Issue(const std::shared_ptr<Request>& request, const std::string& name, std::vector<ScriptValue> args) {
+void CEarthLink::Dispatch(const std::shared_ptr<Request>& request, const std::string& name, std::vector<ScriptValue> args) {
   if (!page_ || Status() != EarthPageStatus::kReady) {
     if (request) {
       std::lock_guard lock(request->mutex);
@@ -148,7 +148,7 @@ std::optional<std::string> CEarthLink::Call(const std::string& name, std::vector
   auto request = std::make_shared<Request>();
   std::shared_ptr<CEarthLink> self = shared_from_this();
   UiDispatcher().PostCall([self, request, name, args = std::move(args)]() mutable {
-    self->Issue(request, name, std::move(args));
+    self->Dispatch(request, name, std::move(args));
   });
   if (!Wait(*request, stop, timeout_ms, error)) return std::nullopt;
   std::lock_guard lock(request->mutex);
@@ -158,10 +158,10 @@ std::optional<std::string> CEarthLink::Call(const std::string& name, std::vector
 void CEarthLink::Post(const std::string& name, std::vector<ScriptValue> args) {
   std::shared_ptr<CEarthLink> self = shared_from_this();
   if (UiDispatcher().IsUiThread()) {
-    Issue(nullptr, name, std::move(args));
+    Dispatch(nullptr, name, std::move(args));
     return;
   }
-  UiDispatcher().PostCall([self, name, args = std::move(args)]() mutable { self->Issue(nullptr, name, std::move(args)); });
+  UiDispatcher().PostCall([self, name, args = std::move(args)]() mutable { self->Dispatch(nullptr, name, std::move(args)); });
 }
 
 bool CEarthLink::Grab(CBitmap* out, const Event* stop, unsigned timeout_ms, std::string* error) {

@@ -83,7 +83,7 @@ class CEarthLink : public std::enable_shared_from_this<CEarthLink> {
  private:
   struct Request;
   bool Wait(Request& request, const Event* stop, unsigned timeout_ms, std::string* error);
-  void Issue(const std::shared_ptr<Request>& request, const std::string& name, std::vector<ScriptValue> args);
+  void Dispatch(const std::shared_ptr<Request>& request, const std::string& name, std::vector<ScriptValue> args);
   void TakeAnswer(const std::shared_ptr<Request>& request, const std::optional<ScriptValue>& reply);
 
   mutable std::mutex mutex_;
