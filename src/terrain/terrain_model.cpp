@@ -83,6 +83,7 @@ bool CTerrainModel::Build(const MapCamera& camera, const float top_left[2], cons
     AppLog("terrain: %s", error_.c_str());
     return false;
   }
+  planned_ = grid;
   centre_lng_ = static_cast<float>(grid.centre_lng);
   centre_lat_ = static_cast<float>(grid.centre_lat);
   // The whole earth of this integer zoom is already there (or on its way): nothing to do. After a

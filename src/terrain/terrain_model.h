@@ -85,6 +85,8 @@ class CTerrainModel : public C3DObject, public C3DTexture {
 
   const std::string& LastError() const { return error_; }
   const TerrainGrid& Grid() const { return grid_; }
+  // The grid of the last Build that planned one (what is on its way or held).
+  const TerrainGrid& PlannedGrid() const { return planned_; }
   int Columns() const { return grid_.columns; }
   int Rows() const { return grid_.rows; }
   bool Textured() const { return textured_; }
@@ -105,6 +107,7 @@ class CTerrainModel : public C3DObject, public C3DTexture {
   IDirect3DVertexBuffer9* vertex_buffer_ = nullptr;
   IDirect3DIndexBuffer9* index_buffer_ = nullptr;
   TerrainGrid grid_;
+  TerrainGrid planned_;
   bool textured_ = false;
   std::vector<TerrainVertex> vertices_;
   std::string error_;
