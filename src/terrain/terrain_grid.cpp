@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 #include "core/geodesy.h"
 #include "platform/r3d/d3dx_mesh.h"
@@ -87,33 +88,92 @@ bool PlanTerrainGrid(const MapCamera& camera, const float top_left[2], const flo
   return true;
 }
 
+namespace {
+
+constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
+
+// What each column and each row share: the sine and cosine of the longitude and the texture u,
+// the sine and cosine of the latitude and v. The products below are those of LngLatToXYZ, in the
+// same order, so the vertices come out the same to the bit.
+struct GridAxes {
+  std::vector<float> lng, lat;
+  std::vector<double> cos_lng, sin_lng, u, cos_lat, sin_lat, v;
+};
+
+GridAxes MakeAxes(const TerrainGrid& grid) {
+  GridAxes a;
+  const KindTransforms& t = TransformsOfKind(grid.kind);
+  auto fraction = [](double value) { return std::isfinite(value) ? std::clamp(value, 0.0, 1.0) : 0.0; };
+  for (int c = 0; c < grid.columns; ++c) {
+    const double lon = grid.west + c * grid.step;
+    const float f = static_cast<float>(lon);
+    a.lng.push_back(f);
+    a.cos_lng.push_back(std::cos(f * kDegToRad));
+    a.sin_lng.push_back(std::sin(f * kDegToRad));
+    a.u.push_back(fraction((t.lng_to_x(lon, grid.zoom) - grid.px0) / grid.texture_width));
+  }
+  for (int r = 0; r < grid.rows; ++r) {
+    const double lat = grid.north - r * grid.step;
+    const float f = static_cast<float>(lat);
+    a.lat.push_back(f);
+    a.cos_lat.push_back(std::cos(f * kDegToRad));
+    a.sin_lat.push_back(std::sin(f * kDegToRad));
+    a.v.push_back(fraction((t.lat_to_y(lat, grid.zoom) - grid.py0) / grid.texture_height));
+  }
+  return a;
+}
+
+// The vertices of rows [first, last) into `out`.
+void ComputeRows(const TerrainGrid& grid, const GridAxes& axes, IntPair factor, CElevationStore& elevation, int first,
+                 int last, std::vector<TerrainVertex>& out, const std::atomic<bool>* cancel, std::atomic<int>& rows_done,
+                 std::atomic<float>* progress) {
+  const double a = factor.a, b = factor.b;
+  for (int r = first; r < last; ++r) {
+    if (cancel && cancel->load(std::memory_order_relaxed)) return;
+    for (int c = 0; c < grid.columns; ++c) {
+      float pos[2] = {axes.lng[size_t(c)], axes.lat[size_t(r)]};
+      float h = kNoElevation;
+      elevation.GetElevation(pos, &h, grid.resolution);
+      if (h == kNoElevation || !std::isfinite(h)) h = 0;
+      TerrainVertex& v = out[size_t(r) * size_t(grid.columns) + size_t(c)];
+      const double radius = kEarthRadiusKm + static_cast<float>((a * h + b) * 0.001);
+      v.x = static_cast<float>(radius * axes.cos_lat[size_t(r)] * axes.cos_lng[size_t(c)]);
+      v.y = static_cast<float>(radius * axes.sin_lat[size_t(r)]);
+      v.z = static_cast<float>(radius * axes.cos_lat[size_t(r)] * axes.sin_lng[size_t(c)]);
+      const RgbColor rgb = HeightToColor(h);
+      v.color = 0xFF000000u | (uint32_t(rgb.r) << 16) | (uint32_t(rgb.g) << 8) | uint32_t(rgb.b);
+      v.u = static_cast<float>(axes.u[size_t(c)]);
+      v.v = static_cast<float>(axes.v[size_t(r)]);
+    }
+    const int done = rows_done.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (progress) progress->store(float(done) / float(grid.rows), std::memory_order_relaxed);
+  }
+}
+
+}  // namespace
+
 bool ComputeTerrainVertices(const TerrainGrid& grid, IntPair factor, CElevationStore& elevation,
                             std::vector<TerrainVertex>* out, const std::atomic<bool>* cancel,
                             std::atomic<float>* progress) {
   out->assign(grid.VertexCount(), TerrainVertex{});
-  const double a = factor.a, b = factor.b;
-  for (int r = 0; r < grid.rows; ++r) {
-    if (cancel && cancel->load(std::memory_order_relaxed)) return false;
-    const double lat = grid.north - r * grid.step;
-    for (int c = 0; c < grid.columns; ++c) {
-      const double lon = grid.west + c * grid.step;
-      float pos[2] = {static_cast<float>(lon), static_cast<float>(lat)};
-      float h = kNoElevation;
-      elevation.GetElevation(pos, &h, grid.resolution);
-      if (h == kNoElevation || !std::isfinite(h)) h = 0;
-      TerrainVertex& v = (*out)[size_t(r) * size_t(grid.columns) + size_t(c)];
-      LngLatToXYZ(static_cast<float>(lon), static_cast<float>(lat), static_cast<float>((a * h + b) * 0.001), &v.x, &v.y,
-                  &v.z);
-      const RgbColor rgb = HeightToColor(h);
-      v.color = 0xFF000000u | (uint32_t(rgb.r) << 16) | (uint32_t(rgb.g) << 8) | uint32_t(rgb.b);
-      const PixelPoint p = LngLatToPixel(lon, lat, grid.kind, grid.zoom);
-      const double u = (p.x - grid.px0) / grid.texture_width, w = (p.y - grid.py0) / grid.texture_height;
-      v.u = static_cast<float>(std::isfinite(u) ? std::clamp(u, 0.0, 1.0) : 0.0);
-      v.v = static_cast<float>(std::isfinite(w) ? std::clamp(w, 0.0, 1.0) : 0.0);
-    }
-    if (progress) progress->store(float(r + 1) / float(grid.rows), std::memory_order_relaxed);
+  const GridAxes axes = MakeAxes(grid);
+  std::atomic<int> rows_done{0};
+  // Large grids are shared out by rows among a few threads (the store's look-ups take no lock
+  // once a file is open); each thread writes its own rows.
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const int parts = grid.rows >= 64 ? static_cast<int>(std::min(4u, cores)) : 1;
+  std::vector<std::thread> helpers;
+  const int per_part = (grid.rows + parts - 1) / parts;
+  for (int part = 1; part < parts; ++part) {
+    const int first = part * per_part, last = std::min(grid.rows, first + per_part);
+    if (first >= last) break;
+    helpers.emplace_back([&, first, last] {
+      ComputeRows(grid, axes, factor, elevation, first, last, *out, cancel, rows_done, progress);
+    });
   }
-  return true;
+  ComputeRows(grid, axes, factor, elevation, 0, std::min(grid.rows, per_part), *out, cancel, rows_done, progress);
+  for (std::thread& t : helpers) t.join();
+  return rows_done.load() == grid.rows && !(cancel && cancel->load());
 }
 
 std::vector<uint32_t> TerrainStripIndices(int columns, int rows) {

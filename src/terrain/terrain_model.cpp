@@ -242,7 +242,10 @@ void CTerrainModel::CancelBuild() {
   result_picture_.reset();
 }
 
-bool CTerrainModel::IsBuilding() const { return worker_.IsRunning(); }
+bool CTerrainModel::IsBuilding() const {
+  std::lock_guard<std::mutex> lock(result_mutex_);
+  return computing_;
+}
 
 void CTerrainModel::Draw() {
   IDirect3DDevice9* d = g_pD3DDevice;

@@ -120,7 +120,7 @@ class CTerrainModel : public C3DObject, public C3DTexture {
   CWorkThread worker_;
   std::atomic<bool> cancel_{false};
   std::atomic<float> progress_{0};
-  std::mutex result_mutex_;
+  mutable std::mutex result_mutex_;
   std::condition_variable done_;
   bool computing_ = false;  // from Build until the worker has finished
   bool result_ready_ = false;

@@ -217,7 +217,11 @@ TEST(TerrainGridVertices, HeightsAreLiftedByTheFormulaAndMissingOnesSitAtB) {
       reader.GetElevation(pos, &h, g.resolution);
       ASSERT_NEAR(h, Terrain(lon, lat), 2.0);
       const TerrainVertex& t = v[size_t(r) * size_t(g.columns) + size_t(c)];
-      EXPECT_LT(Distance({t.x, t.y, t.z}, Xyz(lon, lat, (3.0 * h - 100) * 0.001)), 1 * kMetre);
+      // The shared sines and cosines of rows and columns give LngLatToXYZ's floats exactly.
+      const D3DXVECTOR3 p = Xyz(lon, lat, (3.0 * h - 100) * 0.001);
+      EXPECT_EQ(t.x, p.x);
+      EXPECT_EQ(t.y, p.y);
+      EXPECT_EQ(t.z, p.z);
       const RgbColor rgb = HeightToColor(h);
       EXPECT_EQ(t.color, 0xFF000000u | (uint32_t(rgb.r) << 16) | (uint32_t(rgb.g) << 8) | rgb.b);
     }
