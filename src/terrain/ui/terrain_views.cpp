@@ -34,23 +34,6 @@ void RegisterCommands() {
   };
   table.Register(std::move(view));
 
-  AppCommand globe;
-  globe.id = ID_VIEW_KIND_FIRST + kViewGlobe3D;
-  globe.menu = "视图";
-  globe.text = k3DGlobeCommandText;
-  globe.prompt = std::string("显示") + k3DGlobeCommandText + "\n" + k3DGlobeCommandText;
-  globe.order = 100 + kViewGlobe3D;
-  globe.toolbar = true;
-  globe.handler = [] {
-    if (CKovraHomeExApp* app = GetApp()) SwitchTo3DGlobeView(*app);
-  };
-  globe.update = [](CCmdUI& ui) {
-    CKovraHomeExApp* app = GetApp();
-    IChildView* current = app ? app->GetCurrentView() : nullptr;
-    ui.SetCheck(current && current->GetViewKind() == kViewGlobe3D ? 1 : 0);
-  };
-  table.Register(std::move(globe));
-
   // The 3D views handle these (the current view's message map); the table gives them their place.
   struct Fill {
     UINT id;
@@ -78,7 +61,6 @@ void UnregisterCommands() {
   CCommandTable& table = AppCommands();
   for (UINT id = ID_FILLMODE_CYCLE; id <= ID_FILLMODE_SOLID; ++id) table.Unregister(id);
   table.Unregister(ID_VIEW_KIND_FIRST + kViewTiles3D);
-  table.Unregister(ID_VIEW_KIND_FIRST + kViewGlobe3D);
 }
 
 }  // namespace
@@ -107,6 +89,28 @@ IChildView* SwitchTo3DGlobeView(CKovraHomeExApp& app) {
   return view;
 }
 
+// The switch to the 3D globe view, in place of the frame's plain switch of kind 1.
+static void RegisterGlobeCommand() {
+  CCommandTable& table = AppCommands();
+  AppCommand globe;
+  globe.id = ID_VIEW_KIND_FIRST + kViewGlobe3D;
+  globe.menu = "视图";
+  globe.text = k3DGlobeCommandText;
+  globe.prompt = std::string("显示") + k3DGlobeCommandText + "\n" + k3DGlobeCommandText;
+  globe.order = 100 + kViewGlobe3D;
+  globe.icon = "view_globe3d.png";
+  globe.toolbar = true;
+  globe.handler = [] {
+    if (CKovraHomeExApp* app = GetApp()) SwitchTo3DGlobeView(*app);
+  };
+  globe.update = [](CCmdUI& ui) {
+    CKovraHomeExApp* app = GetApp();
+    IChildView* current = app ? app->GetCurrentView() : nullptr;
+    ui.SetCheck(current && current->GetViewKind() == kViewGlobe3D ? 1 : 0);
+  };
+  table.Register(std::move(globe));
+}
+
 void RegisterTerrainViews(CKovraHomeExApp& app) {
   app.Views().RegisterFactory(kViewTiles3D, [] { return std::make_unique<C3DTileView>(); });
   app.Views().RegisterFactory(kViewGlobe3D, [] { return std::make_unique<C3DViewWnd>(); });
@@ -117,6 +121,7 @@ void RegisterTerrainViews(CKovraHomeExApp& app) {
   // kind 2 with the switch that hands the camera over.
   step.start = [](CKovraHomeExApp& a) {
     RegisterCommands();
+    RegisterGlobeCommand();
     // The satellite library in the side bar; the program runs on without it when it cannot be made.
     if (CMainFrame* frame = a.MainFrame(); frame && !frame->FindSideBarPanel(CSatelliteTree::kPanelName)) {
       auto tree = std::make_unique<CSatelliteTree>();
@@ -124,7 +129,10 @@ void RegisterTerrainViews(CKovraHomeExApp& app) {
     }
     return true;
   };
-  step.stop = [](CKovraHomeExApp&) { UnregisterCommands(); };
+  step.stop = [](CKovraHomeExApp&) {
+    UnregisterCommands();
+    AppCommands().Unregister(ID_VIEW_KIND_FIRST + kViewGlobe3D);
+  };
   app.RegisterStep(std::move(step));
 }
 
