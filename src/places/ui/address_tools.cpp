@@ -76,9 +76,11 @@ void CDlgAddressLevels::OnOK() {
 
 void ArmAddressDownload(CPDView& view) {
   view.SetTool(CPDView::Tool::kBox);
-  CPDView* target = &view;
-  view.SetBoxHandler([target](const float top_left[2], const float bottom_right[2]) {
-    // One box per command: the view's own box tool comes back.
+  CPDView* armed = &view;
+  view.SetBoxHandler([armed](const float top_left[2], const float bottom_right[2]) {
+    // Everything this call needs is copied out first: resetting the handler destroys this very
+    // closure. One box per command: the view's own box tool comes back.
+    CPDView* target = armed;
     const std::vector<LngLatF> region = {{top_left[0], top_left[1]},
                                          {bottom_right[0], top_left[1]},
                                          {bottom_right[0], bottom_right[1]},
