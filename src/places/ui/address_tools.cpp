@@ -74,13 +74,18 @@ void CDlgAddressLevels::OnOK() {
   EndDialog(IDOK);
 }
 
-void ArmAddressDownload(CPDView& view) {
+CDlgAddressDownload* CurrentAddressDownload() { return DownloadDialog().get(); }
+
+void CloseAddressDownload() { DownloadDialog().reset(); }
+
+void ArmAddressDownload(CPDView& view, CTileManager* tiles) {
   view.SetTool(CPDView::Tool::kBox);
   CPDView* armed = &view;
-  view.SetBoxHandler([armed](const float top_left[2], const float bottom_right[2]) {
+  view.SetBoxHandler([armed, tiles](const float top_left[2], const float bottom_right[2]) {
     // Everything this call needs is copied out first: resetting the handler destroys this very
     // closure. One box per command: the view's own box tool comes back.
     CPDView* target = armed;
+    CTileManager* manager = tiles;
     const std::vector<LngLatF> region = {{top_left[0], top_left[1]},
                                          {bottom_right[0], top_left[1]},
                                          {bottom_right[0], bottom_right[1]},
@@ -95,7 +100,7 @@ void ArmAddressDownload(CPDView& view) {
       ShowModelessDialog(dialog.get());  // one download at a time
       return;
     }
-    dialog = std::make_unique<CDlgAddressDownload>(nullptr);
+    dialog = std::make_unique<CDlgAddressDownload>(nullptr, manager);
     ShowModelessDialog(dialog.get());
     const int range[2] = {levels.first, levels.last};
     dialog->Panel().Start(region, range);
@@ -127,7 +132,7 @@ void RegisterAddressTools(CKovraHomeExApp& app) {
   };
   step.stop = [](CKovraHomeExApp&) {
     AppCommands().Unregister(ID_ADDRESS_DOWNLOAD);
-    DownloadDialog().reset();
+    CloseAddressDownload();
   };
   app.RegisterStep(std::move(step));
 }

@@ -12,7 +12,9 @@
 
 namespace velmora {
 
+class CDlgAddressDownload;
 class CKovraHomeExApp;
+class CTileManager;
 class CPDView;
 
 inline constexpr UINT ID_ADDRESS_DOWNLOAD = 0x8E40;
@@ -34,8 +36,12 @@ class CDlgAddressLevels : public CDialogEx {
   void OnOK() override;
 };
 
-// Arms the view's box tool for one address download.
-void ArmAddressDownload(CPDView& view);
+// Arms the view's box tool for one address download (`tiles` null: the program's tile manager).
+void ArmAddressDownload(CPDView& view, CTileManager* tiles = nullptr);
+// The dialog of the last address download started, or null.
+CDlgAddressDownload* CurrentAddressDownload();
+// Stops and destroys that dialog (the program's shut-down).
+void CloseAddressDownload();
 
 void RegisterAddressTools(CKovraHomeExApp& app);
 

@@ -5,6 +5,7 @@
 // run, an empty level range and a service that cannot be reached.
 #include "velmora_build_paths.h"
 #include "places/ui/addr_download_ctrl.h"
+#include "places/ui/address_tools.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,8 @@
 #include "support/map_test_util.h"
 #include "tiles/layer_manager.h"
 #include "tiles/map_source.h"
+#include "view/pd_view.h"
+#include "platform/ui/controls.h"
 
 namespace velmora {
 namespace {
@@ -247,6 +250,53 @@ TEST_F(AddressDownloadTest, AServiceThatCannotBeReachedEndsRed) {
   const int n = static_cast<int>(RegionTileList(10).size());
   EXPECT_EQ(panel->Status(), FormatC("下载完毕.[%d-%d]", 0, n));
   for (auto [x, y] : RegionTileList(10)) EXPECT_EQ(CellPixel(10, x, y, 0, 0, 1), kAddrTileFailed);
+}
+
+TEST_F(AddressDownloadTest, TheBoxToolStartsOneDownloadOverTheLevelsAsked) {
+  EnableOnly({112});
+  ServeRecorded();
+  TileEngineOptions engine;
+  engine.tiles = tiles.get();
+  CPDView view({}, engine);
+  ASSERT_TRUE(view.CreateView(WS_VISIBLE, nullptr));
+  view.SendMessage(WM_SIZE, 0, MAKELPARAM(640, 480));
+  view.SetCamera(120.35, 36.12, 10.6, false);
+  ArmAddressDownload(view, tiles.get());
+  EXPECT_EQ(view.GetTool(), CPDView::Tool::kBox);
+  const LngLat tl = view.Engine().ScreenToLngLat(200, 150), br = view.Engine().ScreenToLngLat(440, 330);
+  host.AnswerDialog(CDlgAddressLevels::kTemplateId, [](CDialog& d) {
+    EXPECT_EQ(d.GetDlgItemText(CDlgAddressLevels::kIdFirst), "10") << "the view's zoom, rounded down";
+    EXPECT_EQ(d.GetDlgItemText(CDlgAddressLevels::kIdLast), "10");
+    d.GetDlgItemAs<CEdit>(CDlgAddressLevels::kIdLast)->Type("23");
+    d.GetDlgItemAs<CButton>(IDOK)->Click();  // refused: stays open
+    EXPECT_FALSE(d.HasEnded());
+    d.GetDlgItemAs<CEdit>(CDlgAddressLevels::kIdLast)->Type("11");
+    d.GetDlgItemAs<CButton>(IDOK)->Click();
+  });
+  auto mouse = [&](UINT msg, int x, int y, WPARAM flags) { view.SendMessage(msg, flags, MAKELPARAM(x, y)); };
+  mouse(WM_LBUTTONDOWN, 200, 150, MK_LBUTTON);
+  mouse(WM_MOUSEMOVE, 300, 250, MK_LBUTTON);
+  mouse(WM_LBUTTONUP, 440, 330, 0);
+  EXPECT_EQ(host.MessageTexts(), std::vector<std::string>{CDlgAddressLevels::kBadLevel});
+  EXPECT_EQ(view.GetTool(), CPDView::Tool::kPan) << "one box per command";
+  CDlgAddressDownload* dialog = CurrentAddressDownload();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(dialog->GetWindowText(), "地址下载 - zoom:10-11");
+  EXPECT_EQ(dialog->GetTaskKind(), 4);
+  ASSERT_TRUE(UiDispatcher().PumpUntil([&] { return !dialog->Panel().IsRunning(); }, kWait));
+  // The box's tiles of both levels, asked once each.
+  const std::vector<LngLatF> box = {{float(tl.lng), float(tl.lat)}, {float(br.lng), float(tl.lat)},
+                                    {float(br.lng), float(br.lat)}, {float(tl.lng), float(br.lat)}};
+  uint64_t expected = 0;
+  for (int z : {10, 11}) {
+    RegionTiles t;
+    ASSERT_TRUE(RasterizeRegionTiles(1, z, std::span<const LngLatF>(box), &t));
+    expected += t.TileCount();
+  }
+  EXPECT_EQ(RequestsTo(kPath112), expected);
+  EXPECT_EQ(dialog->Panel().Status(), FormatC("下载完毕.[%d-%d]", int(expected), 0));
+  CloseAddressDownload();
+  view.DestroyWindow();
 }
 
 TEST(AddressDownloadCells, CellSideIsTheCeilingOfTheSquareRoot) {
