@@ -8,6 +8,7 @@
 #include "platform/ui/menu.h"
 #include "platform/ui/ui_host.h"
 #include "platform/ui/wait_cursor.h"
+#include "shell/dialog_ex.h"
 #include "shell/dlg_progress.h"
 #include "shell/dlg_worker_base.h"
 #include "shell/file_dialog_ex.h"
@@ -47,6 +48,34 @@ bool EndsWithNoCase(const std::string& text, const std::string& tail) {
   }
   return true;
 }
+
+DialogTemplate RenameTemplate() {
+  DialogTemplate t;
+  t.id = CAddressPane::kRenameTemplateId;
+  t.caption = "重命名";
+  t.cx = 160;
+  t.cy = 50;
+  t.controls = {{ControlKind::kEdit, CAddressPane::kIdRenameEdit, "", 8, 8, 144, 14, 0},
+                {ControlKind::kDefButton, IDOK, "确定", 44, 30, 50, 14, 0},
+                {ControlKind::kButton, IDCANCEL, "取消", 102, 30, 50, 14, 0}};
+  return t;
+}
+
+class CDlgRename : public CDialogEx {
+ public:
+  CDlgRename(std::string name, CWnd* parent) : CDialogEx(RenameTemplate(), parent), name(std::move(name)) {}
+  std::string name;
+
+ protected:
+  bool OnInitDialog() override {
+    SetDlgItemText(CAddressPane::kIdRenameEdit, name);
+    return true;
+  }
+  void OnOK() override {
+    name = GetDlgItemText(CAddressPane::kIdRenameEdit);
+    EndDialog(IDOK);
+  }
+};
 
 }  // namespace
 
@@ -175,6 +204,13 @@ bool CAddressPane::EndLabelEdit(HTREEITEM item, const std::string& text) {
   return true;
 }
 
+bool CAddressPane::OnRename() {
+  const HTREEITEM item = GetSelectedItem();
+  if (!RecordOf(item)) return false;
+  CDlgRename dialog(GetItemText(item), this);
+  return dialog.DoModal() == IDOK && EndLabelEdit(item, dialog.name);
+}
+
 void CAddressPane::OnSelectLibrary(UINT command) {
   if (command < ID_LIBRARY_FIRST || command > ID_LIBRARY_LAST) return;
   // An entry beyond the geocoder list changes nothing.
@@ -191,6 +227,7 @@ void CAddressPane::OnContextMenu() {
   menu.CreatePopupMenu();
   menu.AppendMenu(MF_STRING, ID_REBUILD, "重构地址库");
   menu.AppendSeparator();
+  if (RecordOf(GetSelectedItem())) menu.AppendMenu(MF_STRING, ID_RENAME, "重命名...");
   menu.AppendMenu(MF_STRING, ID_EXPORT, "导出地址...");
   menu.AppendSeparator();
   const CLayerManager& layers = LayerManager();
@@ -203,6 +240,7 @@ void CAddressPane::OnContextMenu() {
   const UINT command = static_cast<UINT>(menu.TrackPopupMenu(TPM_RETURNCMD | TPM_RIGHTBUTTON, 0, 0, this));
   if (command == ID_REBUILD) OnRebuild();
   else if (command == ID_EXPORT) OnExport();
+  else if (command == ID_RENAME) OnRename();
   else if (command >= ID_LIBRARY_FIRST && command <= ID_LIBRARY_LAST) OnSelectLibrary(command);
 }
 

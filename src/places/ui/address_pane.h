@@ -4,7 +4,8 @@
 // view on the record. The right-click menu rebuilds the library from the geocoder's stored
 // replies ("重构地址库", 32764), exports the places of a region ("导出地址...", 32716) and
 // chooses the library ("地址库: <name>", 40000 + n for the n-th geocoder of the layer manager's
-// list). Renaming an item renames the record under its parent; a sibling's name or an empty
+// list); with an item selected it also offers "重命名..." (a dialog standing in for the in-place
+// edit). Renaming an item renames the record under its parent; a sibling's name or an empty
 // name is refused and the label keeps its text. The library id is kept in the profile
 // ("recent"/"addr_index"); the library file is "<data folder><id>.adr".
 //
@@ -42,6 +43,10 @@ class CAddressPane : public CTreeCtrl, public ISideBarPanel {
   static constexpr int kHelpId = 10020;
   static constexpr UINT ID_REBUILD = 32764;
   static constexpr UINT ID_EXPORT = 32716;
+  // "重命名...": the label edit through a small dialog, for front ends without in-place edits.
+  static constexpr UINT ID_RENAME = 0x8E41;
+  static constexpr int kRenameTemplateId = 0x7F32;
+  static constexpr int kIdRenameEdit = 1001;
   static constexpr UINT ID_LIBRARY_FIRST = 40000;
   static constexpr UINT ID_LIBRARY_LAST = 40003;
   static constexpr const char* kProfileSection = "recent";
@@ -83,6 +88,8 @@ class CAddressPane : public CTreeCtrl, public ISideBarPanel {
   bool OnExport();
   void OnContextMenu();
   void OnDoubleClick();
+  // Asks a new name for the selected item and renames it as a label edit would.
+  bool OnRename();
 
  protected:
   int OnCreate() override;

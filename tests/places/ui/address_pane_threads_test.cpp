@@ -113,6 +113,17 @@ TEST_F(AddressPaneTest, RenamesAreRefusedForASiblingsNameOrNoName) {
   EXPECT_EQ(renamed, pane->RecordOf(qingdao));
   EXPECT_EQ(pane->Root().FindChild("山东省")->FindChild("青岛市"), nullptr);
 
+  // The menu's rename: the same rule.
+  host.AnswerMenu(CAddressPane::ID_RENAME);
+  host.AnswerDialog(CAddressPane::kRenameTemplateId, [](CDialog& d) {
+    EXPECT_EQ(d.GetDlgItemText(CAddressPane::kIdRenameEdit), "济南市");
+    d.GetDlgItemAs<CEdit>(CAddressPane::kIdRenameEdit)->Type("青岛");
+    d.GetDlgItemAs<CButton>(IDOK)->Click();
+  });
+  const HTREEITEM jinan = pane->FindChild(province, "济南市");
+  pane->RightClickItem(jinan);
+  EXPECT_EQ(pane->GetItemText(jinan), "济南市");
+
   // Saved on Yes when the pane goes.
   host.AnswerMessageBox(IDYES);
   pane.reset();
