@@ -433,7 +433,11 @@ bool ParseSearchReply(int geocoder_id, std::string_view reply, std::deque<GeoRes
 
 namespace reply_scan {
 
-std::string_view Utf8Text(std::string_view reply, std::string& storage) { return AsUtf8(reply, storage); }
+std::string_view Utf8Text(std::string_view reply, std::string& storage) {
+  if (IsValidUtf8(reply)) return reply;
+  storage = AnsiToUtf8(reply);
+  return storage;
+}
 
 size_t FindKeyValue(std::string_view text, std::string_view name, size_t from, size_t limit, size_t* value) {
   KeyHit hit = FindKey(text, name, from, limit);
@@ -454,8 +458,8 @@ bool NumberValue(std::string_view text, std::string_view name, size_t from, size
 
 bool NumberAt(std::string_view text, size_t pos, double* out, size_t* end) { return TakeNumber(text, pos, out, end); }
 
-double LatOrZero(double v) { return CheckedLat(v); }
-double LngOrZero(double v) { return CheckedLng(v); }
+double LatOrZero(double v) { return v >= -90.0 && v <= 90.0 ? v : 0.0; }
+double LngOrZero(double v) { return v >= -180.0 && v <= 180.0 ? v : 0.0; }
 
 }  // namespace reply_scan
 

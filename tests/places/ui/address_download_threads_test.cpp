@@ -299,13 +299,5 @@ TEST_F(AddressDownloadTest, TheBoxToolStartsOneDownloadOverTheLevelsAsked) {
   view.DestroyWindow();
 }
 
-TEST(AddressDownloadCells, CellSideIsTheCeilingOfTheSquareRoot) {
-  EXPECT_EQ(CAddressDownload::CellSide(1), 1);
-  EXPECT_EQ(CAddressDownload::CellSide(2), 2);
-  EXPECT_EQ(CAddressDownload::CellSide(3), 2);
-  EXPECT_EQ(CAddressDownload::CellSide(4), 2);
-  EXPECT_EQ(CAddressDownload::CellSide(5), 3);
-}
-
 }  // namespace
 }  // namespace velmora
