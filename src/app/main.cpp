@@ -10,6 +10,7 @@
 #include "earth/ui/html_wnd.h"
 #include "earth/ui/ve_view.h"
 #include "frontend/desktop.h"
+#include "places/ui/address_tools.h"
 #include "places/ui/coord_tool_commands.h"
 #include "places/ui/place_search_commands.h"
 #include "platform/ui/headless_host.h"
@@ -105,6 +106,8 @@ void RegisterServices(CKovraHomeExApp& app) {
   velmora::RegisterHiddenScriptWindow(app);
   // The place search box in the address bar and the place-name panel, made with the frame.
   velmora::RegisterPlaceSearch(app);
+  // The address library pane "地址库" and "工具/地址数据下载...", made with the frame.
+  velmora::RegisterAddressTools(app);
   // "工具/地图服务": the services dialog, whether or not publishing was on at start-up.
   velmora::RegisterMapServiceCommands();
 }
