@@ -13,7 +13,13 @@
 #include <QTreeView>
 #include <QWheelEvent>
 #include <QWindow>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
@@ -22,6 +28,7 @@
 #include "core/settings.h"
 #include "frontend/main_window.h"
 #include "frontend_env.h"
+#include "platform/process.h"
 #include "server/ui/dlg_map_services.h"
 #include "server/ui/map_service_commands.h"
 #include "server/wmts_server.h"
@@ -228,7 +235,8 @@ TEST_F(ProgramWindowTest, TheMapComesBackAfterTheOtherViewsWithItsPictureWheelSt
     // The centre shows the map's own picture, without a resize.
     const QImage centre = CentreOfMain();
     const QImage own = map_widget->grab().toImage();
-    const std::string path = test::SaveArtefact(centre, std::string("map_after_") + after);
+    const std::string path = test::SaveArtefact(
+        centre, std::string("map_after_") + after + "_" + QGuiApplication::platformName().toStdString());
     ASSERT_EQ(centre.size(), own.size()) << path;
     int differ = 0;
     for (int y = 0; y < own.height(); y += 7)
@@ -251,8 +259,10 @@ TEST_F(ProgramWindowTest, TheMapComesBackAfterTheOtherViewsWithItsPictureWheelSt
     EXPECT_TRUE(main->windowHandle()->windowStates() & Qt::WindowMaximized);
   };
 
+  const std::string platform = QGuiApplication::platformName().toStdString();
   Choose(ID_VIEW_KIND_FIRST + kViewTiles3D);
   ASSERT_EQ(app->GetCurrentView()->GetViewKind(), kViewTiles3D);
+  test::SaveArtefact(main->grab().toImage(), "main_in_tiles3d_" + platform);
   EXPECT_EQ(main->ViewStack()->currentWidget(), ViewWidget(kViewTiles3D));
   EXPECT_EQ(main->SideDock()->width(), side_width);
   Choose(ID_VIEW_KIND_FIRST + kViewMap2D);
@@ -260,11 +270,54 @@ TEST_F(ProgramWindowTest, TheMapComesBackAfterTheOtherViewsWithItsPictureWheelSt
 
   Choose(ID_VIEW_KIND_FIRST + kViewWebMap);
   ASSERT_EQ(app->GetCurrentView()->GetViewKind(), kViewWebMap);
+  test::SaveArtefact(main->grab().toImage(), "main_in_web_" + platform);
   EXPECT_EQ(main->ViewStack()->currentWidget(), ViewWidget(kViewWebMap));
   EXPECT_TRUE(main->windowHandle()->windowStates() & Qt::WindowMaximized);
   EXPECT_EQ(main->SideDock()->width(), side_width);
   Choose(ID_VIEW_KIND_FIRST + kViewMap2D);
   check_map_is_back("web");
+}
+
+// The same run on an X server (our own Xvfb): there the web view's first show makes Qt create
+// the top window anew, which the offscreen platform does not do.
+TEST(ProgramWindowOnX, TheMapComesBackOnAnXServerToo) {
+  std::error_code ec;
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+  ASSERT_FALSE(ec);
+  int pipe_fds[2];
+  ASSERT_EQ(pipe2(pipe_fds, O_CLOEXEC), 0);
+  SpawnOptions xvfb_options;
+  xvfb_options.stdout_fd = pipe_fds[1];
+  std::string error;
+  const pid_t xvfb = SpawnProgram({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                                  xvfb_options, &error);
+  close(pipe_fds[1]);
+  ASSERT_GT(xvfb, 0) << error;
+  // The server writes its display number as a line of digits once it accepts clients.
+  std::string out, display;
+  char buffer[256];
+  pollfd p{pipe_fds[0], POLLIN, 0};
+  while (display.empty() && poll(&p, 1, 20000) > 0) {
+    ssize_t got = read(pipe_fds[0], buffer, sizeof buffer);
+    if (got <= 0) break;
+    out.append(buffer, static_cast<size_t>(got));
+    for (size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+      std::string line = out.substr(start, end - start);
+      if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) display = ":" + line;
+    }
+  }
+  close(pipe_fds[0]);
+  int status = -1;
+  if (!display.empty()) {
+    const pid_t run = SpawnProgram({"env", "QT_QPA_PLATFORM=xcb", "DISPLAY=" + display, self,
+                                    "--gtest_filter=ProgramWindowTest.TheMapComesBack*"},
+                                   SpawnOptions{-1, false}, &error);
+    if (run > 0) status = WaitProgram(run);
+  }
+  kill(xvfb, SIGTERM);
+  WaitProgram(xvfb);
+  ASSERT_FALSE(display.empty()) << "Xvfb gave no display: " << out;
+  EXPECT_EQ(status, 0) << error;
 }
 
 // ---- a service started from the dialogs while publishing is off ------------------------------
@@ -367,13 +420,7 @@ TEST_F(ProgramWindowTest, MapToolsAndSourcesReachTheMapView) {
   EXPECT_TRUE(checked.Checked());
 }
 
-}  // namespace
-}  // namespace velmora
-
 // ---- every menu item --------------------------------------------------------------------------
-
-namespace velmora {
-namespace {
 
 struct MenuItem {
   std::string path;
