@@ -93,10 +93,9 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/地名查询/网络提示(&S)", Effect::kChecks},
 };
 
-// Messages a menu item may show in this state (item path, exact text): none so far.
-const std::pair<const char*, const char*> kAllowedMessages[] = {
-    {"", ""},
-};
+// Messages a menu item may show in this state, as the program's own texts say them (item path,
+// exact text); the walk closes each box as Escape does. None so far.
+const std::vector<std::pair<std::string, std::string>> kAllowedMessages = {};
 
 // Items the walk leaves alone.
 const char* const kNotWalked[] = {"文件/退出(&X)"};
