@@ -32,12 +32,13 @@ std::vector<UINT> RegisterMapViewCommands() {
     UINT id;
     const char* text;
     const char* prompt;
+    const char* icon;
   };
   // The views handle them (no handler here); the texts are the frame's own string table's.
   const Tool tools[] = {
-      {CPDView::ID_TOOL_BROWSE, "移动浏览", "移动浏览\n移动"},
-      {CPDView::ID_TOOL_BOX, "框选拼图", "拼接框选区域\n框选拼图"},
-      {CPDView::ID_TOOL_REGION, "任选区域", "任选下载、拼图区域，右键清除区域。\n任选区域"},
+      {CPDView::ID_TOOL_BROWSE, "移动浏览", "移动浏览\n移动", "tool_browse.png"},
+      {CPDView::ID_TOOL_BOX, "框选拼图", "拼接框选区域\n框选拼图", "tool_box.png"},
+      {CPDView::ID_TOOL_REGION, "任选区域", "任选下载、拼图区域，右键清除区域。\n任选区域", "tool_region.png"},
   };
   int order = 1;
   for (const Tool& t : tools) {
@@ -46,6 +47,7 @@ std::vector<UINT> RegisterMapViewCommands() {
     c.menu = "工具";
     c.text = t.text;
     c.prompt = t.prompt;
+    c.icon = t.icon;
     c.order = order++;
     c.toolbar = true;
     c.separator_before = t.id == CPDView::ID_TOOL_BROWSE;
