@@ -402,7 +402,17 @@ TEST_F(ProgramWindowTest, MapToolsAndSourcesReachTheMapView) {
   CCmdUI refresh_ui(ID_3D_REFRESH);
   app->MainFrame()->QueryCommandUI(refresh_ui);
   EXPECT_TRUE(refresh_ui.IsEnabled());
-  EXPECT_TRUE(app->GetCurrentView()->GetWnd()->HandlesCommand(ID_3D_EXPORT_MODEL));
+  auto* tiles3d = dynamic_cast<C3DTileView*>(app->GetCurrentView());
+  ASSERT_NE(tiles3d, nullptr);
+  ASSERT_TRUE(PumpUntil([&] { return tiles3d->Pool().GetStats().built > 0; }));
+  Seen exported;
+  {
+    ModalCloser closer(&exported);
+    Choose(ID_3D_EXPORT_MODEL);  // the file chooser of the model export, cancelled
+  }
+  EXPECT_EQ(exported.dialogs.size(), 1u);
+  EXPECT_TRUE(exported.messages.empty());
+  EXPECT_EQ(map->GetTool(), CPDView::Tool::kPan);  // the 2D view's box tool was not taken
   Choose(ID_VIEW_KIND_FIRST + kViewMap2D);
 
   // A source of another provider from the source menu: the map's base, kept in the profile.
