@@ -68,10 +68,12 @@ TEST(FrontendAddressPane, TheSavedLibraryIsInTheSideBar) {
   tree_view->expand(tree_view->model()->index(0, 0));
   Settle();
   test::SaveArtefact(main->grab().toImage(), "address_pane");
-  // The download command is in the menu; the pane's own commands are not in the table.
+  // The download command is in the menu; the pane's own commands are not in the table (32716
+  // there is the frame's box tool, not the pane's export).
   EXPECT_NE(main->ActionFor(ID_ADDRESS_DOWNLOAD), nullptr);
   EXPECT_FALSE(AppCommands().Contains(CAddressPane::ID_REBUILD));
-  EXPECT_FALSE(AppCommands().Contains(CAddressPane::ID_EXPORT));
+  const auto shared = AppCommands().Find(CAddressPane::ID_EXPORT);
+  EXPECT_TRUE(!shared || shared->text.find("导出地址") == std::string::npos);
 
   app->ExitInstance();
   app.reset();

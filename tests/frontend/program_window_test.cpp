@@ -61,6 +61,7 @@ enum class Effect {
   kChecks,       // afterwards the item is checked (a tool or a choice of the current view)
   kSetsSource,   // the 2D view's base map becomes the item's source
   kDisabled,     // greyed while the 2D view is current on an empty profile
+  kArmsTool,     // afterwards the map tool of command `view` is checked (a task waits for a box)
 };
 struct MenuExpectation {
   const char* path;
@@ -91,6 +92,7 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/地名查询/地址库: *", Effect::kChecks},
     {"工具/地名查询/行政地名(&A)", Effect::kChecks},
     {"工具/地名查询/网络提示(&S)", Effect::kChecks},
+    {"工具/地址数据下载...", Effect::kArmsTool, "", 32716},
 };
 
 // Messages a menu item may show in this state, as the program's own texts say them (item path,
@@ -534,6 +536,9 @@ TEST_F(ProgramWindowTest, EveryMenuItemOpensItsWindowOrRunsItsCommand) {
           failures.push_back(item.path + ": the map's base is not the item's source");
         break;
       }
+      case Effect::kArmsTool:
+        if (!state(static_cast<UINT>(expect->view)).second) failures.push_back(item.path + ": the map tool is not armed");
+        break;
       case Effect::kDisabled: break;
     }
     for (const std::string& message : seen.messages)
