@@ -11,6 +11,7 @@
 #include "earth/ui/ve_view.h"
 #include "frontend/desktop.h"
 #include "places/ui/coord_tool_commands.h"
+#include "places/ui/map_info_commands.h"
 #include "places/ui/place_search_commands.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
@@ -127,6 +128,7 @@ int main(int argc, char** argv) {
     CKovraHomeExApp app;
     RegisterServices(app);
     velmora::RegisterCoordToolCommands();
+    velmora::RegisterMapInfoTools(app);
     velmora::RegisterTerrainViews(app);
     if (desktop) {
       code = velmora::RunDesktopProgram(app, argc, argv);
