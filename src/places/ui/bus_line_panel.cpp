@@ -103,6 +103,7 @@ void PaintBusLines(CGraphics& g, const CMapProjector& p, const std::vector<CBusL
 CBusLinePanel::CBusLinePanel(CWnd* parent, CPDView* view, std::string folder)
     : CDialogEx(BusLineTemplate(), parent), view_(view), store_(std::move(folder)) {
   BindControl(kIdStations, stations_);
+  BindControl(kIdLineLabel, line_label_);
   MapControlNotify(kIdCity, CBN_SELCHANGE, [this] { SelectCity(GetDlgItemAs<CComboBox>(kIdCity)->GetCurSel()); });
   MapControlNotify(kIdLine, CBN_SELCHANGE, [this] { SelectLine(GetDlgItemAs<CComboBox>(kIdLine)->GetCurSel()); });
   MapCommand(kIdEnumAll, [this] {

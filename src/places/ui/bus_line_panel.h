@@ -22,6 +22,7 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/list_ctrl.h"
 #include "shell/dialog_ex.h"
+#include "shell/link_static.h"
 
 namespace velmora {
 
@@ -107,6 +108,7 @@ class CBusLinePanel : public CDialogEx {
   CBusLineStore store_;
   CHtmlWnd script_;
   CListCtrl stations_;
+  CLinkStatic line_label_;
   std::unique_ptr<CDlgStationSearch> search_;
 
   std::vector<CBusCity> cities_;

@@ -9,7 +9,7 @@
 #include "places/bus_line.h"
 #include "shell/color_static.h"
 #include "shell/dialog_ex.h"
-#include "shell/font_sample_static.h"
+#include "places/ui/pick_font_sample.h"
 
 namespace velmora {
 
@@ -31,7 +31,7 @@ class CDlgBusLineDisplay : public CDialogEx {
   BusLineDisplay& display_;
   std::function<void()> redraw_;
   CColorStatic line_color_, dot_color_;
-  CFontSampleStatic name_font_;
+  CPickFontSample name_font_;
 };
 
 }  // namespace velmora

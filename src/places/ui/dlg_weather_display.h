@@ -6,7 +6,7 @@
 #include "places/weather.h"
 #include "shell/color_static.h"
 #include "shell/dialog_ex.h"
-#include "shell/font_sample_static.h"
+#include "places/ui/pick_font_sample.h"
 
 namespace velmora {
 
@@ -21,7 +21,7 @@ class CDlgWeatherDisplay : public CDialogEx {
 
   void OnOK() override;
   const WeatherDisplay& Display() const { return display_; }
-  CFontSampleStatic& Sample() { return sample_; }
+  CPickFontSample& Sample() { return sample_; }
   CColorStatic& Background() { return background_; }
 
  protected:
@@ -31,7 +31,7 @@ class CDlgWeatherDisplay : public CDialogEx {
   void UpdateSample();
 
   WeatherDisplay display_;
-  CFontSampleStatic sample_;
+  CPickFontSample sample_;
   CColorStatic background_;
 };
 

@@ -12,6 +12,8 @@
 #include "core/scrambled_data.h"
 #include "core/settings.h"
 #include "places/ui/bus_line_panel.h"
+#include "places/ui/dlg_bus_line_display.h"
+#include "places/ui/dlg_weather_display.h"
 #include "places/ui/dlg_lb_poly_admin.h"
 #include "places/ui/dlg_station_search.h"
 #include "places/ui/weather_pane.h"
@@ -207,8 +209,53 @@ TEST_F(MapInfoToolsTest, WeatherPaneFetchesChildrenOnAWorker) {
   EXPECT_FALSE(tree.ItemHasChildren(laoshan));
   EXPECT_TRUE(pane.ItemRecord(laoshan)->py_name.empty());
   EXPECT_FALSE(pane.ExpandItem(laoshan));
+  // "监视" watches a city with the region file its element came from.
+  host.AnswerMenu(CWeatherPane::kCmdWatch);
+  tree.RightClickItem(cities[1]);
+  EXPECT_TRUE(Weather().IsRunning());
+  EXPECT_EQ(ProgramSettings().GetString(kWeatherPyKey, ""), "shandong");
+  EXPECT_EQ(ProgramSettings().GetString(kWeatherUrlKey, ""), "101120201");
+  ASSERT_TRUE(Pump([&] { return Weather().Passes() > 0; }));
+  EXPECT_EQ(Weather().Fields()[kWthCityName], "青岛");
   pane.DestroyWindow();
-  Weather().Stop();
+  EXPECT_TRUE(Weather().Stop());
+}
+
+TEST_F(MapInfoToolsTest, DisplaySettingsDialogs) {
+  // Weather: a click on the sample picks the text colour; OK writes the six values.
+  host.AnswerDialog(CDlgWeatherDisplay::kTemplateId, [this](CDialog& d) {
+    auto& dialog = static_cast<CDlgWeatherDisplay&>(d);
+    EXPECT_EQ(dialog.Sample().GetWindowText(), CDlgWeatherDisplay::kSampleText);
+    EXPECT_EQ(dialog.Sample().GetTextStyle().color, 0xFFFFFF00u);
+    host.AnswerColor(0xFF112233u);
+    dialog.Sample().Click();
+    dialog.GetDlgItemAs<CButton>(CDlgWeatherDisplay::kIdTrans)->Click();
+    dialog.GetDlgItemAs<CButton>(IDOK)->Click();
+  });
+  CDlgWeatherDisplay weather;
+  EXPECT_EQ(weather.DoModal(), IDOK);
+  EXPECT_EQ(static_cast<uint32_t>(GetProfileInt(kWeatherSection, "fntColor", 0)), 0xFF112233u);
+  EXPECT_EQ(GetProfileInt(kWeatherSection, "trans", -1), 0);
+  EXPECT_EQ(GetProfileInt(kWeatherSection, "fntSize", 0), 12);
+  EXPECT_EQ(GetProfileString(kWeatherSection, "fntName", ""), "楷体_GB2312");
+  EXPECT_EQ(static_cast<uint32_t>(GetProfileInt(kWeatherSection, "bgcolor", 0)), 0xFFFFFFFFu);
+
+  // Bus lines: colours apply at once, the combos on OK.
+  BusLineDisplay display;
+  int redraws = 0;
+  host.AnswerDialog(CDlgBusLineDisplay::kTemplateId, [&](CDialog& d) {
+    host.AnswerColor(0xFF00FF00u);
+    d.GetDlgItemAs<CColorStatic>(CDlgBusLineDisplay::kIdLineColor)->PickColor();
+    EXPECT_EQ(display.line_color, 0xFF00FF00u);
+    EXPECT_EQ(redraws, 1);
+    d.GetDlgItemAs<CComboBox>(CDlgBusLineDisplay::kIdDotWidth)->Select(0);
+    EXPECT_EQ(display.dot_width, 1u);  // not before OK
+    d.GetDlgItemAs<CButton>(IDOK)->Click();
+  });
+  CDlgBusLineDisplay bus(display, [&] { ++redraws; });
+  EXPECT_EQ(bus.DoModal(), IDOK);
+  EXPECT_EQ(display.dot_width, 0u);
+  EXPECT_EQ(redraws, 2);
 }
 
 TEST_F(MapInfoToolsTest, BusPanelStoresAnswersAndDrawsLinesWithDots) {
