@@ -34,10 +34,10 @@ DialogTemplate BusLineTemplate() {
   t.cy = 300;
   t.controls = {
       {K::kStatic, -1, "城市", 2, 4, 18, 8, 0},
-      {K::kComboBox, P::kIdCity, "", 22, 2, 70, 80, 0},
-      {K::kButton, P::kIdEnumAll, "Enum All", 94, 2, 40, 12, 0},
-      {K::kButton, P::kIdDelete, "╳", 136, 2, 14, 12, 0},
-      {K::kButton, P::kIdReset, "重置", 152, 2, 16, 12, 0},
+      {K::kComboBox, P::kIdCity, "", 22, 2, 62, 80, 0},
+      {K::kButton, P::kIdEnumAll, "Enum All", 86, 2, 38, 12, 0},
+      {K::kButton, P::kIdDelete, "╳", 126, 2, 12, 12, 0},
+      {K::kButton, P::kIdReset, "重置", 140, 2, 28, 12, 0},
       {K::kStatic, P::kIdLineLabel, "线路", 2, 19, 18, 8, 0},
       {K::kComboBox, P::kIdLine, "", 22, 17, 70, 120, 0},
       {K::kButton, P::kIdAll, "All", 94, 17, 18, 12, 0},
@@ -58,6 +58,12 @@ constexpr int kButtons[] = {CBusLinePanel::kIdAll,   CBusLinePanel::kIdEnumAll, 
                             CBusLinePanel::kIdReset, CBusLinePanel::kIdHide,    CBusLinePanel::kIdShow,
                             CBusLinePanel::kIdDisplay, CBusLinePanel::kIdPrev,  CBusLinePanel::kIdNext,
                             CBusLinePanel::kIdCity,  CBusLinePanel::kIdLine};
+
+// Chooses an item (-1: none) and shows its text in the edit field, as a person's choice would.
+void ChooseItem(CComboBoxEx& combo, int index) {
+  combo.SetCurSel(index);
+  combo.SetEditText(index >= 0 && index < combo.GetCount() ? combo.GetLBText(index) : std::string());
+}
 
 bool ReadFloat(std::string_view text, float* v) {
   text = TrimAscii(text);
@@ -104,14 +110,11 @@ CBusLinePanel::CBusLinePanel(CWnd* parent, CPDView* view, std::string folder)
     : CDialogEx(BusLineTemplate(), parent), view_(view), store_(std::move(folder)) {
   BindControl(kIdStations, stations_);
   BindControl(kIdLineLabel, line_label_);
-  MapControlNotify(kIdCity, CBN_SELCHANGE, [this] { SelectCity(GetDlgItemAs<CComboBox>(kIdCity)->GetCurSel()); });
-  MapControlNotify(kIdLine, CBN_SELCHANGE, [this] { SelectLine(GetDlgItemAs<CComboBox>(kIdLine)->GetCurSel()); });
-  MapCommand(kIdEnumAll, [this] {
-    const int sel = GetDlgItemAs<CComboBox>(kIdCity)->GetCurSel();
-    const std::string city = sel >= 0 ? GetDlgItemAs<CComboBox>(kIdCity)->GetLBText(sel)
-                                      : std::string(TrimAscii(GetDlgItemText(kIdCity)));
-    Query(city, "");
-  });
+  BindControl(kIdCity, city_combo_);
+  BindControl(kIdLine, line_combo_);
+  MapControlNotify(kIdCity, CBN_SELCHANGE, [this] { SelectCity((&city_combo_)->GetCurSel()); });
+  MapControlNotify(kIdLine, CBN_SELCHANGE, [this] { SelectLine((&line_combo_)->GetCurSel()); });
+  MapCommand(kIdEnumAll, [this] { Query(TypedCity(), ""); });
   MapCommand(kIdAll, [this] { SetLayout(2); });
   MapCommand(kIdHide, [this] { SetLayout(0); });
   MapCommand(kIdShow, [this] {
@@ -121,8 +124,8 @@ CBusLinePanel::CBusLinePanel(CWnd* parent, CPDView* view, std::string folder)
   MapCommand(kIdDelete, [this] { DeleteChosen(); });
   MapCommand(kIdReset, [this] { SetOffsets(0, 0); });
   MapCommand(kIdDisplay, [this] { OnDisplay(); });
-  MapCommand(kIdPrev, [this] { SelectLine(GetDlgItemAs<CComboBox>(kIdLine)->GetCurSel() - 1); });
-  MapCommand(kIdNext, [this] { SelectLine(GetDlgItemAs<CComboBox>(kIdLine)->GetCurSel() + 1); });
+  MapCommand(kIdPrev, [this] { SelectLine((&line_combo_)->GetCurSel() - 1); });
+  MapCommand(kIdNext, [this] { SelectLine((&line_combo_)->GetCurSel() + 1); });
   MapControlNotify(kIdLineLabel, BN_CLICKED, [this] { OpenStationSearch(); });
   MapControlNotify(kIdLngOffset, EN_CHANGE, [this] { OnOffsetEdit(); });
   MapControlNotify(kIdLatOffset, EN_CHANGE, [this] { OnOffsetEdit(); });
@@ -188,6 +191,24 @@ void CBusLinePanel::OnDestroy() {
 }
 
 // ---- queries ----
+
+std::string CBusLinePanel::TypedCity() const {
+  const std::string typed(TrimAscii(city_combo_.GetEditText()));
+  if (!typed.empty()) return typed;
+  return city_ >= 0 ? cities_[size_t(city_)].name : std::string();
+}
+
+void CBusLinePanel::OnOK() {
+  // Enter: the line typed (or, with none, every line) of the city typed.
+  const std::string line(TrimAscii(line_combo_.GetEditText()));
+  for (size_t i = 0; i < lines_.size() && TypedCity() == (city_ >= 0 ? cities_[size_t(city_)].name : ""); ++i) {
+    if (lines_[i].name == line) {
+      ShowLine(static_cast<int>(i));
+      return;
+    }
+  }
+  Query(TypedCity(), line);
+}
 
 bool CBusLinePanel::Query(const std::string& city, const std::string& line) {
   if (querying_ || TrimAscii(city).empty()) return false;
@@ -280,19 +301,19 @@ void CBusLinePanel::TakeAnswer(const std::string& city, const std::string& answe
 // ---- cities and lines ----
 
 void CBusLinePanel::FillCities() {
-  CComboBox* combo = GetDlgItemAs<CComboBox>(kIdCity);
+  CComboBox* combo = (&city_combo_);
   if (!combo) return;
-  combo->ResetContent();
-  for (const CBusCity& c : cities_) combo->AddString(c.name);
-  if (city_ >= 0) combo->SetCurSel(city_);
+  city_combo_.ResetContent();
+  for (const CBusCity& c : cities_) city_combo_.InsertItem(-1, c.name, -1, -1);
+  if (city_ >= 0) ChooseItem(city_combo_, city_);
 }
 
 void CBusLinePanel::FillLines() {
-  CComboBox* combo = GetDlgItemAs<CComboBox>(kIdLine);
+  CComboBox* combo = (&line_combo_);
   if (!combo) return;
-  combo->ResetContent();
-  for (const CBusLine& l : lines_) combo->AddString(l.name);
-  if (shown_line_ >= 0) combo->SetCurSel(shown_line_);
+  line_combo_.ResetContent();
+  for (const CBusLine& l : lines_) line_combo_.InsertItem(-1, l.name, -1, -1);
+  if (shown_line_ >= 0) ChooseItem(line_combo_, shown_line_);
 }
 
 bool CBusLinePanel::SelectCity(int index) {
@@ -301,7 +322,7 @@ bool CBusLinePanel::SelectCity(int index) {
   shown_line_ = -1;
   if (store_.LoadCity(cities_[size_t(index)].file_number, &lines_) == CBusLineStore::Load::kDamaged)
     AppLog("bus lines: the lines of %s were damaged and are set aside", cities_[size_t(index)].name.c_str());
-  GetDlgItemAs<CComboBox>(kIdCity)->SetCurSel(index);
+  ChooseItem(city_combo_, index);
   FillLines();
   SaveIndex();
   ShowLine(lines_.empty() ? -1 : 0);
@@ -309,7 +330,7 @@ bool CBusLinePanel::SelectCity(int index) {
 }
 
 bool CBusLinePanel::SelectLine(int index) {
-  CComboBox* combo = GetDlgItemAs<CComboBox>(kIdLine);
+  CComboBox* combo = (&line_combo_);
   if (index < 0 || index >= combo->GetCount()) return false;
   const std::string name = combo->GetLBText(index);
   for (size_t i = 0; i < lines_.size(); ++i) {
@@ -329,7 +350,7 @@ int CBusLinePanel::CurrentLineIndex() const {
 
 void CBusLinePanel::ShowLine(int index) {
   shown_line_ = index >= 0 && index < static_cast<int>(lines_.size()) ? index : -1;
-  if (CComboBox* combo = GetDlgItemAs<CComboBox>(kIdLine)) combo->SetCurSel(shown_line_);
+  ChooseItem(line_combo_, shown_line_);
   const int line = CurrentLineIndex();
   stations_.SetItemCountEx(line < 0 ? 0 : static_cast<int>(lines_[size_t(line)].stations.size()));
   filling_ = true;

@@ -19,6 +19,7 @@
 
 #include "earth/ui/html_wnd.h"
 #include "places/bus_line.h"
+#include "platform/ui/combo_box_ex.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/list_ctrl.h"
 #include "shell/dialog_ex.h"
@@ -82,6 +83,11 @@ class CBusLinePanel : public CDialogEx {
   void Paint(CGraphics& g, const CMapProjector& p) const;
 
   CDlgStationSearch* OpenStationSearch();
+  // Enter: asks for the typed line of the typed city (every line when no line is typed); a
+  // stored line is shown without asking.
+  void OnOK() override;
+  // The city in the combo's edit field, else the chosen one.
+  std::string TypedCity() const;
   CHtmlWnd& ScriptWindow() { return script_; }
   CListCtrl& StationList() { return stations_; }
   CBusLineStore& Store() { return store_; }
@@ -109,6 +115,7 @@ class CBusLinePanel : public CDialogEx {
   CHtmlWnd script_;
   CListCtrl stations_;
   CLinkStatic line_label_;
+  CComboBoxEx city_combo_, line_combo_;
   std::unique_ptr<CDlgStationSearch> search_;
 
   std::vector<CBusCity> cities_;

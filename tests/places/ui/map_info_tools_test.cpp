@@ -12,6 +12,7 @@
 #include "core/scrambled_data.h"
 #include "core/settings.h"
 #include "places/ui/bus_line_panel.h"
+#include "platform/ui/combo_box_ex.h"
 #include "places/ui/dlg_bus_line_display.h"
 #include "places/ui/dlg_weather_display.h"
 #include "places/ui/dlg_lb_poly_admin.h"
@@ -272,7 +273,10 @@ TEST_F(MapInfoToolsTest, BusPanelStoresAnswersAndDrawsLinesWithDots) {
   CBusLineStore(data.path()).SaveDisplay(display);
   auto panel = std::make_unique<CBusLinePanel>(nullptr, view.get(), data.path());
   ASSERT_TRUE(panel->Create());
-  ASSERT_TRUE(panel->Query("青岛", ""));
+  // A city typed into the combo and "Enum All".
+  panel->GetDlgItemAs<CComboBoxEx>(CBusLinePanel::kIdCity)->SetEditText("青岛");
+  panel->GetDlgItemAs<CButton>(CBusLinePanel::kIdEnumAll)->Click();
+  ASSERT_TRUE(panel->IsQuerying());
   for (int id : {CBusLinePanel::kIdAll, CBusLinePanel::kIdEnumAll, CBusLinePanel::kIdDelete})
     EXPECT_FALSE(panel->GetDlgItem(id)->IsWindowEnabled()) << id;
   ASSERT_TRUE(Pump([&] { return !panel->IsQuerying(); }));
@@ -345,6 +349,13 @@ TEST_F(MapInfoToolsTest, BusPanelStoresAnswersAndDrawsLinesWithDots) {
   ASSERT_EQ(search->Hits().size(), 1u);
   EXPECT_EQ(search->Hits()[0].station.name, "一站");
 
+  // Enter with a stored line typed shows it without asking.
+  const size_t asked = server.Requests().size();
+  panel->GetDlgItemAs<CComboBoxEx>(CBusLinePanel::kIdLine)->SetEditText("2路");
+  panel->OnOK();
+  EXPECT_FALSE(panel->IsQuerying());
+  EXPECT_EQ(server.Requests().size(), asked);
+  EXPECT_EQ(panel->CurrentLineIndex(), 1);
   // Deleting a line, then the city with its file.
   host.AnswerMessageBox(IDOK);
   EXPECT_TRUE(panel->DeleteChosen());
