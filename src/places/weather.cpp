@@ -82,22 +82,18 @@ std::string WeatherAttribute(std::string_view element, std::string_view key) {
 
 std::string_view FindWeatherElement(std::string_view xml, std::string_view code) {
   if (code.empty()) return {};
-  std::string quoted(1, '"');
+  // An attribute value: right after "=", in double quotes, matched whole.
+  std::string quoted("=\"");
   quoted.append(code).push_back('"');
-  size_t from = 0;
+  size_t pos = 0;
   while (true) {
-    size_t at = xml.find(quoted, from);
-    if (at == std::string_view::npos) return {};
-    from = at + 1;
-    // An attribute value: right after "=".
-    if (at == 0 || xml[at - 1] != '=') continue;
-    size_t open = xml.rfind('<', at);
-    size_t close = xml.find('>', at + quoted.size());
-    if (open == std::string_view::npos || close == std::string_view::npos) return {};
-    // The '<' must not belong to an element that ended before the value.
-    size_t ended = xml.rfind('>', at);
-    if (ended != std::string_view::npos && ended > open) continue;
-    return xml.substr(open, close - open + 1);
+    const size_t open = xml.find('<', pos);
+    if (open == std::string_view::npos) return {};
+    const size_t close = xml.find('>', open);
+    if (close == std::string_view::npos) return {};
+    const std::string_view element = xml.substr(open, close - open + 1);
+    if (element.find(quoted) != std::string_view::npos) return element;
+    pos = close + 1;
   }
 }
 

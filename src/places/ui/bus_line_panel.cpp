@@ -16,8 +16,6 @@
 #include "platform/ui/menu.h"
 #include "shapes/map_shape.h"
 #include "shell/dlg_worker_base.h"
-#include "shell/kovra_home_ex_app.h"
-#include "shell/main_frame.h"
 #include "view/pd_view.h"
 
 namespace velmora {
@@ -117,10 +115,7 @@ CBusLinePanel::CBusLinePanel(CWnd* parent, CPDView* view, std::string folder)
   MapCommand(kIdEnumAll, [this] { Query(TypedCity(), ""); });
   MapCommand(kIdAll, [this] { SetLayout(2); });
   MapCommand(kIdHide, [this] { SetLayout(0); });
-  MapCommand(kIdShow, [this] {
-    SetLayout(1);
-    if (CMainFrame* frame = GetMainFrame()) frame->FindSideBarPanel("图元");
-  });
+  MapCommand(kIdShow, [this] { SetLayout(1); });
   MapCommand(kIdDelete, [this] { DeleteChosen(); });
   MapCommand(kIdReset, [this] { SetOffsets(0, 0); });
   MapCommand(kIdDisplay, [this] { OnDisplay(); });
