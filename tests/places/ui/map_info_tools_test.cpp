@@ -222,6 +222,39 @@ TEST_F(MapInfoToolsTest, WeatherPaneFetchesChildrenOnAWorker) {
   EXPECT_TRUE(Weather().Stop());
 }
 
+TEST_F(MapInfoToolsTest, WeatherTextOnTheMapInItsStyle) {
+  CBitmap canvas;
+  canvas.Create(400, 300);
+  view->ShowWeather(true);
+  WeatherFields fields;
+  fields[kWthCityName] = "青岛";
+  fields[kWthStateDetailed] = "晴";
+  view->SetWeather(WeatherLines(fields), nullptr);
+  WeatherStyle style;
+  style.text = 0xFFFFFF00u;
+  style.background = 0xFF123456u;  // "透明" off: the background colour behind the text
+  view->Engine().SetWeatherStyle(style);
+  view->Engine().Paint(canvas);
+  test::SaveTestArtefact(canvas, "places", "weather_on_map");
+  int background = 0, text = 0;
+  for (int y = 8; y < 40; ++y)
+    for (int x = 300; x < 400; ++x) {
+      background += canvas.Row(y)[x] == 0xFF123456u;
+      const Argb c = canvas.Row(y)[x];  // yellow ink, smoothed at the edges
+      text += ((c >> 16) & 0xFF) > 200 && ((c >> 8) & 0xFF) > 200 && (c & 0xFF) < 120;
+    }
+  EXPECT_GT(background, 100);
+  EXPECT_GT(text, 10);
+  // Transparent: no background, the text still drawn.
+  style.background = 0;
+  view->Engine().SetWeatherStyle(style);
+  view->Engine().Paint(canvas);
+  background = 0;
+  for (int y = 8; y < 40; ++y)
+    for (int x = 300; x < 400; ++x) background += canvas.Row(y)[x] == 0xFF123456u;
+  EXPECT_EQ(background, 0);
+}
+
 TEST_F(MapInfoToolsTest, DisplaySettingsDialogs) {
   // Weather: a click on the sample picks the text colour; OK writes the six values.
   host.AnswerDialog(CDlgWeatherDisplay::kTemplateId, [this](CDialog& d) {
