@@ -31,6 +31,16 @@ void RegisterCommands() {
   };
   table.Register(std::move(view));
 
+  // The 3D tile view's refresh (its own map handles it; greyed in the other views).
+  AppCommand refresh;
+  refresh.id = ID_3D_REFRESH;
+  refresh.menu = "视图";
+  refresh.text = "刷新三维瓦片";
+  refresh.prompt = "重新载入三维瓦片视图中看得见的瓦片\n刷新三维瓦片";
+  refresh.order = 299;
+  refresh.separator_before = true;
+  table.Register(std::move(refresh));
+
   // The 3D views handle these (the current view's message map); the table gives them their place.
   struct Fill {
     UINT id;
@@ -58,6 +68,7 @@ void UnregisterCommands() {
   CCommandTable& table = AppCommands();
   for (UINT id = ID_FILLMODE_CYCLE; id <= ID_FILLMODE_SOLID; ++id) table.Unregister(id);
   table.Unregister(ID_VIEW_KIND_FIRST + kViewTiles3D);
+  table.Unregister(ID_3D_REFRESH);
 }
 
 }  // namespace
