@@ -42,8 +42,7 @@ bool SampleLineHeights(CElevationStore& store, const std::vector<ShapePoint>& po
     float h = kNoElevation;
     store.GetElevation(pos, &h, resolution);
     (*heights)[i] = h;
-    if (control.progress && (i % 16 == 15 || i + 1 == points.size()))
-      control.progress(static_cast<float>(i + 1) / static_cast<float>(points.size()));
+    if (control.progress) control.progress(static_cast<float>(i + 1) / static_cast<float>(points.size()));
   }
   return !control.Stopped();
 }

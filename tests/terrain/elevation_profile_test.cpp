@@ -263,22 +263,32 @@ TEST(ElevationGridPlan, EachAxisConvertsByItsOwnStep) {
 
 // Ramps in two folders: longitude (east-west) and latitude (south-north), 10 m per 0.001 degree,
 // in the 3-arc-second tile (60, 5) (115-120 E, 35-40 N). Tile (61, 5) east of it is missing.
+double EastWest(double lon, double) { return (lon - 117.0) * 10000.0; }
+double SouthNorth(double, double lat) { return (lat - 36.0) * 10000.0; }
+
+// Written once for the program (a tile holds 72 MB).
+struct RampFiles {
+  RampFiles() {
+    EXPECT_NE(WriteHeightFile3s(east_west.File("data/"), 60, 5, EastWest), "");
+    EXPECT_NE(WriteHeightFile3s(south_north.File("data/"), 60, 5, SouthNorth), "");
+  }
+  test::TempDir east_west, south_north;
+};
+const RampFiles& Ramps() {
+  static RampFiles files;
+  return files;
+}
+
 class ElevationGridTest : public ::testing::Test {
  protected:
-  static double EastWest(double lon, double) { return (lon - 117.0) * 10000.0; }
-  static double SouthNorth(double, double lat) { return (lat - 36.0) * 10000.0; }
-  void SetUp() override {
-    ASSERT_NE(WriteHeightFile3s(east_west.File("data/"), 60, 5, EastWest), "");
-    ASSERT_NE(WriteHeightFile3s(south_north.File("data/"), 60, 5, SouthNorth), "");
-  }
   static int Sample(CElevationStore& store, float left, float top, float right, float bottom, int nx, int ny,
                     ElevationGrid* g) {
     return SampleElevationGrid(store, left, top, right, bottom, nx, ny, 1, g) ? 1 : 0;
   }
-  test::TempDir east_west, south_north, cache_dir;
+  test::TempDir cache_dir;
   CElevCacheDb cache{cache_dir.path()};
-  CElevationStore ew_store{&cache, east_west.File("data/")};
-  CElevationStore sn_store{&cache, south_north.File("data/")};
+  CElevationStore ew_store{&cache, Ramps().east_west.File("data/")};
+  CElevationStore sn_store{&cache, Ramps().south_north.File("data/")};
   ScopedAppOptions srtm{[](CAppOptions& o) { o.dem_source_mode = kDemSourceSrtm; }};
 };
 
