@@ -69,8 +69,7 @@ void RegisterCommands() {
 void UnregisterCommands() {
   AppCommands().Unregister(CPDView::ID_CONTOUR);
   AppCommands().Unregister(ID_ELEV_PROFILE);
-  ContourDialog().reset();
-  ProfileDialog().reset();
+  CloseElevationProfileWindows();
 }
 
 }  // namespace
@@ -87,6 +86,11 @@ bool ShowElevationProfile(const CMapShape& shape) {
   std::unique_ptr<CDlgElevProfile>& dialog = ProfileDialog();
   if (!dialog) dialog = std::make_unique<CDlgElevProfile>();
   return dialog->ShowProfile(shape);
+}
+
+void CloseElevationProfileWindows() {
+  ContourDialog().reset();
+  ProfileDialog().reset();
 }
 
 void RegisterElevationProfileCommands(CKovraHomeExApp& app) {

@@ -22,5 +22,7 @@ void RegisterElevationProfileCommands(CKovraHomeExApp& app);
 void OnContour(CPDView* view);
 // The program's profile window for a line of the map; false when the shape is no line.
 bool ShowElevationProfile(const CMapShape& shape);
+// Closes and frees the two windows (the frame step does it before the frame goes).
+void CloseElevationProfileWindows();
 
 }  // namespace velmora

@@ -26,6 +26,7 @@
 #include "terrain/height_file_writer.h"
 #include "terrain/ui/dlg_contour.h"
 #include "terrain/ui/elev_profile_ctrl.h"
+#include "terrain/ui/elevation_profile_commands.h"
 #include "terrain/ui/profile_chart.h"
 #include "exchange/ui/dlg_region_base.h"
 #include "tiles/layer_manager.h"
@@ -334,6 +335,23 @@ TEST_F(ContourDialogTest, RefusesBadIntervalsCornersAndCounts) {
   dlg.SetDlgItemText(CDlgContour::kIdInterval, "10");
   Command(CDlgContour::kIdIntervalDown);
   EXPECT_EQ(dlg.GetDlgItemText(CDlgContour::kIdInterval), "10");
+}
+
+TEST_F(ProfileUiTest, CommandsOpenTheProgramsWindowsModeless) {
+  OnContour(view.get());
+  CPolylineShape line;
+  line.SetPoints({{117.02f, 36.05f}, {117.05f, 36.06f}});
+  line.Values() = {10, 20};
+  EXPECT_TRUE(ShowElevationProfile(line));
+  CLabelPolylineShape labelled;
+  labelled.SetPoints({{117.02f, 36.05f}, {117.05f, 36.06f}});
+  labelled.Values() = {10, 20};
+  EXPECT_TRUE(ShowElevationProfile(labelled));  // the window is reused
+  std::vector<std::string> shown;
+  for (const auto& r : host.Records())
+    if (r.kind == CHeadlessUiHost::Record::Kind::kModeless) shown.push_back(r.caption);
+  EXPECT_EQ(shown, (std::vector<std::string>{"205", "252", "252"}));
+  CloseElevationProfileWindows();
 }
 
 // ---- web mode -------------------------------------------------------------------------------
