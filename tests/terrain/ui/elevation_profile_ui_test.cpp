@@ -1,12 +1,10 @@
 // The profile chart, the elevation preview and the contour dialog on a real 2D map view (Mercator)
 // over height files we write: pictures painted into bitmaps and read back pixel by pixel, the
 // tool tip, the jump of a double-click, the hiking summary from the context menu, contours added
-// to the map at the latitudes the ramp puts them, the dialog's refusals, and sampling from the
-// web service behind the progress dialog that Cancel ends within a second.
+// to the map at the latitudes the ramp puts them, and the dialog's refusals. (Sampling from the web
+// service behind the progress dialog: elevation_sampling_threads_test.)
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 
@@ -17,8 +15,6 @@
 #include "platform/ui/ui_dispatcher.h"
 #include "shapes/draw_item_db.h"
 #include "shapes/polyline_shape.h"
-#include "shell/dlg_progress.h"
-#include "support/http_test_server.h"
 #include "support/isolated_folders.h"
 #include "support/map_test_util.h"
 #include "terrain/elev_cache_db.h"
@@ -352,48 +348,6 @@ TEST_F(ProfileUiTest, CommandsOpenTheProgramsWindowsModeless) {
     if (r.kind == CHeadlessUiHost::Record::Kind::kModeless) shown.push_back(r.caption);
   EXPECT_EQ(shown, (std::vector<std::string>{"205", "252", "252"}));
   CloseElevationProfileWindows();
-}
-
-// ---- web mode -------------------------------------------------------------------------------
-
-TEST_F(ProfileUiTest, WebSamplingRunsBehindTheProgressDialogAndCancelEndsIt) {
-  test::HttpTestServer server;
-  std::atomic<int> asked{0};
-  server.RoutePrefix("/maps/api/elevation/json", [&](const test::HttpRequestRecord&) {
-    const std::string body =
-        "{\"results\" : [ {\"elevation\" : 123.0, \"location\" : {\"lat\" : 36.0, \"lng\" : 117.0}} ], \"status\" : \"OK\"}";
-    // The first two points answer at once, then the service hangs.
-    return ++asked <= 2 ? test::HttpReply::Ok(body, "application/json")
-                        : test::HttpReply::Delayed(20000, test::HttpReply::Ok(body, "application/json"));
-  });
-  WriteProfileString(kElevationProfileSection, kElevationHostKey, server.BaseUrl());
-  ScopedAppOptions web([](CAppOptions& o) { o.dem_source_mode = kDemSourceGoogle; });
-
-  CProfileChart chart;
-  ASSERT_TRUE(chart.Create(nullptr, 1, "", WS_CHILD | WS_VISIBLE, RECT{0, 0, 300, 150}));
-  chart.SetElevationStore(&ew_store);
-  chart.SetLine("before", {{1, 1}, {1.01f, 1}}, {5, 6});
-  CPolylineShape line;
-  for (int i = 0; i < 10; ++i) line.AddPoint(117.0f + i * 0.01f, 36.0f + i * 0.003f);
-
-  std::chrono::steady_clock::time_point cancelled;
-  std::string shown_lines;
-  float shown_progress = 0;
-  host.AnswerDialog(CDlgProgress::kTemplateId, [&](CDialog& d) {
-    ASSERT_TRUE(UiDispatcher().PumpUntil([&] { return server.RequestCount() >= 3; }, 10000));
-    UiDispatcher().PumpUntil([&] { return static_cast<CDlgProgress&>(d).Progress() > 0.15f; }, 2000);
-    shown_lines = d.GetDlgItemText(CDlgProgress::kIdLines);
-    shown_progress = static_cast<CDlgProgress&>(d).Progress();
-    cancelled = std::chrono::steady_clock::now();
-    d.GetDlgItemAs<CButton>(IDCANCEL)->Click();
-  });
-  EXPECT_FALSE(chart.LoadTrack(line));
-  const auto took = std::chrono::steady_clock::now() - cancelled;
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
-  EXPECT_FALSE(shown_lines.empty());
-  EXPECT_FLOAT_EQ(shown_progress, 0.2f);  // two of ten points
-  EXPECT_EQ(chart.LineName(), "before");  // a cancelled sampling changes nothing
-  EXPECT_EQ(server.RequestCount(), 3u);
 }
 
 }  // namespace
