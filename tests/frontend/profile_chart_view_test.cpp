@@ -1,6 +1,6 @@
 // The profile window on screen (offscreen Qt): the chart's picture as the label shows it, grabbed
 // and read back, and the pointer over a point of the profile bringing up Qt's tool tip with the
-// point's longitude, latitude and height.
+// point's longitude, latitude and height; the contour dialog's texts all drawn.
 #include <QLabel>
 #include <QToolTip>
 
@@ -8,6 +8,7 @@
 #include "frontend/dialog_window.h"
 #include "frontend_env.h"
 #include "shell/dlg_worker_base.h"
+#include "terrain/ui/dlg_contour.h"
 #include "terrain/ui/dlg_elev_profile.h"
 
 namespace velmora {
@@ -52,6 +53,23 @@ TEST(ProfileChartView, GrabbedChartAndToolTip) {
       << QToolTip::text().toStdString();
   QTest::mouseMove(label, QPoint(static_cast<int>(p.x) + 30, 2));
   EXPECT_TRUE(PumpUntil([&] { return !QToolTip::isVisible(); }, 5000));
+  dlg.DestroyWindow();
+  Settle();
+}
+
+TEST(ProfileChartView, ContourDialogShowsItsTexts) {
+  CDlgContour dlg;
+  ASSERT_TRUE(dlg.Create());
+  ShowModelessDialog(&dlg);
+  CDialogWindow* window = CDialogWindow::Of(dlg);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+  Settle();
+  const QImage grab = window->grab().toImage();
+  test::SaveArtefact(grab, "contour_dialog");
+  int checked = 0;
+  EXPECT_TRUE(test::TextsNotDrawn(window, grab, &checked).empty());
+  EXPECT_GE(checked, 8);
   dlg.DestroyWindow();
   Settle();
 }

@@ -17,6 +17,7 @@
 #include "shapes/polyline_shape.h"
 #include "support/isolated_folders.h"
 #include "support/map_test_util.h"
+#include "support/render_artefacts.h"
 #include "terrain/elev_cache_db.h"
 #include "terrain/elevation_store.h"
 #include "terrain/height_file_writer.h"
@@ -273,6 +274,7 @@ TEST_F(ContourDialogTest, OpensOnTheViewBoxAndAddsLinesAtTheirLatitudes) {
   dlg.List().ClickItem(0);
   EXPECT_EQ(dlg.Chart().SelectedLine(), 0);
   CBitmap pic = Paint(dlg.Chart());
+  test::SaveTestArtefact(pic, "terrain", "contour_preview");
   auto colour_at = [&](int k) {
     const auto& pts = dlg.Chart().Grid().Lines()[k]->points;
     const ContourPoint mid = pts[pts.size() / 2];
