@@ -338,8 +338,8 @@ std::vector<std::unique_ptr<CTextShape>> AddContourLabels(std::span<const DemLab
   for (size_t i = 0; i < labels.size(); ++i) {
     const DemLabel& label = labels[i];
     auto shape = std::make_unique<CTextShape>();
-    shape->SetName(FormatC("autocontour_lable_%d", static_cast<int>(i)));
     shape->InitWithText(label.text, static_cast<float>(label.x), static_cast<float>(label.y));
+    shape->SetName(FormatC("autocontour_lable_%d", static_cast<int>(i)));
     shape->rotation = label.rotation;
     shape->text_color = label_color;
     shape->bold = true;
