@@ -68,7 +68,7 @@ void CDemGridCtrl::ResetPicture() {
 // ---- the region ---------------------------------------------------------------------------
 
 bool CDemGridCtrl::SetPoints(LngLatF first, LngLatF second, double sample_distance) {
-  if (IsRunning() || !data_.SetPoints(first, second, sample_distance)) return false;
+  if (running_ || !data_.SetPoints(first, second, sample_distance)) return false;
   SetRegion(data_.polygon);
   screen_ = nullptr;
   records_.clear();
@@ -78,7 +78,7 @@ bool CDemGridCtrl::SetPoints(LngLatF first, LngLatF second, double sample_distan
 }
 
 bool CDemGridCtrl::SetDemData(std::span<const LngLatF> polygon, double sample_distance) {
-  if (IsRunning() || !data_.SetDemData(polygon, sample_distance)) return false;
+  if (running_ || !data_.SetDemData(polygon, sample_distance)) return false;
   SetRegion(data_.polygon);
   screen_ = nullptr;
   records_.clear();
@@ -89,14 +89,14 @@ bool CDemGridCtrl::SetDemData(std::span<const LngLatF> polygon, double sample_di
 
 bool CDemGridCtrl::LoadScreenPoints(std::span<const LngLatF> pixels, double sample_distance,
                                     IScreenTerrainSource* source) {
-  if (IsRunning() || !data_.SetScreenPoints(pixels, sample_distance)) return false;
+  if (running_ || !data_.SetScreenPoints(pixels, sample_distance)) return false;
   SetRegion(data_.polygon);
   screen_ = source;
   return true;
 }
 
 void CDemGridCtrl::Clear() {
-  if (IsRunning()) return;
+  if (running_) return;
   data_.Clear();
   records_.clear();
   labels_.clear();
@@ -115,7 +115,7 @@ int64_t CDemGridCtrl::SampleCount() {
 }
 
 DemExtractStatus CDemGridCtrl::ExtractDemPoints() {
-  if (IsRunning()) return DemExtractStatus::kFailed;
+  if (running_) return DemExtractStatus::kFailed;
   std::string error;
   const DemExtractStatus status = data_.ExtractDemPoints(
       [this] { return MessageBox(kMillionQuestion, kAppTitle, MB_YESNO | MB_ICONQUESTION) == IDYES; }, &error);
@@ -127,7 +127,9 @@ DemExtractStatus CDemGridCtrl::ExtractDemPoints() {
 }
 
 bool CDemGridCtrl::OnSetDemData() {
-  if (IsRunning()) return false;
+  if (running_) return false;
+  // A worker that has reported its end may still be returning: it is joined first.
+  if (IsRunning()) StopTask();
   const DemVariant variant = ChooseDemVariant(data_.mode, GetPageOptions().dem.contour_method);
   if ((variant == DemVariant::kRegionPoints || variant == DemVariant::kScreenPoints) && data_.positions.empty() &&
       ExtractDemPoints() != DemExtractStatus::kOk)
@@ -157,7 +159,7 @@ bool CDemGridCtrl::OnSetDemData() {
   const HWND self = GetSafeHwnd();
   const HWND parent = GetParent() ? GetParent()->GetSafeHwnd() : HWND{};
   const bool region = variant == DemVariant::kRegionGrid || variant == DemVariant::kRegionPoints;
-  return StartTask(kThreadName, [this, variant, context, self, parent, region] {
+  running_ = StartTask(kThreadName, [this, variant, context, self, parent, region] {
     Worker().SignalReady();
     DemRunResult result = data_.Run(variant, context);
     {
@@ -169,9 +171,11 @@ bool CDemGridCtrl::OnSetDemData() {
     if (parent) UiDispatcher().PostMessage(parent, kMsgExtractFinished, result.stopped ? 1 : 0, 0);
     if (region) AppLog("OnSetDemData finished.");
   });
+  return running_;
 }
 
 void CDemGridCtrl::RunEnded(bool stopped, std::string error) {
+  running_ = false;
   run_stopped_ = stopped;
   run_error_ = std::move(error);
   if (!run_error_.empty()) {
@@ -184,7 +188,7 @@ void CDemGridCtrl::RunEnded(bool stopped, std::string error) {
 // ---- contours -------------------------------------------------------------------------------
 
 ContourStatus CDemGridCtrl::ComputeContours(int type, double value) {
-  if (IsRunning() || data_.tracer.nx() < 2 || data_.tracer.ny() < 2) return ContourStatus::kBadInterval;
+  if (running_ || data_.tracer.nx() < 2 || data_.tracer.ny() < 2) return ContourStatus::kBadInterval;
   const double interval = data_.tracer.ComputeContourInterval(type, value);
   if (!(interval > 0)) return ContourStatus::kBadInterval;
   const ContourStatus status = data_.tracer.TraceContourLevels(interval);
@@ -234,7 +238,7 @@ bool CDemGridCtrl::ExportExcel(const std::string& path) {
 }
 
 bool CDemGridCtrl::ImportText(const std::string& path, bool quiet) {
-  if (IsRunning()) return false;
+  if (running_) return false;
   std::vector<Point3D> points;
   std::string error;
   if (!Told(velmora::ImportText(path, &points, &error), kCannotOpen, path, error)) return false;
@@ -254,7 +258,7 @@ bool CDemGridCtrl::ImportText(const std::string& path, bool quiet) {
 }
 
 bool CDemGridCtrl::ImportCsv(const std::string& path) {
-  if (IsRunning()) return false;
+  if (running_) return false;
   std::vector<Point3D> points;
   std::string error;
   if (!Told(velmora::ImportCsv(path, &points, &error), kCannotOpen, path, error)) return false;
@@ -286,7 +290,7 @@ bool CDemGridCtrl::SaveDemCache(const std::string& path) {
 }
 
 bool CDemGridCtrl::LoadDemCache(const std::string& path) {
-  if (IsRunning()) return false;
+  if (running_) return false;
   std::string error;
   const bool ok = velmora::LoadDemCache(&data_, path, &error);
   if (!ok) AppLog("elevation cache %s: %s", path.c_str(), error.c_str());
@@ -318,7 +322,7 @@ bool CDemGridCtrl::OnPaint(CBitmap& canvas) {
       }
     }
     // The drawing lists change only on this thread, and stay empty while a run goes on.
-    if (!IsRunning()) {
+    if (!running_) {
       g.SetAntialias(false);
       for (const DemDrawRecord& record : records_) {
         if (record.pen < 0 || static_cast<size_t>(record.pen) >= pens_.size()) continue;

@@ -61,6 +61,9 @@ class CDemGridCtrl : public CTaskStatic {
   bool OnSetDemData();
   // Stops a run; what was sampled stays. True when the worker ended within `ms`.
   bool StopDemData(unsigned ms = kInfinite) { return StopTask(ms); }
+  // From the start of a run until the panel has heard of its end (just before the parent's
+  // 0x404); the data may be read and changed only outside it.
+  bool IsExtracting() const { return running_; }
 
   // ---- contours ----
   // Interval (type 0 the interval, 1 the number of intervals), trace, display. kBadInterval when
@@ -116,6 +119,7 @@ class CDemGridCtrl : public CTaskStatic {
   std::vector<DemLabel> labels_;
   std::vector<Argb> pens_;
   IScreenTerrainSource* screen_ = nullptr;
+  bool running_ = false;  // user-interface thread only
   CBitmap picture_;  // the progress dots, at the client size (guarded by Mutex())
   std::string run_error_;
   bool run_stopped_ = false;

@@ -34,6 +34,8 @@ namespace {
 using test::HttpReply;
 using test::HttpRequestRecord;
 
+// Private settings and data folders, pointed at before the settings are first read.
+const test::TempDir& kFolders = test::IsolatedFolders();
 constexpr unsigned kWait = 30000;  // upper bound of a wait; the tests end long before
 
 // A hill on 116.0-116.1 E, 39.9-40.0 N.
@@ -42,7 +44,7 @@ double Hill(double lon, double lat) { return 400 + 300 * std::exp(-(std::pow((lo
 class PanelEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    UpdateAppOptions([](CAppOptions& o) { o.program_dir = test::IsolatedFolders().File("program/"); });
+    UpdateAppOptions([](CAppOptions& o) { o.program_dir = kFolders.File("program/"); });
     HeightGridLayout layout = HeightLayout3s(60, 5);
     layout.height = 150;
     ASSERT_TRUE(WriteHeightSamples(
@@ -136,7 +138,7 @@ TEST_F(DemPanelTest, ARegionRunIsPaintedWhileItSamplesThenContouredAndDrawn) {
   EXPECT_GT(dark, 10);
 
   // The cache of the extraction and its message-free round trip.
-  const std::string cache = test::IsolatedFolders().File("dem_exp.hdt");
+  const std::string cache = kFolders.File("dem_exp.hdt");
   ASSERT_TRUE(panel.SaveDemCache(cache));
   panel.Clear();
   EXPECT_TRUE(panel.Data().points.empty());
