@@ -195,6 +195,8 @@ ContourStatus CDemGridCtrl::ComputeContours(int type, double value) {
   if (status != ContourStatus::kOk) return status;
   data_.interval = static_cast<float>(interval);
   BuildContourDisplay();
+  // The next extraction may start from this one.
+  SaveDemCache();
   return status;
 }
 
