@@ -283,11 +283,17 @@ DemRunResult CDemGrid::Run(DemVariant variant, const DemRunContext& context) {
     result.error = "sample distance below 1";
     return result;
   }
-  switch (variant) {
-    case DemVariant::kRegionGrid: result = RunRegionGrid(context); break;
-    case DemVariant::kRegionPoints: result = RunRegionPoints(context); break;
-    case DemVariant::kScreenGrid: result = RunScreenGrid(context); break;
-    case DemVariant::kScreenPoints: result = RunScreenPoints(context); break;
+  try {
+    switch (variant) {
+      case DemVariant::kRegionGrid: result = RunRegionGrid(context); break;
+      case DemVariant::kRegionPoints: result = RunRegionPoints(context); break;
+      case DemVariant::kScreenGrid: result = RunScreenGrid(context); break;
+      case DemVariant::kScreenPoints: result = RunScreenPoints(context); break;
+    }
+  } catch (const std::bad_alloc&) {
+    // The points sampled so far stay; the run ends here.
+    result.out_of_memory = true;
+    result.error = FormatC("memory ran out after %zu points", points.size());
   }
   if ((variant == DemVariant::kScreenGrid || variant == DemVariant::kScreenPoints) && !result.stopped &&
       result.error.empty())
@@ -301,6 +307,7 @@ DemRunResult CDemGrid::RunRegionGrid(const DemRunContext& c) {
   const int64_t nx = DemAxisCount(static_cast<double>(box.east) - box.west, step);
   const int64_t ny = DemAxisCount(static_cast<double>(box.north) - box.south, step);
   if (nx < 1 || ny < 1 || !tracer.AllocGrid(static_cast<int>(ny), static_cast<int>(nx))) {
+    result.out_of_memory = true;
     result.error = FormatC("a grid of %lld x %lld nodes does not fit in memory", static_cast<long long>(nx),
                            static_cast<long long>(ny));
     return result;
@@ -399,6 +406,7 @@ DemRunResult CDemGrid::RunScreenGrid(const DemRunContext& c) {
   const int64_t nx = DemAxisCount(static_cast<double>(box.east) - box.west, step);
   const int64_t ny = DemAxisCount(static_cast<double>(box.north) - box.south, step);
   if (nx < 1 || ny < 1 || !tracer.AllocGrid(static_cast<int>(ny), static_cast<int>(nx))) {
+    result.out_of_memory = true;
     result.error = FormatC("a grid of %lld x %lld nodes does not fit in memory", static_cast<long long>(nx),
                            static_cast<long long>(ny));
     return result;

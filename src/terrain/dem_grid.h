@@ -105,8 +105,9 @@ struct DemRunContext {
 };
 
 struct DemRunResult {
-  bool stopped = false;  // the quit request ended the loops
-  std::string error;     // why nothing could be sampled ("" when the run went through)
+  bool stopped = false;        // the quit request ended the loops
+  bool out_of_memory = false;  // the grid or the points did not fit in memory
+  std::string error;           // why the run could not go through ("" when it did)
 };
 
 // Outcome of the point extraction.

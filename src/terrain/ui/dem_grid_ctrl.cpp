@@ -23,12 +23,14 @@ constexpr Argb kWhite = 0xFFFFFFFFu;
 CDemGridCtrl::CDemGridCtrl() {
   MapMessage(kMsgRunEnded, [this](WPARAM stopped, LPARAM) {
     std::string error;
+    bool out_of_memory = false;
     {
       std::lock_guard lock(Mutex());
       error = std::move(worker_error_);
       worker_error_.clear();
+      out_of_memory = worker_out_of_memory_;
     }
-    RunEnded(stopped != 0, std::move(error));
+    RunEnded(stopped != 0, out_of_memory, std::move(error));
     return LRESULT{0};
   });
 }
@@ -165,6 +167,7 @@ bool CDemGridCtrl::OnSetDemData() {
     {
       std::lock_guard lock(Mutex());
       worker_error_ = result.error;
+      worker_out_of_memory_ = result.out_of_memory;
     }
     Invalidate();
     if (self) UiDispatcher().PostMessage(self, kMsgRunEnded, result.stopped ? 1 : 0, 0);
@@ -174,14 +177,12 @@ bool CDemGridCtrl::OnSetDemData() {
   return running_;
 }
 
-void CDemGridCtrl::RunEnded(bool stopped, std::string error) {
+void CDemGridCtrl::RunEnded(bool stopped, bool out_of_memory, std::string error) {
   running_ = false;
   run_stopped_ = stopped;
   run_error_ = std::move(error);
-  if (!run_error_.empty()) {
-    AppLog("elevation extraction: %s", run_error_.c_str());
-    MessageBox(kOutOfMemory, kAppTitle, MB_OK | MB_ICONERROR);
-  }
+  if (!run_error_.empty()) AppLog("elevation extraction: %s", run_error_.c_str());
+  if (out_of_memory) MessageBox(kOutOfMemory, kAppTitle, MB_OK | MB_ICONERROR);
   Invalidate();
 }
 

@@ -111,7 +111,7 @@ class CDemGridCtrl : public CTaskStatic {
  private:
   void ClientSize(int* width, int* height) const;
   void ResetPicture();
-  void RunEnded(bool stopped, std::string error);
+  void RunEnded(bool stopped, bool out_of_memory, std::string error);
   bool Told(bool ok, const char* message, const std::string& path, const std::string& error);
 
   CDemGrid data_;
@@ -124,6 +124,7 @@ class CDemGridCtrl : public CTaskStatic {
   std::string run_error_;
   bool run_stopped_ = false;
   std::string worker_error_;  // handed from the worker under Mutex()
+  bool worker_out_of_memory_ = false;
 };
 
 }  // namespace velmora

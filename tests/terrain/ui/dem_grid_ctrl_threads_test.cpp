@@ -189,6 +189,18 @@ TEST_F(DemPanelTest, NoToTheMillionQuestionChangesNothing) {
   EXPECT_FALSE(panel.IsRunning());
 }
 
+TEST_F(DemPanelTest, AGridBeyondMemoryEndsTheRunWithAMessage) {
+  ScopedPageOptions options(Options(0, 0));
+  // 1 m over a degree: about 1.2e10 nodes.
+  ASSERT_TRUE(panel.SetPoints({100, 31}, {101, 30}, 1));
+  ASSERT_TRUE(panel.OnSetDemData());
+  ASSERT_TRUE(UiDispatcher().PumpUntil([&] { return !finished.empty(); }, kWait));
+  EXPECT_EQ(host.LastMessage(), CDemGridCtrl::kOutOfMemory);
+  EXPECT_FALSE(panel.LastRunError().empty());
+  EXPECT_TRUE(panel.Data().points.empty());
+  EXPECT_EQ(panel.ComputeContours(0, 10), ContourStatus::kBadInterval);
+}
+
 TEST_F(DemPanelTest, AnImportIsShownAndACountRefreshKeepsItsPoints) {
   ScopedPageOptions options(Options(1, 0));
   ASSERT_TRUE(panel.SetPoints({116.0f, 40.0f}, {116.01f, 39.99f}, 100));
