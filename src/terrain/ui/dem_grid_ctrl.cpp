@@ -45,6 +45,11 @@ int CDemGridCtrl::OnCreate() {
   return CTaskStatic::OnCreate();
 }
 
+void CDemGridCtrl::PreSubclassWindow() {
+  CTaskStatic::PreSubclassWindow();
+  ResetPicture();
+}
+
 void CDemGridCtrl::ClientSize(int* width, int* height) const {
   const RECT r = GetWindowRect();
   *width = r.right - r.left;

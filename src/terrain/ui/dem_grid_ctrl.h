@@ -106,7 +106,10 @@ class CDemGridCtrl : public CTaskStatic {
   bool OnPaint(CBitmap& canvas) override;
 
  protected:
+  // The progress picture is made, white, at the client size when the panel gets its window
+  // (created directly or bound to the dialog's picture control).
   int OnCreate() override;
+  void PreSubclassWindow() override;
 
  private:
   void ClientSize(int* width, int* height) const;
