@@ -27,6 +27,7 @@
 #include "terrain/height_file.h"
 #include "terrain/height_file_writer.h"
 #include "terrain/ui/dem_grid_ctrl.h"
+#include "tiles/screen_terrain_source.h"
 
 namespace velmora {
 namespace {
@@ -175,6 +176,56 @@ TEST_F(DemPanelTest, AStopEndsARunWhoseWebRequestIsHeldAndKeepsWhatWasSampled) {
   EXPECT_EQ(panel.Data().tracer.Value(0, 0), 7.0f);
   EXPECT_TRUE(std::isnan(panel.Data().tracer.Value(0, 3)));
   WriteProfileString(kElevationProfileSection, kElevationHostKey, "");
+}
+
+// An earth view whose pixels map linearly onto 116-117 E, 40-39 N; it counts the calls the worker
+// makes, as a view that marshals them would see them.
+class CountingScreen : public IScreenTerrainSource {
+ public:
+  bool GetClientSize(int* w, int* h) override {
+    *w = *h = 1000;
+    return true;
+  }
+  bool ScreenToTerrain(double x, double y, double* lng, double* lat, double* alt) override {
+    ++asked;
+    *lng = 116 + x / 1000;
+    *lat = 40 - y / 1000;
+    *alt = 100 + x;
+    return true;
+  }
+  bool PrepareTerrain(Event*) override { return ++prepared > 0; }
+  void FinishTerrain() override { ++finished; }
+  bool OpenKmlFile(const std::string&) override { return false; }
+  std::atomic<int> asked{0}, prepared{0}, finished{0};
+};
+
+TEST_F(DemPanelTest, AScreenRunSamplesTheViewThatHandedOverThePointsAndIsReadyAtItsEnd) {
+  ScopedPageOptions options(Options(0, 0));
+  CountingScreen screen;
+  ASSERT_TRUE(panel.LoadScreenPoints(std::vector<LngLatF>{{100, 100}, {900, 100}, {900, 700}, {100, 700}}, 20, &screen));
+  ASSERT_TRUE(panel.OnSetDemData());
+  EXPECT_FALSE(panel.IsReady());  // a screen run is ready only when it ends unstopped
+  CBitmap canvas;
+  ASSERT_TRUE(canvas.Create(320, 240));
+  ASSERT_TRUE(UiDispatcher().PumpUntil(
+      [&] {
+        panel.OnPaint(canvas);
+        return !finished.empty();
+      },
+      kWait));
+  EXPECT_TRUE(panel.IsReady());
+  EXPECT_EQ(screen.asked.load(), 41 * 31);
+  EXPECT_EQ(screen.prepared.load(), 1);
+  EXPECT_EQ(screen.finished.load(), 1);
+  EXPECT_EQ(panel.Data().points.size(), 41u * 31u);
+  ASSERT_EQ(panel.ComputeContours(0, 100), ContourStatus::kOk);
+  // alt = 100 + x: straight lines of constant longitude, north to south across the panel.
+  for (const DemDrawRecord& record : panel.DrawRecords()) {
+    ASSERT_GE(record.points.size(), 2u);
+    EXPECT_NEAR(record.points.front().x, record.points.back().x, 0.01);
+    EXPECT_NEAR(std::fabs(record.points.front().y - record.points.back().y), 240, 0.01);
+  }
+  EXPECT_EQ(panel.DrawRecords().size(), 7u);  // 200, 300, ..., 800 m
 }
 
 TEST_F(DemPanelTest, NoToTheMillionQuestionChangesNothing) {
