@@ -295,6 +295,11 @@ DemRunResult CDemGrid::Run(DemVariant variant, const DemRunContext& context) {
     result.out_of_memory = true;
     result.error = FormatC("memory ran out after %zu points", points.size());
   }
+  // Ranges that no sample widened stay empty, not (+max, -max).
+  if (points.empty()) {
+    tracer.z_range = {0, 0};
+    if (variant != DemVariant::kRegionGrid) tracer.x_range = tracer.y_range = {0, 0};
+  }
   if ((variant == DemVariant::kScreenGrid || variant == DemVariant::kScreenPoints) && !result.stopped &&
       result.error.empty())
     ready = true;
