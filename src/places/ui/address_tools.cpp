@@ -8,6 +8,7 @@
 
 #include "places/ui/addr_download_ctrl.h"
 #include "places/ui/address_pane.h"
+#include "places/ui/dlg_address_book.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/ui_host.h"
 #include "shell/command_table.h"
@@ -128,9 +129,24 @@ void RegisterAddressTools(CKovraHomeExApp& app) {
       if (auto* view = dynamic_cast<CPDView*>(application->SwitchView(kViewMap2D))) ArmAddressDownload(*view);
     };
     AppCommands().Register(std::move(command));
+    // The address book over its file (the 2D view's own command for it needs a marks tool the
+    // view does not have): offered in the tools menu.
+    AppCommand book;
+    book.id = ID_ADDRESS_BOOK;
+    book.menu = "工具";
+    book.text = "通讯录...";
+    book.prompt = "联系人列表,拖到地图上成为标注\n通讯录";
+    book.order = 121;
+    book.handler = [] {
+      CKovraHomeExApp* application = GetApp();
+      if (!application) return;
+      OpenAddressBook(dynamic_cast<CPDView*>(application->SwitchView(kViewMap2D)));
+    };
+    AppCommands().Register(std::move(book));
     return true;
   };
   step.stop = [](CKovraHomeExApp&) {
+    AppCommands().Unregister(ID_ADDRESS_BOOK);
     AppCommands().Unregister(ID_ADDRESS_DOWNLOAD);
     CloseAddressDownload();
   };
