@@ -15,8 +15,23 @@ namespace {
 
 // The model window shown by the widget or its nearest parent that shows one; `local` becomes
 // the point in that widget.
+QWidget* WidgetUnder(const QPoint& global) {
+  if (QWidget* w = QApplication::widgetAt(global)) return w;
+  // Platforms that cannot tell the window under a point (offscreen): the visible top window
+  // whose area holds it, the active one first.
+  QWidget* active = QApplication::activeWindow();
+  QWidgetList windows = QApplication::topLevelWidgets();
+  if (active) windows.prepend(active);
+  for (QWidget* top : windows) {
+    if (!top->isVisible() || !top->geometry().contains(global)) continue;
+    QWidget* child = top->childAt(top->mapFromGlobal(global));
+    return child ? child : top;
+  }
+  return nullptr;
+}
+
 CWnd* ModelUnder(const QPoint& global, POINT* client) {
-  for (QWidget* w = QApplication::widgetAt(global); w; w = w->parentWidget()) {
+  for (QWidget* w = WidgetUnder(global); w; w = w->parentWidget()) {
     auto* binding = w->findChild<CModelBinding*>(QString(), Qt::FindDirectChildrenOnly);
     if (binding && binding->Model()) {
       QPoint p = w->mapFromGlobal(global);
