@@ -9,6 +9,7 @@
 #include "places/ui/addr_download_ctrl.h"
 #include "places/ui/address_pane.h"
 #include "places/ui/dlg_address_book.h"
+#include "places/ui/mark_popup_editor.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/ui_host.h"
 #include "shell/command_table.h"
@@ -151,6 +152,16 @@ void RegisterAddressTools(CKovraHomeExApp& app) {
     CloseAddressDownload();
   };
   app.RegisterStep(std::move(step));
+
+  // A right click on a mark of the 2D view (made with the frame) edits its pop-up.
+  AppStep marks;
+  marks.name = "mark pop-up editor";
+  marks.phase = AppPhase::kTileManager;
+  marks.start = [](CKovraHomeExApp& a) {
+    if (auto* view = dynamic_cast<CPDView*>(a.Views().Find(kViewMap2D))) AttachMarkPopupEditor(*view);
+    return true;
+  };
+  app.RegisterStep(std::move(marks));
 }
 
 }  // namespace velmora

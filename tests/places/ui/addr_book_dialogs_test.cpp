@@ -15,6 +15,7 @@
 #include "places/ui/addr_book_templates.h"
 #include "places/ui/dlg_address_book.h"
 #include "places/ui/dlg_template_editor.h"
+#include "places/ui/mark_popup_editor.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/system_menu.h"
@@ -382,6 +383,38 @@ TEST_F(TemplateEditorTest, ImportDecodesTheFileAndRefusesHugeOnes) {
   // The preview gets GBK bytes for pages that do not declare UTF-8.
   EXPECT_EQ(CDlgTemplateEditor::PageBytes(editor.Text()), gbk_page);
   EXPECT_EQ(CDlgTemplateEditor::PageBytes("<meta charset=utf-8>张"), "<meta charset=utf-8>张");
+}
+
+TEST_F(TemplateEditorTest, ARightClickOnAStoredMarkEditsItsPopUp) {
+  AttachMarkPopupEditor(*view, &db);
+  auto owned = std::make_unique<CMarkShape>();
+  CMarkShape* mark = owned.get();
+  mark->SetName("店铺");
+  LngLat at = view->Engine().ScreenToLngLat(320, 240);
+  mark->AddPoint(static_cast<float>(at.lng), static_cast<float>(at.lat));
+  mark->popup_html = head + FillAddressCard(a) + tail;
+  ASSERT_TRUE(view->AddObject(std::move(owned), true));
+  ASSERT_NE(mark->db_id, 0);
+
+  // Closed unchanged: nothing is written.
+  host.AnswerDialog(kTemplateEditorTemplateId, [&](CDialog& d) { EXPECT_EQ(d.GetWindowText(), "店铺"); });
+  view->SendMessage(WM_RBUTTONUP, 0, MAKELPARAM(320, 240 - 10));
+  EXPECT_EQ(mark->popup_html, head + FillAddressCard(a) + tail);
+
+  host.AnswerDialog(kTemplateEditorTemplateId, [&](CDialog& d) {
+    d.SendMessage(WM_SYSCOMMAND, CDlgTemplateEditor::SC_EDIT);
+    d.GetDlgItemAs<CEdit>(CDlgTemplateEditor::kIdSource)->Type("<p>新的弹窗</p>");
+    d.SendMessage(WM_COMMAND, IDOK);
+  });
+  view->SendMessage(WM_RBUTTONUP, 0, MAKELPARAM(320, 240 - 10));
+  EXPECT_EQ(mark->popup_html, "<p>新的弹窗</p>");
+  std::vector<std::unique_ptr<CMapShape>> stored;
+  ASSERT_EQ(db.LoadItems(FormatC("SELECT * FROM data WHERE type = %d", kShapeMark), stored), 1);
+  EXPECT_EQ(dynamic_cast<CMarkShape&>(*stored[0]).popup_html, "<p>新的弹窗</p>");
+  // Away from any mark: no editor.
+  host.ClearRecords();
+  view->SendMessage(WM_RBUTTONUP, 0, MAKELPARAM(20, 20));
+  EXPECT_TRUE(host.Records().empty());
 }
 
 }  // namespace
