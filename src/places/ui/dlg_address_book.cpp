@@ -264,7 +264,8 @@ void CDlgAddressBook::BeginEdit(int item, int column) {
   int left = list_rect.left;
   for (int c = 0; c < column; ++c) left += list_.GetColumnWidth(c);
   int top = list_rect.top + kHeaderHeight + item * kRowHeight;
-  int width = std::max(list_.GetColumnWidth(column) + 8, 8 * static_cast<int>(text.size()));
+  int chars = static_cast<int>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+  int width = std::max(list_.GetColumnWidth(column) + 8, 8 * chars);
   RECT rect{left - 4, top - 4, left - 4 + width, top + kRowHeight + 4};
   if (editor_.IsWindow()) editor_.DestroyWindow();
   editor_.Create(this, kIdEditor, text, WS_CHILD | WS_VISIBLE | WS_BORDER, rect);
