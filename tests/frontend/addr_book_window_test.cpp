@@ -3,6 +3,7 @@
 // and the editor's preview in the web view shows a card's Chinese name and a name with markup
 // characters as plain text; its system menu switches it to the source. Both dialogs are grabbed.
 #include <QContextMenuEvent>
+#include <QFontDatabase>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTimer>
@@ -172,6 +173,10 @@ TEST(FrontendAddrBook, ThePreviewShowsCardsAsTextAndTheSystemMenuSwitchesToSourc
     QApplication::sendEvent(window, &click);
     EXPECT_TRUE(PumpUntil([&] { return editor.Source().IsWindowVisible(); }, 5000));
     EXPECT_EQ(GetProfileInt("recent", "htmledit", 1), 0);
+    QWidget* source = test::ControlWidget(editor, CDlgTemplateEditor::kIdSource);
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source->font().family(), QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
+    EXPECT_TRUE(QFontInfo(source->font()).fixedPitch()) << source->font().family().toStdString();
     Settle();
     test::SaveArtefact(window->grab().toImage(), "template_editor_source");
     editor.EndDialog(IDOK);

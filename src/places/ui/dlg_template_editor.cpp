@@ -64,6 +64,7 @@ bool CDlgTemplateEditor::OnInitDialog() {
     menu->AppendMenu(MF_STRING, SC_CARDS, "模板编辑器");
   }
   if (source_.MenuItems().empty()) source_.AddMenuItem(ID_IMPORT, "导入...");
+  source_.fixed_font = true;
   view_ = std::make_unique<CHtmlViewEx>();
   view_->SetSilent(true);
   view_->Create(this, kIdView, "", WS_CHILD | WS_VISIBLE, source_.GetWindowRect());
