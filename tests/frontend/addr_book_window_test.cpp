@@ -17,6 +17,7 @@
 #include "places/addr_book.h"
 #include "places/ui/dlg_address_book.h"
 #include "places/ui/dlg_template_editor.h"
+#include "platform/ui/controls.h"
 #include "platform/ui/list_ctrl.h"
 #include "platform/ui/window_drag.h"
 #include "shapes/draw_item_db.h"
@@ -104,6 +105,24 @@ TEST(FrontendAddrBook, RowsDraggedOntoTheMapBecomeOneMark) {
   view.DestroyWindow();
   Settle();
   tiles->Stop();
+}
+
+TEST(FrontendAddrBook, TheEntryDialogShowsOneCard) {
+  CDlgAddressEntry entry;
+  entry.name = "张三";
+  entry.address = "青岛市市南区香港中路8号";
+  entry.picture = ResolveFolders().program + "images/logo.png";
+  WhenShown(entry, [&](CDialogWindow* window) {
+    test::SaveArtefact(window->grab().toImage(), "address_entry");
+    auto* name = test::ControlWidget(entry, CDlgAddressEntry::kIdName);
+    ASSERT_NE(name, nullptr);
+    test::TypeText(name, QStringLiteral("李"));
+    Settle();
+    entry.GetDlgItemAs<CButton>(IDOK)->Click();
+  });
+  EXPECT_EQ(entry.DoModal(), IDOK);
+  EXPECT_EQ(entry.name, "张三李");
+  EXPECT_EQ(entry.address, "青岛市市南区香港中路8号");
 }
 
 // The page's text once its document answers (the load completes later).
