@@ -8,6 +8,7 @@
 #include "shell/main_frame.h"
 #include "terrain/ui/3d_tile_view.h"
 #include "terrain/ui/3d_view_wnd.h"
+#include "terrain/ui/elevation_profile_commands.h"
 #include "terrain/ui/render_wnd.h"
 #include "terrain/ui/satellite_tree.h"
 
@@ -145,6 +146,7 @@ void RegisterTerrainViews(CKovraHomeExApp& app) {
     AppCommands().Unregister(ID_VIEW_KIND_FIRST + kViewGlobe3D);
   };
   app.RegisterStep(std::move(step));
+  RegisterElevationProfileCommands(app);
 }
 
 }  // namespace velmora
