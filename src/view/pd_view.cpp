@@ -118,13 +118,15 @@ LRESULT CPDView::WindowProc(UINT msg, WPARAM wparam, LPARAM lparam) {
       OnDoubleClick(x, y);
       return 0;
     case WM_RBUTTONUP:
-      // A right click clears the free region (drawn or closed) and a band under way.
+      // A right click clears the free region (drawn or closed) and a band under way; with neither
+      // it goes on to the message map (a mark's pop-up editor, say).
       if (region_ || tracker_.IsTracking()) {
         tracker_.Cancel();
         region_.reset();
         Invalidate();
+        return 0;
       }
-      return 0;
+      break;
     case WM_MOUSEWHEEL:
       OnWheel(GET_WHEEL_DELTA_WPARAM(wparam), x, y);
       return 0;
