@@ -74,6 +74,7 @@ const MenuExpectation kMenuExpectations[] = {
     {"视图/状态栏(&S)", Effect::kToggles},
     {"视图/侧栏(&L)", Effect::kToggles},
     {"视图/二维地图", Effect::kShowsView, "", kViewMap2D},
+    {"视图/三维地球", Effect::kShowsView, "", kViewGlobe3D},
     {"视图/三维瓦片视图", Effect::kShowsView, "", kViewTiles3D},
     {"视图/网页地图", Effect::kShowsView, "", kViewWebMap},
     {"视图/地图源/*", Effect::kSetsSource},
