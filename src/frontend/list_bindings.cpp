@@ -6,6 +6,7 @@
 #include <QItemSelection>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 #include <algorithm>
@@ -121,7 +122,15 @@ class CTreeView : public QTreeView {
     HTREEITEM item = ItemAt(p);
     setFocus(Qt::MouseFocusReason);
     if (event->button() == Qt::LeftButton) {
-      tree->SelectItem(item);
+      if (item) {
+        // The item's picture sits at the left of its cell: a click there is a click on its icon
+        // (the satellite library ticks items so).
+        const int icon = iconSize().isValid() ? iconSize().width() : style()->pixelMetric(QStyle::PM_SmallIconSize);
+        const bool on_icon = tree->GetImageList() && p.x() < visualRect(index).x() + icon + 4;
+        tree->ClickItem(item, on_icon ? TVHT_ONITEMICON : TVHT_ONITEMLABEL);
+      } else {
+        tree->SelectItem(item);
+      }
     } else if (event->button() == Qt::RightButton) {
       QPoint global = event->globalPosition().toPoint();
       tree->RightClickItem(item, POINT{global.x(), global.y()});

@@ -210,6 +210,16 @@ void CTreeCtrl::DoubleClickItem(HTREEITEM item) {
   NotifyParent(&hdr, NM_DBLCLK);
 }
 
+void CTreeCtrl::ClickItem(HTREEITEM item, UINT hit) {
+  if (!IsWindowEnabled() || !ItemExists(item)) return;
+  SelectItem(item);
+  if (!ItemExists(item)) return;  // the selection's handler may have removed it
+  last_hit_ = hit;
+  NMTREEVIEW nm;
+  nm.itemNew = item;
+  NotifyParent(&nm.hdr, NM_CLICK);
+}
+
 void CTreeCtrl::RightClickItem(HTREEITEM item, POINT screen_point) {
   if (!IsWindowEnabled()) return;
   if (ItemExists(item)) SelectItem(item);
