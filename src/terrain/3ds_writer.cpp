@@ -189,20 +189,24 @@ C3dsWriter::C3dsWriter(CElevationStore* elevation) : elevation_(elevation) {}
 
 C3dsWriter::~C3dsWriter() = default;
 
-bool C3dsWriter::Write(const std::string& path, double west, double north, double east, double south) {
+bool C3dsWriter::Plan(double west, double north, double east, double south) {
   error_.clear();
   grid_ = ThreeDsGrid{};
+  const int samples = ProgramSettings().GetInt(kDemSampleKey, kDefault3dsSamples);
+  const bool one_second = AppOptions().dem_source_mode == kDemSourceAstgtm;
+  return PlanThreeDsGrid(west, north, east, south, samples, one_second, &grid_, &error_);
+}
+
+bool C3dsWriter::Write(const std::string& path, double west, double north, double east, double south) {
   CProfileStore& settings = ProgramSettings();
   const IntPair factor = settings.GetIntPair(kDemFactorKey, kDefaultDemFactor);
-  const int samples = settings.GetInt(kDemSampleKey, kDefault3dsSamples);
   const bool flat = settings.GetInt(kExp3dsPlainKey, 0) != 0;
-  const bool one_second = AppOptions().dem_source_mode == kDemSourceAstgtm;
-  if (path.empty()) {
-    error_ = kNotWritable;
+  if (!Plan(west, north, east, south)) {
+    AppLog("3ds export %s: %s", path.c_str(), error_.c_str());
     return false;
   }
-  if (!PlanThreeDsGrid(west, north, east, south, samples, one_second, &grid_, &error_)) {
-    AppLog("3ds export %s: %s", path.c_str(), error_.c_str());
+  if (path.empty()) {
+    error_ = kNotWritable;
     return false;
   }
   std::vector<uint8_t> bytes;

@@ -67,6 +67,9 @@ class C3dsWriter {
   // refused, the export was cancelled or the file cannot be written; nothing is then left at the
   // path (an older file there stays as it was).
   bool Write(const std::string& path, double west, double north, double east, double south);
+  // The grid Write would make of the area with the settings of now (Grid()); false with
+  // LastError() when the area is refused.
+  bool Plan(double west, double north, double east, double south);
 
   // Checked between rows; a set flag ends Write with false.
   void SetCancel(const std::atomic<bool>* cancel) { cancel_ = cancel; }

@@ -93,6 +93,7 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/地名查询/行政地名(&A)", Effect::kChecks},
     {"工具/地名查询/网络提示(&S)", Effect::kChecks},
     {"工具/地址数据下载...", Effect::kArmsTool, "", 32716},
+    {"文件/区域导出...", Effect::kOpensDialog, "导出区域设定"},
 };
 
 // Messages a menu item may show in this state, as the program's own texts say them (item path,

@@ -8,6 +8,7 @@
 #include "shell/main_frame.h"
 #include "terrain/ui/3d_tile_view.h"
 #include "terrain/ui/3d_view_wnd.h"
+#include "terrain/ui/area_export.h"
 #include "terrain/ui/render_wnd.h"
 #include "terrain/ui/satellite_tree.h"
 
@@ -133,6 +134,7 @@ void RegisterTerrainViews(CKovraHomeExApp& app) {
   step.start = [](CKovraHomeExApp& a) {
     RegisterCommands();
     RegisterGlobeCommand();
+    RegisterAreaExportCommand();
     // The satellite library in the side bar; the program runs on without it when it cannot be made.
     if (CMainFrame* frame = a.MainFrame(); frame && !frame->FindSideBarPanel(CSatelliteTree::kPanelName)) {
       auto tree = std::make_unique<CSatelliteTree>();
@@ -143,6 +145,7 @@ void RegisterTerrainViews(CKovraHomeExApp& app) {
   step.stop = [](CKovraHomeExApp&) {
     UnregisterCommands();
     AppCommands().Unregister(ID_VIEW_KIND_FIRST + kViewGlobe3D);
+    UnregisterAreaExportCommand();
   };
   app.RegisterStep(std::move(step));
 }
