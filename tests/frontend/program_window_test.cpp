@@ -75,6 +75,7 @@ const MenuExpectation kMenuExpectations[] = {
     {"视图/侧栏(&L)", Effect::kToggles},
     {"视图/二维地图", Effect::kShowsView, "", kViewMap2D},
     {"视图/三维瓦片视图", Effect::kShowsView, "", kViewTiles3D},
+    {"视图/三维地球", Effect::kShowsView, "", kViewGlobe3D},
     {"视图/网页地图", Effect::kShowsView, "", kViewWebMap},
     {"视图/地图源/*", Effect::kSetsSource},
     {"视图/刷新三维瓦片", Effect::kDisabled},  // the 3D tile view's own
@@ -94,6 +95,7 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/地名查询/网络提示(&S)", Effect::kChecks},
     {"工具/地址数据下载...", Effect::kArmsTool, "", 32716},
     {"文件/区域导出...", Effect::kOpensDialog, "导出区域设定"},
+    {"工具/图层离线缓存信息...", Effect::kOpensDialog, "图层离线缓存信息"},
 };
 
 // Messages a menu item may show in this state, as the program's own texts say them (item path,

@@ -9,6 +9,7 @@
 #include "terrain/ui/3d_tile_view.h"
 #include "terrain/ui/3d_view_wnd.h"
 #include "terrain/ui/area_export.h"
+#include "terrain/ui/dlg_layer_cache_info.h"
 #include "terrain/ui/render_wnd.h"
 #include "terrain/ui/satellite_tree.h"
 
@@ -135,6 +136,7 @@ void RegisterTerrainViews(CKovraHomeExApp& app) {
     RegisterCommands();
     RegisterGlobeCommand();
     RegisterAreaExportCommand();
+    RegisterLayerCacheInfoCommand();
     // The satellite library in the side bar; the program runs on without it when it cannot be made.
     if (CMainFrame* frame = a.MainFrame(); frame && !frame->FindSideBarPanel(CSatelliteTree::kPanelName)) {
       auto tree = std::make_unique<CSatelliteTree>();
@@ -146,6 +148,7 @@ void RegisterTerrainViews(CKovraHomeExApp& app) {
     UnregisterCommands();
     AppCommands().Unregister(ID_VIEW_KIND_FIRST + kViewGlobe3D);
     UnregisterAreaExportCommand();
+    UnregisterLayerCacheInfoCommand();
   };
   app.RegisterStep(std::move(step));
 }
