@@ -85,7 +85,7 @@ void CDlgLayerCacheInfo::Refresh() {
       const MapSourceDef& source = sources[index];
       kind = source.kind;
       CTileManager& tiles = tiles_ ? *tiles_ : TileManager();
-      if (CTileStore* store = tiles.OpenStore(source.id))
+      if (CTileStore* store = tiles.FindStore(source.id))
         for (TileKey key : store->GetKeys())
           if (TileKeyZoom(key) == zoom) keys_.push_back(key);
     }

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "core/geodesy.h"
 #include "core/settings.h"
 #include "platform/gfx/image_codec.h"
@@ -249,6 +251,12 @@ TEST_F(PanelTest, TheDialogShowsTheStoredKeysOfALevel) {
     d.GetDlgItemAs<CComboBox>(CDlgLayerCacheInfo::kIdZoom)->Select(7);
     EXPECT_TRUE(dialog.Keys().empty());
     EXPECT_EQ(dialog.Panel().Coverage()->GetPixel(300, 150), World().GetPixel(300, 150));
+    // A layer nobody downloaded: no keys, and no store made for it.
+    if (sources.size() > 1) {
+      d.GetDlgItemAs<CComboBox>(CDlgLayerCacheInfo::kIdLayer)->Select(1);
+      EXPECT_TRUE(dialog.Keys().empty());
+      EXPECT_FALSE(std::filesystem::exists(kFolders.File("tiles/" + std::to_string(sources[1].id) + ".img")));
+    }
     // The mode for the next opening; this panel stays flat.
     d.GetDlgItemAs<CButton>(CDlgLayerCacheInfo::kId3D)->Click();
     EXPECT_EQ(ProgramSettings().GetInt(kLayerStat3DKey, 0), 1);
