@@ -2,7 +2,8 @@
 // (3-arc-second tile, 30 m) and 2 (1-arc-second cell), and a 1000 x 1000 raster walk over one
 // 6000 x 6000 tile. GDAL reads the same samples from GeoTIFF copies of the same grids (made with
 // GDAL's API in this run): one GDALRasterIO per point, and for the walk also one decimating
-// GDALRasterIO call. Prints the rate ratios and the memory the walk took at the end.
+// GDALRasterIO call. Prints the rate ratios and the memory the walk took at the end. Also the
+// contour dialog's preview sampled at 2000 columns from the tile.
 #include <benchmark/benchmark.h>
 #include <gdal.h>
 
@@ -18,6 +19,8 @@
 
 #include "core/settings.h"
 #include "support/temp_dir.h"
+#include "terrain/contour_grid.h"
+#include "terrain/elevation_profile.h"
 #include "terrain/elevation_store.h"
 #include "terrain/height_file_writer.h"
 
@@ -354,6 +357,25 @@ void BM_GdalWalkWindow(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kWalk * kWalk);
 }
 BENCHMARK(BM_GdalWalkWindow)->Unit(benchmark::kMillisecond);
+
+// The contour dialog's preview at 2000 columns (and the rows of a 4:3 view) over the 3-arc-second
+// tile: the sampling of the preview and the filling of the tracer's grid.
+void BM_SampleProfile2000(benchmark::State& state) {
+  Fixture& f = Data();
+  const ScopedAppOptions srtm([](CAppOptions& o) { o.dem_source_mode = kDemSourceSrtm; });
+  ElevationGrid grid;
+  CContourGrid contour;
+  for (auto _ : state) {
+    if (!SampleElevationGrid(f.store, 115.5f, 39.5f, 119.5f, 36.5f, 2000, 1500, 30, &grid) ||
+        !FillContourGrid(grid, contour)) {
+      state.SkipWithError("sampling failed");
+      return;
+    }
+    benchmark::DoNotOptimize(contour.Value(750, 1000));
+  }
+  state.SetItemsProcessed(state.iterations() * int64_t{2000} * 1500);
+}
+BENCHMARK(BM_SampleProfile2000)->Unit(benchmark::kMillisecond);
 
 class RatioReporter : public benchmark::ConsoleReporter {
  public:

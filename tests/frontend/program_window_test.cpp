@@ -74,8 +74,8 @@ const MenuExpectation kMenuExpectations[] = {
     {"视图/状态栏(&S)", Effect::kToggles},
     {"视图/侧栏(&L)", Effect::kToggles},
     {"视图/二维地图", Effect::kShowsView, "", kViewMap2D},
-    {"视图/三维瓦片视图", Effect::kShowsView, "", kViewTiles3D},
     {"视图/三维地球", Effect::kShowsView, "", kViewGlobe3D},
+    {"视图/三维瓦片视图", Effect::kShowsView, "", kViewTiles3D},
     {"视图/网页地图", Effect::kShowsView, "", kViewWebMap},
     {"视图/地图源/*", Effect::kSetsSource},
     {"视图/刷新三维瓦片", Effect::kDisabled},  // the 3D tile view's own
@@ -94,6 +94,12 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/地名查询/行政地名(&A)", Effect::kChecks},
     {"工具/地名查询/网络提示(&S)", Effect::kChecks},
     {"工具/地址数据下载...", Effect::kArmsTool, "", 32716},
+    {"工具/通讯录...", Effect::kOpensDialog, "通讯录"},
+    {"工具/等高线(&C)...", Effect::kOpensDialog, "等高线"},
+    {"工具/高程剖面(&P)...", Effect::kDisabled},  // no line selected on the map
+    {"工具/天气", Effect::kOpensDialog, "天气"},          // tool windows (modeless)
+    {"工具/公交线路", Effect::kOpensDialog, "公交线路"},
+    {"工具/行政边界", Effect::kOpensDialog, "行政边界"},
     {"文件/区域导出...", Effect::kOpensDialog, "导出区域设定"},
     {"工具/图层离线缓存信息...", Effect::kOpensDialog, "图层离线缓存信息"},
 };

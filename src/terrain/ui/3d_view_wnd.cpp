@@ -20,6 +20,9 @@ namespace {
 
 constexpr unsigned kOrbitPassMs = 1000;
 constexpr unsigned kOrbitStopMs = 3000;
+// While the terrain is computed the frame shows its progress, repainted this often.
+constexpr UINT_PTR kProgressTimer = 0x3D71;
+constexpr unsigned kProgressMs = 250;
 
 }  // namespace
 
@@ -32,6 +35,10 @@ C3DViewWnd::C3DViewWnd() {
   MapMessage(WM_TERRAIN_READY, [this](WPARAM, LPARAM) -> LRESULT {
     if (terrain_.CommitBuild()) Invalidate();
     return 0;
+  });
+  MapTimer(kProgressTimer, [this] {
+    if (!terrain_.IsBuilding()) KillTimer(kProgressTimer);
+    Invalidate();
   });
   MapMessage(WM_ORBIT_MOVED, [this](WPARAM, LPARAM) -> LRESULT {
     Invalidate();
@@ -172,7 +179,10 @@ void C3DViewWnd::RefreshSatelliteLayer() {
 }
 
 void C3DViewWnd::Rebuild() {
-  if (!terrain_.Build()) AppLog("3D view: no terrain: %s", terrain_.LastError().c_str());
+  if (!terrain_.Build())
+    AppLog("3D view: no terrain: %s", terrain_.LastError().c_str());
+  else if (terrain_.IsBuilding())
+    SetTimer(kProgressTimer, kProgressMs);
   ResetCamera();
   lines_.clear();
   CKovraHomeExApp* app = GetApp();

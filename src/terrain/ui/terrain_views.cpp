@@ -10,6 +10,7 @@
 #include "terrain/ui/3d_view_wnd.h"
 #include "terrain/ui/area_export.h"
 #include "terrain/ui/dlg_layer_cache_info.h"
+#include "terrain/ui/elevation_profile_commands.h"
 #include "terrain/ui/render_wnd.h"
 #include "terrain/ui/satellite_tree.h"
 
@@ -151,6 +152,7 @@ void RegisterTerrainViews(CKovraHomeExApp& app) {
     UnregisterLayerCacheInfoCommand();
   };
   app.RegisterStep(std::move(step));
+  RegisterElevationProfileCommands(app);
 }
 
 }  // namespace velmora

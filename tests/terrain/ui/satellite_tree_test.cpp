@@ -14,6 +14,8 @@
 
 #include "core/settings.h"
 #include "platform/fs.h"
+#include "platform/ui/controls.h"
+#include "shell/dlg_sat_edit.h"
 #include "support/headless_ui_test.h"
 #include "support/isolated_folders.h"
 #include "support/temp_dir.h"
@@ -207,6 +209,34 @@ TEST_F(SatelliteTreeTest, LocateCentresTheViewOnTheSubSatellitePointAtThePanelsC
   tree->SelectItem(iss);
   Command(CSatelliteTree::ID_LOCATE);
   EXPECT_EQ(view.camera.size(), 3u);
+}
+
+TEST_F(SatelliteTreeTest, AModifiedShownSatelliteGoesToTheViewAgainAndIsLocated) {
+  const HTREEITEM visual = Import();
+  const HTREEITEM iss = Child(visual, 0);
+  tree->ClickItem(iss, TVHT_ONITEMICON);
+  const uint32_t color = static_cast<CSatelliteItem*>(tree->ItemOf(iss))->Record().color;
+  view.shows.clear();
+  // New elements typed into the edit dialog: the Hubble set under the name "改过".
+  host.AnswerDialog(CDlgSatEdit::kTemplateId, [&](CDialog& d) {
+    d.GetDlgItemAs<CEdit>(CDlgSatEdit::kIdElements)->Type(std::string("改过\r\n") + kHst1 + "\r\n" + kHst2);
+    d.GetDlgItemAs<CButton>(IDOK)->Click();
+  });
+  tree->SelectItem(iss);
+  Command(CSatelliteTree::ID_MODIFY);
+  const SatElements& record = static_cast<CSatelliteItem*>(tree->ItemOf(iss))->Record();
+  EXPECT_EQ(record.satellite_number, 20580u);
+  EXPECT_EQ(record.color, color);  // the colour stays the record's
+  EXPECT_EQ(tree->GetItemText(iss), "改过");
+  EXPECT_EQ(view.shows, (std::vector<std::pair<uint32_t, bool>>{{20580, true}}));
+  CSatOrbit orbit(record);
+  ASSERT_TRUE(orbit.ComputeAt(kClock));
+  ASSERT_EQ(view.camera.size(), 3u);
+  EXPECT_DOUBLE_EQ(view.camera[0], orbit.Last().longitude);
+  // Saved: the file has the new name.
+  CSatFolderItem saved;
+  ASSERT_EQ(LoadSatLibrary(dir.File("obs.db"), "", "", &saved), SatLibraryLoad::kOk);
+  EXPECT_EQ(static_cast<CSatFolderItem&>(*saved.Children()[0]).Children()[0]->Text(), "改过");
 }
 
 TEST_F(SatelliteTreeTest, RightClickOffersTheLibraryUpdateMessage) {
