@@ -22,19 +22,30 @@ void CLayerStat3DPanel::PreSubclassWindow() {
 }
 
 void CLayerStat3DPanel::DrawCoverage(const std::vector<TileKey>& keys, int kind) {
-  coverage_.reset();
-  auto picture = std::make_unique<CBitmap>();
-  if (LoadImageFile(AppOptions().program_dir + "images/world.jpg", picture.get())) {
-    DrawTileCoverage(*picture, keys, kind, static_cast<int>(Viewport().Width));
-    coverage_ = std::move(picture);
-    if (Is3D()) globe_.SetPicture(*coverage_);
-  }
+  keys_ = keys;
+  kind_ = kind;
+  Compose();
   Invalidate();
 }
 
+bool CLayerStat3DPanel::Compose() {
+  coverage_.reset();
+  auto picture = std::make_unique<CBitmap>();
+  if (!LoadImageFile(AppOptions().program_dir + "images/world.jpg", picture.get())) return false;
+  DrawTileCoverage(*picture, keys_, kind_, static_cast<int>(Viewport().Width));
+  coverage_ = std::move(picture);
+  if (Is3D()) globe_.SetPicture(*coverage_);
+  return true;
+}
+
 bool CLayerStat3DPanel::OnPaint(CBitmap& canvas) {
+  if (canvas.IsEmpty()) return false;
+  if (uint32_t(canvas.Width()) != Viewport().Width || uint32_t(canvas.Height()) != Viewport().Height) {
+    Resize(uint32_t(canvas.Width()), uint32_t(canvas.Height()));
+    if (coverage_) Compose();
+  }
   if (Is3D()) return PaintScene(canvas);
-  if (!coverage_ || canvas.IsEmpty()) return false;
+  if (!coverage_) return false;
   CGraphics g(canvas);
   g.DrawImage(*coverage_, GfxRect{0, 0, float(canvas.Width()), float(canvas.Height())});
   return true;

@@ -30,7 +30,8 @@ class CLayerStat3DPanel : public CTileStatStatic {
   // Repaints without erasing.
   void DrawCoverage(const std::vector<TileKey>& keys, int kind = kKindMercator);
 
-  // 2D: the coverage picture scaled to the control; 3D: the scene.
+  // 2D: the coverage picture scaled to the control; 3D: the scene. A canvas of another width than
+  // the cells were drawn for draws them again (the smallest cell follows the width shown).
   bool OnPaint(CBitmap& canvas) override;
 
   bool Is3D() const { return mode_3d_ != 0; }
@@ -45,9 +46,14 @@ class CLayerStat3DPanel : public CTileStatStatic {
   void OnMouseMove(UINT flags, int x, int y) override;
 
  private:
+  // The picture with the cells; false when there is none.
+  bool Compose();
+
   int mode_3d_;
   C3DGlobe globe_;
   std::unique_ptr<CBitmap> coverage_;
+  std::vector<TileKey> keys_;
+  int kind_ = kKindMercator;
 };
 
 }  // namespace velmora

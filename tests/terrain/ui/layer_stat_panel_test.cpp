@@ -157,6 +157,14 @@ TEST_F(PanelTest, FlatPanelShowsThePictureWithItsCellsOrNothing) {
   Paint(panel, 512, 256);
   EXPECT_EQ(std::memcmp(&view, &panel.ArcBall().Rotation(), sizeof view), 0);
 
+  // The smallest cell follows the width shown: 6 picture pixels at 512, 3 once shown at 1024.
+  const int x12 = static_cast<int>(MercatorLngToX(116.4, 12) / 256), y12 = static_cast<int>(MercatorLatToY(39.9, 12) / 256);
+  const int px = static_cast<int>((116.4 + 180) * 1024 / 360), py = static_cast<int>((90 - 39.9) * 1024 / 360);
+  panel.DrawCoverage({Key(x12, y12, 12)});
+  EXPECT_EQ(RunWidth(*panel.Coverage(), px, py), 6);
+  Paint(panel, 1024, 512);
+  EXPECT_EQ(RunWidth(*panel.Coverage(), px, py), 3);
+
   // Without the world picture: no coverage and nothing painted.
   ScopedAppOptions missing([](CAppOptions& o) { o.program_dir = kFolders.File("nowhere/"); });
   panel.DrawCoverage({Key(1, 1, 2)});
