@@ -37,6 +37,8 @@ PACKAGES=(
   locales
   # benchmark peers
   wrk nginx-light
+  # the 3DS export benchmark's peer (assimp export)
+  assimp-utils
   # desktop front end: Qt 6 Widgets (and QTest), the xcb and offscreen platform plugins, Qt's own
   # texts in Chinese (file dialogs), and a virtual X server for `xvfb-run make run` on a machine
   # without a desktop

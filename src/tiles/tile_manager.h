@@ -128,6 +128,8 @@ class CTileManager {
   // Null when the id cannot be a source or the store cannot be opened (logged). The store lives
   // as long as the manager.
   CTileStore* OpenStore(int id);
+  // The same for a reader: null when the source has no store yet (none is created).
+  CTileStore* FindStore(int id) { return OpenStoreImpl(id, false); }
 
   // Offline mode. Switching it off sends the DS_OFFLINE tiles back to DS_UNDOWN.
   void SetOffline(bool offline);

@@ -100,6 +100,8 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/天气", Effect::kOpensDialog, "天气"},          // tool windows (modeless)
     {"工具/公交线路", Effect::kOpensDialog, "公交线路"},
     {"工具/行政边界", Effect::kOpensDialog, "行政边界"},
+    {"文件/区域导出...", Effect::kOpensDialog, "导出区域设定"},
+    {"工具/图层离线缓存信息...", Effect::kOpensDialog, "图层离线缓存信息"},
 };
 
 // Messages a menu item may show in this state, as the program's own texts say them (item path,

@@ -8,6 +8,8 @@
 #include "shell/main_frame.h"
 #include "terrain/ui/3d_tile_view.h"
 #include "terrain/ui/3d_view_wnd.h"
+#include "terrain/ui/area_export.h"
+#include "terrain/ui/dlg_layer_cache_info.h"
 #include "terrain/ui/elevation_profile_commands.h"
 #include "terrain/ui/render_wnd.h"
 #include "terrain/ui/satellite_tree.h"
@@ -134,6 +136,8 @@ void RegisterTerrainViews(CKovraHomeExApp& app) {
   step.start = [](CKovraHomeExApp& a) {
     RegisterCommands();
     RegisterGlobeCommand();
+    RegisterAreaExportCommand();
+    RegisterLayerCacheInfoCommand();
     // The satellite library in the side bar; the program runs on without it when it cannot be made.
     if (CMainFrame* frame = a.MainFrame(); frame && !frame->FindSideBarPanel(CSatelliteTree::kPanelName)) {
       auto tree = std::make_unique<CSatelliteTree>();
@@ -144,6 +148,8 @@ void RegisterTerrainViews(CKovraHomeExApp& app) {
   step.stop = [](CKovraHomeExApp&) {
     UnregisterCommands();
     AppCommands().Unregister(ID_VIEW_KIND_FIRST + kViewGlobe3D);
+    UnregisterAreaExportCommand();
+    UnregisterLayerCacheInfoCommand();
   };
   app.RegisterStep(std::move(step));
   RegisterElevationProfileCommands(app);
