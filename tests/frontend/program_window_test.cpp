@@ -95,6 +95,9 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/地址数据下载...", Effect::kArmsTool, "", 32716},
     {"工具/等高线(&C)...", Effect::kOpensDialog, "等高线"},
     {"工具/高程剖面(&P)...", Effect::kDisabled},  // no line selected on the map
+    {"工具/高程数据/高程数据下载...", Effect::kArmsTool, "", 32716},
+    {"工具/高程数据/获取高程...", Effect::kOpensDialog, "获取高程"},
+    {"工具/高程数据/沿线采样设置...", Effect::kOpensDialog, "沿线采样设置"},
 };
 
 // Messages a menu item may show in this state, as the program's own texts say them (item path,
