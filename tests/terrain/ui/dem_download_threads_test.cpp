@@ -25,7 +25,7 @@ namespace {
 using test::HttpReply;
 using test::HttpRequestRecord;
 
-const test::TempDir& kFolders = test::IsolatedFolders();
+const test::TempDir& kFolders = test::IsolatedFolders(test::kSourceDataDir);
 constexpr unsigned kWait = 30000;  // upper bound of a wait; the tests end long before
 
 std::string PointReply(double h, double lat, double lng) {
@@ -183,6 +183,8 @@ TEST_F(DemDownloadTest, ClosedPortPaintsEveryPointRed) {
 }
 
 TEST_F(DemDownloadTest, NoServiceOrEmptyRegionIsRefusedBeforeStarting) {
+  EXPECT_EQ(dialog.GetWindowText(), "高程数据下载");
+  EXPECT_EQ(dialog.IconName(), "google_earth.ico");
   WriteProfileString(kElevationProfileSection, kElevationHostKey, "");
   EXPECT_FALSE(Panel().StartDownload(box, 90));
   EXPECT_EQ(host.LastMessage(), kNoElevationService);
