@@ -84,6 +84,7 @@ class DemDownloadTest : public ::testing::Test {
   }
 
   CHeadlessUiHost host;
+  std::atomic<int> asked{0};  // requests counted by a test's handler (the server goes first)
   test::HttpTestServer server;
   test::TempDir dir;
   CElevCacheDb cache{dir.path()};
@@ -129,8 +130,7 @@ TEST_F(DemDownloadTest, RegionFetchedWholeCachedPaintedAndExported) {
 }
 
 TEST_F(DemDownloadTest, QuotaAnswersBackOffAndThePointCountsOnce) {
-  std::atomic<int> asked{0};
-  server.RoutePrefix(kService, [&asked](const HttpRequestRecord& request) {
+  server.RoutePrefix(kService, [this](const HttpRequestRecord& request) {
     if (++asked <= 3) return HttpReply::Ok("{\"results\":[],\"status\":\"OVER_QUERY_LIMIT\"}", "application/json");
     return Answer(request);
   });
@@ -149,8 +149,7 @@ TEST_F(DemDownloadTest, QuotaAnswersBackOffAndThePointCountsOnce) {
 }
 
 TEST_F(DemDownloadTest, SlowServiceStoppedWithinASecondKeepsPictureAndCount) {
-  std::atomic<int> asked{0};
-  server.RoutePrefix(kService, [&asked](const HttpRequestRecord& request) {
+  server.RoutePrefix(kService, [this](const HttpRequestRecord& request) {
     if (++asked > 30) return HttpReply::Delayed(20000, Answer(request));
     return Answer(request);
   });

@@ -1,15 +1,12 @@
 // The elevation fetch dialog and its point list against the in-test elevation service: a cached
 // point without a request, failed and over-quota points kept as rows, a path of five samples in
 // the service's order, the imported list fetched again on "VMDemDown" while the list is painted,
-// a slow service cancelled within a second, the menus, the import that fails, and exports read
-// back (text and CSV by our readers, the spreadsheet by GDAL). Also run under TSan.
+// a slow service cancelled within a second, and the checks before a start. Also run under TSan.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 
-#include <gdal_priv.h>
-#include <ogrsf_frmts.h>
 
 #include "core/format.h"
 #include "core/settings.h"
@@ -199,57 +196,6 @@ TEST_F(DemFetchTest, ImportedRowsFetchedAgainOnTheWorkerWhileTheListIsPainted) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   EXPECT_FALSE(List().IsFetching());
   EXPECT_EQ(List().Rows().size(), 10u);
-}
-
-TEST_F(DemFetchTest, MenusImportFailuresAndExportsReadBack) {
-  // Nothing selected: only "导入".
-  List().OnContextMenu(0, 0);
-  EXPECT_EQ(host.Records().back().text, "导入");
-  for (int i = 0; i < 3; ++i) List().AddPoint(116.0f + i, 40.0f, 100.5f + i, kDemRowFetched);
-  List().ClickItem(1);
-  List().OnContextMenu(0, 0);
-  EXPECT_EQ(host.Records().back().text, "删除|清空|导入|导出");
-
-  // An unreadable file keeps the rows and says so.
-  host.AnswerMenu(CDemPointList::kCmdImport);
-  host.AnswerFile({dir.File("missing.txt")});
-  List().OnContextMenu(0, 0);
-  EXPECT_EQ(List().Rows().size(), 3u);
-  EXPECT_NE(host.LastMessage().find(kCannotOpenFile), std::string::npos);
-
-  // Exports by extension, read back.
-  for (const char* name : {"out.txt", "out.csv", "out.xls"}) {
-    host.AnswerMenu(CDemPointList::kCmdExport);
-    host.AnswerFile({dir.File(name)});
-    List().OnContextMenu(0, 0);
-  }
-  std::vector<Point3D> text, csv;
-  ASSERT_TRUE(ImportText(dir.File("out.txt"), &text));
-  ASSERT_TRUE(ImportCsv(dir.File("out.csv"), &csv));
-  ASSERT_EQ(text.size(), 3u);
-  EXPECT_EQ(text, csv);
-  EXPECT_NEAR(text[2].z, 102.5, 1e-9);
-  EXPECT_EQ(GetProfileString("recent", "demexport", ""), dir.File("out.xls"));
-  GDALAllRegister();
-  const char* drivers[] = {"XLSX", nullptr};
-  GDALDataset* ds = static_cast<GDALDataset*>(
-      GDALOpenEx(dir.File("out.xlsx").c_str(), GDAL_OF_VECTOR, drivers, nullptr, nullptr));
-  ASSERT_NE(ds, nullptr);
-  OGRLayer* layer = ds->GetLayer(0);
-  EXPECT_EQ(layer->GetFeatureCount(), 3);
-  GDALClose(ds);
-
-  // The text export imported again replaces the rows (state 0) and greys the point inputs;
-  // deleting every row gives them back.
-  ASSERT_TRUE(List().ImportFile(dir.File("out.txt")));
-  ASSERT_EQ(List().Rows().size(), 3u);
-  EXPECT_EQ(List().Rows()[0].state, kDemRowImported);
-  EXPECT_FALSE(dialog.GetDlgItem(CDlgDemFetch::kIdFirstLat)->IsWindowEnabled());
-  List().DeleteRows({0, 1});
-  EXPECT_TRUE(List().IsImported());
-  List().DeleteRows({0});
-  EXPECT_FALSE(List().IsImported());
-  EXPECT_TRUE(dialog.GetDlgItem(CDlgDemFetch::kIdFirstLat)->IsWindowEnabled());
 }
 
 TEST_F(DemFetchTest, BadInputsAndAMissingServiceStopBeforeAnyRequest) {
