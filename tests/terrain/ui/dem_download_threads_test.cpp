@@ -135,17 +135,27 @@ TEST_F(DemDownloadTest, QuotaAnswersBackOffAndThePointCountsOnce) {
     return Answer(request);
   });
   const std::vector<LngLatF> one = {box[0]};
+  Panel().Options().backoff_first_ms = 60;
+  Panel().Options().backoff_max_ms = 120;
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(Panel().StartDownload(one, 90));
-  ASSERT_TRUE(WaitEnd());
+  // The pause is shown beside the status while the point waits.
+  bool shown = false;
+  ASSERT_TRUE(UiDispatcher().PumpUntil(
+      [&] {
+        shown |= Panel().Status().find("over quota, retry in") != std::string::npos;
+        return !Panel().IsRunning();
+      },
+      kWait));
   const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(shown);
   EXPECT_EQ(server.RequestCount(), 4u);
   EXPECT_EQ(Panel().LastResult().quota, 3);
   EXPECT_EQ(Panel().done.load(), 1);
   EXPECT_EQ(Panel().Status(), "downloading-90m ok...[1-0]");
   EXPECT_EQ(Panel().ProgressAt(0, 0), kDemColorFetched);
-  // Pauses of 20, 40 and 80 ms between the four requests.
-  EXPECT_GE(took, std::chrono::milliseconds(140));
+  // Pauses of 60, 120 and 120 ms (doubled, then held at the ceiling) between the four requests.
+  EXPECT_GE(took, std::chrono::milliseconds(300));
 }
 
 TEST_F(DemDownloadTest, SlowServiceStoppedWithinASecondKeepsPictureAndCount) {

@@ -136,6 +136,24 @@ TEST_F(DemFetchTest, PathOfFiveSamplesAppendsFiveRowsInTheServicesOrder) {
   ASSERT_EQ(server.RequestCount(), 1u);
   EXPECT_NE(server.Requests()[0].query.find("samples=5"), std::string::npos);
   EXPECT_EQ(ProgramSettings().GetInt("DemSmp", 1), 5);
+
+  // With the snap box both ends are snapped to the sample distance before they are asked.
+  dialog.CheckDlgButton(CDlgDemFetch::kIdSnap, 1);
+  Type(CDlgDemFetch::kIdDistance, "900");
+  Type(CDlgDemFetch::kIdFirstLon, "116.00123");
+  Type(CDlgDemFetch::kIdFirstLat, "40.00077");
+  ASSERT_TRUE(Start());
+  float lon = 116.00123f, lat = 40.00077f, lon2 = 116.04f, lat2 = 39.96f;
+  CElevationStore::NormalizePosition(&lon, &lat, 900);
+  CElevationStore::NormalizePosition(&lon2, &lat2, 900);
+  ASSERT_EQ(server.RequestCount(), 2u);
+  EXPECT_NE(server.Requests()[1].query.find(FormatC("path=%.14f,%.14f|%.14f,%.14f", static_cast<double>(lat),
+                                                    static_cast<double>(lon), static_cast<double>(lat2),
+                                                    static_cast<double>(lon2))),
+            std::string::npos)
+      << server.Requests()[1].query;
+  EXPECT_NE(lon, 116.00123f);
+  EXPECT_EQ(ProgramSettings().GetInt("DemDist", 90), 900);
 }
 
 TEST_F(DemFetchTest, ImportedRowsFetchedAgainOnTheWorkerWhileTheListIsPainted) {
