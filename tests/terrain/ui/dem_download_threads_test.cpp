@@ -17,7 +17,9 @@
 #include "support/isolated_folders.h"
 #include "terrain/dem_files.h"
 #include "terrain/elev_cache_db.h"
+#include "exchange/ui/dlg_region_set.h"
 #include "terrain/ui/dem_download_panel.h"
+#include "terrain/ui/dem_tools.h"
 
 namespace velmora {
 namespace {
@@ -210,6 +212,38 @@ TEST_F(DemDownloadTest, NoServiceOrEmptyRegionIsRefusedBeforeStarting) {
   host.AnswerMenu(CDlgDemDownload::kCmdExport);
   dialog.OnContextMenu(0, 0);
   for (const auto& r : host.Records()) EXPECT_NE(r.kind, CHeadlessUiHost::Record::Kind::kFile);
+}
+
+TEST_F(DemDownloadTest, TheCommandAsksTheDistanceShowsTheRegionAndReusesItsDialog) {
+  // The program's own dialog on the program's cache (the isolated data folder).
+  std::string north;
+  host.AnswerDialog(CDlgRegionSet::kTemplateId, [&](CDialog& d) {
+    north = d.GetDlgItemText(CDlgRegionBase::kIdNorth);
+    d.SetDlgItemText(CDlgRegionSet::kIdDistance, "300");
+    d.SendMessage(WM_COMMAND, IDOK);
+  });
+  StartDemDownload(box, nullptr);
+  CDlgDemDownload* first = CurrentDemDownload();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(north, FormatCorner(box[0].lat));
+  EXPECT_EQ(first->Panel().SampleDistance(), 300);
+  ASSERT_TRUE(UiDispatcher().PumpUntil([&] { return !first->Panel().IsRunning(); }, kWait));
+  EXPECT_EQ(first->Panel().Status(), FormatC("downloading-300m ok...[%d-0]", first->Panel().done.load()));
+  EXPECT_GT(first->Panel().done.load(), 0);
+  EXPECT_EQ(GetProfileInt("region", "dem_distance", 0), 300);
+
+  // Cancelled distance: nothing starts; a later command reuses the same dialog.
+  const size_t requests = server.RequestCount();
+  host.AnswerDialog(CDlgRegionSet::kTemplateId, [](CDialog& d) { d.SendMessage(WM_COMMAND, IDCANCEL); });
+  StartDemDownload(box, nullptr);
+  EXPECT_EQ(server.RequestCount(), requests);
+  host.AnswerDialog(CDlgRegionSet::kTemplateId, [](CDialog& d) { d.SendMessage(WM_COMMAND, IDOK); });
+  StartDemDownload(box, nullptr);
+  EXPECT_EQ(CurrentDemDownload(), first);
+  ASSERT_TRUE(UiDispatcher().PumpUntil([&] { return !first->Panel().IsRunning(); }, kWait));
+  EXPECT_GT(server.RequestCount(), requests);
+  CloseDemTools();
+  EXPECT_EQ(CurrentDemDownload(), nullptr);
 }
 
 }  // namespace
