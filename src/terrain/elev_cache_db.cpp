@@ -125,15 +125,28 @@ bool CElevCacheDb::Open() {
   if (pos_db_.IsOpen() && lnglat_db_.IsOpen()) return true;
   const std::string folder = Folder();
   EnsureFolder(folder);
-  if (!OpenStore(pos_db_, folder + kPosCacheFileName, "tiles",
-                 "CREATE TABLE tiles (pos int, h float, PRIMARY KEY (pos))")) {
-    return false;
+  // Every fetched point commits two single-row inserts: with a rollback journal and full syncs
+  // each costs a few disk flushes, far more than the request. The cache holds only what the
+  // service can give again, so a write-ahead log synced at checkpoints is safe enough (a crash of
+  // the program loses nothing; a power cut at most the last answers). A file that cannot switch
+  // (read-only) keeps its mode.
+  auto tune = [](SqliteDb& db) {
+    db.Exec("PRAGMA journal_mode=WAL");
+    db.Exec("PRAGMA synchronous=NORMAL");
+  };
+  if (!pos_db_.IsOpen()) {
+    if (!OpenStore(pos_db_, folder + kPosCacheFileName, "tiles",
+                   "CREATE TABLE tiles (pos int, h float, PRIMARY KEY (pos))")) {
+      return false;
+    }
+    tune(pos_db_);
   }
   if (!lnglat_db_.IsOpen()) {
     if (!OpenStore(lnglat_db_, folder + kLngLatCacheFileName, "tiles",
                    "CREATE TABLE tiles (lng double, lat double, h float)")) {
       return false;
     }
+    tune(lnglat_db_);
     // Every store looks the location up first, and the region export selects by range: both
     // need the index (a file that cannot take it, e.g. read-only, still answers, only slower).
     if (!lnglat_db_.Exec("CREATE INDEX IF NOT EXISTS tiles_lnglat ON tiles (lng, lat)")) {
