@@ -12,6 +12,7 @@
 #include "frontend/desktop.h"
 #include "places/ui/coord_tool_commands.h"
 #include "places/ui/place_search_commands.h"
+#include "platform/fs.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
 #include "platform/ui/ui_host.h"
@@ -112,6 +113,8 @@ void RegisterServices(CKovraHomeExApp& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Every store (SQLite files included) then meets a file-size limit as a failed write.
+  velmora::IgnoreFileSizeSignal();
   const bool desktop = velmora::DesktopWanted();
   velmora::KeepFreedTileMemory();
   velmora::CHeadlessUiHost host;
