@@ -37,6 +37,9 @@ PACKAGES=(
   locales
   # benchmark peers
   wrk nginx-light
+  # orbit benchmark peer: satellite.js from npm, run by node (npm comes with node's own build;
+  # with Debian's nodejs install Debian's npm as well)
+  nodejs
   # desktop front end: Qt 6 Widgets (and QTest), the xcb and offscreen platform plugins, Qt's own
   # texts in Chinese (file dialogs), and a virtual X server for `xvfb-run make run` on a machine
   # without a desktop
