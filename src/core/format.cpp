@@ -60,11 +60,57 @@ std::string FormatC(const char* format, ...) {
   return out;
 }
 
+namespace {
+
+// ToCharsFixed for 10 to 14 decimals of a value below 1e9 (what coordinates in metres and
+// degrees printed by FormatNumber14 are): |value| = m·2^-k exactly, so |value|·10^p rounded is
+// (m·10^p) / 2^k rounded, computed in 128-bit integers (m·10^14 stays below 2^100). A tie goes
+// to std::to_chars, which settles it by its own rule. `first` has room for 32 bytes.
+template <typename Slow>
+std::to_chars_result ToCharsFixedWide(char* first, double value, int precision, Slow slow) {
+  uint64_t scale = 1;
+  for (int i = 0; i < precision; ++i) scale *= 10;
+  const double a = std::fabs(value);
+  unsigned __int128 c = 0;
+  if (a != 0) {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &a, sizeof bits);
+    const int biased = static_cast<int>(bits >> 52);
+    if (biased == 0) return slow();  // subnormal
+    const uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+    const int k = 1075 - biased;  // at least 23: a is below 2^30
+    const unsigned __int128 n = static_cast<unsigned __int128>(m) * scale;
+    if (k >= 101) {
+      c = 0;  // n < 2^100 <= 2^(k-1): below half a unit of the last decimal, never a tie
+    } else {
+      const unsigned __int128 one = 1;
+      c = n >> k;
+      const unsigned __int128 rest = n - (c << k);
+      const unsigned __int128 half = one << (k - 1);
+      if (rest == half) return slow();
+      if (rest > half) ++c;
+    }
+  }
+  char* p = first;
+  if (std::signbit(value)) *p++ = '-';
+  p = std::to_chars(p, p + 12, static_cast<uint64_t>(c / scale)).ptr;
+  *p++ = '.';
+  uint64_t frac = static_cast<uint64_t>(c % scale);
+  for (int i = precision - 1; i >= 0; --i) {
+    p[i] = static_cast<char>('0' + frac % 10);
+    frac /= 10;
+  }
+  return {p + precision, std::errc()};
+}
+
+}  // namespace
+
 std::to_chars_result ToCharsFixed(char* first, char* last, double value, int precision) {
   static constexpr uint64_t kPow10[] = {1,      10,      100,      1000,      10000,
                                         100000, 1000000, 10000000, 100000000, 1000000000};
   auto slow = [&] { return std::to_chars(first, last, value, std::chars_format::fixed, precision); };
   const double a = std::fabs(value);
+  if (precision >= 10 && precision <= 14 && a < 1e9 && last - first >= 32) return ToCharsFixedWide(first, value, precision, slow);
   // Sign, ten integer digits, point and nine decimals fit in 21 bytes.
   if (!(a < 1e9) || precision < 0 || precision > 9 || last - first < 24) return slow();
   const uint64_t scale = kPow10[precision];
