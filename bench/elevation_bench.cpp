@@ -4,8 +4,9 @@
 // GDAL's API in this run): one GDALRasterIO per point, and for the walk also one decimating
 // GDALRasterIO call. Prints the fair ratios first (the store called as the program calls it,
 // with the source mode read from the options; the walk against one windowed read, as a GDAL
-// user reads a raster), then the earlier ones, and the memory the walk took. The grids (some
-// 190 MB) are removed at the end.
+// user reads a raster), then the earlier ones, and the memory the walk took. Also the contour
+// dialog's preview sampled at 2000 columns from the tile. The grids (some 190 MB) are removed at
+// the end.
 #include <benchmark/benchmark.h>
 #include <gdal.h>
 
@@ -21,6 +22,8 @@
 
 #include "core/settings.h"
 #include "support/temp_dir.h"
+#include "terrain/contour_grid.h"
+#include "terrain/elevation_profile.h"
 #include "terrain/elevation_store.h"
 #include "terrain/height_file_writer.h"
 
@@ -388,6 +391,25 @@ void BM_GdalWalkWindow(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kWalk * kWalk);
 }
 BENCHMARK(BM_GdalWalkWindow)->Unit(benchmark::kMillisecond);
+
+// The contour dialog's preview at 2000 columns (and the rows of a 4:3 view) over the 3-arc-second
+// tile: the sampling of the preview and the filling of the tracer's grid.
+void BM_SampleProfile2000(benchmark::State& state) {
+  Fixture& f = Data();
+  const ScopedAppOptions srtm([](CAppOptions& o) { o.dem_source_mode = kDemSourceSrtm; });
+  ElevationGrid grid;
+  CContourGrid contour;
+  for (auto _ : state) {
+    if (!SampleElevationGrid(f.store, 115.5f, 39.5f, 119.5f, 36.5f, 2000, 1500, 30, &grid) ||
+        !FillContourGrid(grid, contour)) {
+      state.SkipWithError("sampling failed");
+      return;
+    }
+    benchmark::DoNotOptimize(contour.Value(750, 1000));
+  }
+  state.SetItemsProcessed(state.iterations() * int64_t{2000} * 1500);
+}
+BENCHMARK(BM_SampleProfile2000)->Unit(benchmark::kMillisecond);
 
 class RatioReporter : public benchmark::ConsoleReporter {
  public:

@@ -29,7 +29,10 @@ namespace {
 // picture instead. Mouse buttons reach the model (a link static answers a click).
 class CTextLabel : public QLabel {
  public:
-  CTextLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
+  CTextLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setMouseTracking(true);  // a static that draws itself may follow the pointer (a chart's crosshair)
+  }
   CStaticBinding* binding = nullptr;
 
  protected:
@@ -51,6 +54,9 @@ class CTextLabel : public QLabel {
   }
   void mouseReleaseEvent(QMouseEvent* event) override {
     if (CWnd* w = Model()) SendMouseRelease(*w, event);
+  }
+  void mouseMoveEvent(QMouseEvent* event) override {
+    if (CWnd* w = Model()) SendMouseMove(*w, event);
   }
 
  private:

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "places/reply_scan.h"
 #include "platform/text.h"
 
 namespace velmora {
@@ -534,5 +535,40 @@ bool ParseSearchReply(int geocoder_id, std::string_view reply, std::deque<GeoRes
     default: return false;
   }
 }
+
+
+// ---- the scanners for other reply readers (places/reply_scan.h) ----------------------------------
+
+namespace reply_scan {
+
+std::string_view Utf8Text(std::string_view reply, std::string& storage) {
+  if (IsValidUtf8(reply)) return reply;
+  storage = AnsiToUtf8(reply);
+  return storage;
+}
+
+size_t FindKeyValue(std::string_view text, std::string_view name, size_t from, size_t limit, size_t* value) {
+  KeyHit hit = FindKey(text, name, from, limit);
+  if (value) *value = hit.value;
+  return hit.key;
+}
+
+bool StringValue(std::string_view text, std::string_view name, size_t from, size_t limit, std::string* out,
+                 size_t* end) {
+  KeyHit hit = FindStringKey(text, name, from, limit);
+  return hit.found() && TakeString(text, hit.value, out, end);
+}
+
+bool NumberValue(std::string_view text, std::string_view name, size_t from, size_t limit, double* out,
+                 size_t* end) {
+  return KeyNumber(text, name, from, limit, out, end);
+}
+
+bool NumberAt(std::string_view text, size_t pos, double* out, size_t* end) { return TakeNumber(text, pos, out, end); }
+
+double LatOrZero(double v) { return v >= -90.0 && v <= 90.0 ? v : 0.0; }
+double LngOrZero(double v) { return v >= -180.0 && v <= 180.0 ? v : 0.0; }
+
+}  // namespace reply_scan
 
 }  // namespace velmora

@@ -119,6 +119,9 @@ void CWmtsService::Serialize(ArchiveReader& ar) {
 // ---- running -----------------------------------------------------------------------------------
 
 bool CWmtsService::StartAccept() {
+  // A service started from the dialogs while publishing was off at start-up: the server's answers
+  // (MIME types, web files) are made ready first.
+  server_->PrepareForServices();
   std::lock_guard<std::mutex> lock(run_lock_);
   if (accept_thread_.IsRunning()) return false;
   const uint16_t port = Port();

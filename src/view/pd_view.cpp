@@ -16,6 +16,11 @@ namespace velmora {
 CPDView::CPDView(MapViewSinks sinks, TileEngineOptions options, CDrawItemDB* db)
     : sinks_(std::move(sinks)), engine_(options), db_(db ? db : &DrawItemDB()) {
   engine_.SetRedrawSink([this] { Invalidate(); });
+  const std::pair<UINT, Tool> tools[] = {{ID_TOOL_BROWSE, Tool::kPan}, {ID_TOOL_BOX, Tool::kBox}, {ID_TOOL_REGION, Tool::kRegion}};
+  for (auto [id, tool] : tools) {
+    MapCommand(id, [this, tool = tool] { SetTool(tool); });
+    MapUpdateCommandUI(id, [this, tool = tool](CCmdUI& ui) { ui.SetCheck(tool_ == tool ? 1 : 0); });
+  }
 }
 
 CPDView::~CPDView() {
@@ -111,6 +116,14 @@ LRESULT CPDView::WindowProc(UINT msg, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_LBUTTONDBLCLK:
       OnDoubleClick(x, y);
+      return 0;
+    case WM_RBUTTONUP:
+      // A right click clears the free region (drawn or closed) and a band under way.
+      if (region_ || tracker_.IsTracking()) {
+        tracker_.Cancel();
+        region_.reset();
+        Invalidate();
+      }
       return 0;
     case WM_MOUSEWHEEL:
       OnWheel(GET_WHEEL_DELTA_WPARAM(wparam), x, y);
@@ -271,6 +284,14 @@ void CPDView::OnBox(const RECT& band) {
   CDlgAreaSetting dialog(0, this, this);
   dialog.SetCorners(top_left[0], top_left[1], bottom_right[0], bottom_right[1]);
   if (dialog.DoModal() == IDOK) ShowRegion(dialog.m_lt[0], dialog.m_lt[1], dialog.m_rb[0], dialog.m_rb[1]);
+}
+
+bool CPDView::SetBaseSource(int source_id) {
+  if (!engine_.SetBaseSource(source_id)) return false;
+  if (IsWindow()) SaveCamera();
+  ReportCenter();
+  Invalidate();
+  return true;
 }
 
 void CPDView::SetBoxHandler(std::function<void(const float[2], const float[2])> handler) {

@@ -6,6 +6,7 @@
 #include "shell/command_table.h"
 #include "shell/kovra_home_ex_app.h"
 #include "terrain/ui/3d_tile_view.h"
+#include "terrain/ui/elevation_profile_commands.h"
 #include "terrain/ui/render_wnd.h"
 
 namespace velmora {
@@ -30,6 +31,16 @@ void RegisterCommands() {
     ui.SetCheck(current && current->GetViewKind() == kViewTiles3D ? 1 : 0);
   };
   table.Register(std::move(view));
+
+  // The 3D tile view's refresh (its own map handles it; greyed in the other views).
+  AppCommand refresh;
+  refresh.id = ID_3D_REFRESH;
+  refresh.menu = "视图";
+  refresh.text = "刷新三维瓦片";
+  refresh.prompt = "重新载入三维瓦片视图中看得见的瓦片\n刷新三维瓦片";
+  refresh.order = 299;
+  refresh.separator_before = true;
+  table.Register(std::move(refresh));
 
   // The 3D views handle these (the current view's message map); the table gives them their place.
   struct Fill {
@@ -58,6 +69,7 @@ void UnregisterCommands() {
   CCommandTable& table = AppCommands();
   for (UINT id = ID_FILLMODE_CYCLE; id <= ID_FILLMODE_SOLID; ++id) table.Unregister(id);
   table.Unregister(ID_VIEW_KIND_FIRST + kViewTiles3D);
+  table.Unregister(ID_3D_REFRESH);
 }
 
 }  // namespace
@@ -91,6 +103,7 @@ void RegisterTerrainViews(CKovraHomeExApp& app) {
   };
   step.stop = [](CKovraHomeExApp&) { UnregisterCommands(); };
   app.RegisterStep(std::move(step));
+  RegisterElevationProfileCommands(app);
 }
 
 }  // namespace velmora
