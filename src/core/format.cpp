@@ -91,11 +91,19 @@ std::to_chars_result ToCharsFixedWide(char* first, double value, int precision, 
       if (rest > half) ++c;
     }
   }
+  // Whole part and decimals without a 128-bit division: the whole part is the truncated value
+  // (exact below 1e9), or one more when the rounding carried.
+  uint64_t whole = static_cast<uint64_t>(a);
+  unsigned __int128 rest = c - static_cast<unsigned __int128>(whole) * scale;
+  if (rest >= scale) {
+    ++whole;
+    rest -= scale;
+  }
   char* p = first;
   if (std::signbit(value)) *p++ = '-';
-  p = std::to_chars(p, p + 12, static_cast<uint64_t>(c / scale)).ptr;
+  p = std::to_chars(p, p + 12, whole).ptr;
   *p++ = '.';
-  uint64_t frac = static_cast<uint64_t>(c % scale);
+  uint64_t frac = static_cast<uint64_t>(rest);
   for (int i = precision - 1; i >= 0; --i) {
     p[i] = static_cast<char>('0' + frac % 10);
     frac /= 10;
@@ -159,14 +167,24 @@ std::string FormatFixed(double value, int precision) {
   return std::string(buf, r.ptr);
 }
 
-std::string FormatNumber14(double value) {
-  std::string s = FormatFixed(value, 14);
-  if (s.find('.') != std::string::npos) {
-    while (!s.empty() && s.back() == '0') s.pop_back();
-    if (!s.empty() && s.back() == '.') s.pop_back();
+char* WriteNumber14(char* first, double value) {
+  if (std::isnan(value)) return std::copy_n("nan", 3, first);
+  if (std::isinf(value)) return value < 0 ? std::copy_n("-inf", 4, first) : std::copy_n("inf", 3, first);
+  auto r = ToCharsFixed(first, first + kNumber14Chars, value, 14);
+  if (r.ec != std::errc()) return std::copy_n("nan", 3, first);
+  char* end = r.ptr;
+  while (end > first && end[-1] == '0') --end;
+  if (end > first && end[-1] == '.') --end;
+  if (end - first == 2 && first[0] == '-' && first[1] == '0') {
+    first[0] = '0';
+    return first + 1;
   }
-  if (s == "-0") s = "0";
-  return s;
+  return end;
+}
+
+std::string FormatNumber14(double value) {
+  char buf[kNumber14Chars];
+  return std::string(buf, WriteNumber14(buf, value));
 }
 
 std::string FormatNumber3(double value) { return FormatFixed(value, 3); }

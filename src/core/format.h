@@ -25,6 +25,9 @@ std::string FormatFixed(double value, int precision);
 std::to_chars_result ToCharsFixed(char* first, char* last, double value, int precision);
 // "%.14f" with trailing zeros and then a trailing point removed: 120.5 -> "120.5", 120.0 -> "120".
 std::string FormatNumber14(double value);
+// The same text written at `first`, which has room for kNumber14Chars bytes; returns its end.
+inline constexpr size_t kNumber14Chars = 400;
+char* WriteNumber14(char* first, double value);
 // "%.3f".
 std::string FormatNumber3(double value);
 // Degrees to "%d°%02d′%07.4f" with "-" before a negative value. The value is rounded to the

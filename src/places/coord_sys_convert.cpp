@@ -147,6 +147,7 @@ CoordSysResult ConvertCoordSystemText(std::string_view text, const CoordSysConve
 
   size_t k = 0;
   result.output.reserve(lines.size() * 48);
+  char numbers[3 * kNumber14Chars + 2];
   for (const Line& line : lines) {
     CoordLineError error = line.error;
     if (error == CoordLineError::kNone) {
@@ -154,11 +155,13 @@ CoordSysResult ConvertCoordSystemText(std::string_view text, const CoordSysConve
       if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || p[0] == HUGE_VAL || p[1] == HUGE_VAL) {
         error = CoordLineError::kNotConvertible;
       } else {
-        result.output += FormatNumber14(p[0]);
-        result.output += ',';
-        result.output += FormatNumber14(p[1]);
-        result.output += ',';
-        result.output += FormatNumber14(p[2]);
+        char* out = numbers;
+        out = WriteNumber14(out, p[0]);
+        *out++ = ',';
+        out = WriteNumber14(out, p[1]);
+        *out++ = ',';
+        out = WriteNumber14(out, p[2]);
+        result.output.append(numbers, out);
         ++result.points;
       }
     }
