@@ -8,12 +8,15 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "frontend/desktop.h"
+#include "platform/fs.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_host.h"
 #include "shell/kovra_home_ex_app.h"
 #include "tiles/tile.h"
 
 int main(int argc, char** argv) {
+  // Every store (SQLite files included) then meets a file-size limit as a failed write.
+  velmora::IgnoreFileSizeSignal();
   const bool desktop = velmora::DesktopWanted();
   velmora::KeepFreedTileMemory();
   velmora::CHeadlessUiHost host;

@@ -396,8 +396,14 @@ bool CPDView::AddTrackShapes(std::unique_ptr<CMapShape> shape, int, int) {
 }
 
 bool CPDView::AddObject(std::unique_ptr<CMapShape> shape, bool store) {
-  bool taken = engine_.Objects().Add(std::move(shape), store);
+  bool stored = true;
+  bool taken = engine_.Objects().Add(std::move(shape), store, &stored);
   Invalidate();
+  if (taken && !stored) {
+    // Shown for this run, but gone at the next start: the person must know.
+    if (sinks_.message) sinks_.message(std::string(CDrawItemDB::kSaveFailedText) + ": " + db_->LastError());
+    return false;
+  }
   return taken;
 }
 

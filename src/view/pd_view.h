@@ -91,7 +91,9 @@ class CPDView : public CWnd, public IChildView {
   // Takes a shape for the tracks layer and redraws; false (the shape is destroyed) when it has
   // no point.
   bool AddTrackShapes(std::unique_ptr<CMapShape> shape, int reserved1 = 0, int reserved2 = 0);
-  // The user's own object; with `store` it is kept in the drawn-item database.
+  // The user's own object; with `store` it is kept in the drawn-item database. False when it
+  // was refused, or could not be stored: then it is shown for this run only and the message
+  // sink says so.
   bool AddObject(std::unique_ptr<CMapShape> shape, bool store);
   // Boundary regions: earlier ones removed first with `clear`; the camera fits them with
   // `centre`. Rings of fewer than three valid points are skipped.

@@ -81,7 +81,7 @@ int CPlaceNameTree::OnCreate() {
   // database is new) they come from the database and the index is written again.
   std::vector<PlaceIndexGroup> groups;
   const bool fresh = IsNewDatabase();
-  if (!fresh && LoadPlaceIndex(DefaultIndexPath(), &groups) == ArchiveLoad::kOk) {
+  if (!fresh && LoadPlaceIndex(IndexPath(), &groups) == ArchiveLoad::kOk) {
     ClearItems();
     for (const PlaceIndexGroup& group : groups) {
       const HTREEITEM top = AddPlaceItem(group.top, TVI_ROOT);
@@ -135,7 +135,7 @@ void CPlaceNameTree::FillTree() {
     groups.push_back(std::move(group));
   }
   std::string error;
-  if (!SavePlaceIndex(DefaultIndexPath(), groups, &error)) AppLog("place-name index: %s", error.c_str());
+  if (!SavePlaceIndex(IndexPath(), groups, &error)) AppLog("place-name index: %s", error.c_str());
 }
 
 LRESULT CPlaceNameTree::OnReflectedNotify(NMHDR* hdr) {
