@@ -98,14 +98,15 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t size, std
   if (!parent.empty()) fs::create_directories(parent, ec);
   {
     // The temporaries that killed processes left in this folder go the first time this process
-    // writes there.
-    static std::mutex folders_lock;
-    static std::set<std::string> cleaned;
+    // writes there. The record is never destroyed: stores still save from the destructors of
+    // static objects at exit, after function-local statics may be gone.
+    static std::mutex* const folders_lock = new std::mutex;
+    static std::set<std::string>* const cleaned = new std::set<std::string>;
     const std::string folder = parent.string();
     bool first = false;
     {
-      std::lock_guard<std::mutex> lock(folders_lock);
-      first = cleaned.insert(folder).second;
+      std::lock_guard<std::mutex> lock(*folders_lock);
+      first = cleaned->insert(folder).second;
     }
     if (first) RemoveDeadTemporaries(folder);
   }
