@@ -200,6 +200,8 @@ ContourStatus CDemGridCtrl::ComputeContours(int type, double value) {
   const ContourStatus status = data_.tracer.TraceContourLevels(interval);
   if (status != ContourStatus::kOk) return status;
   data_.interval = static_cast<float>(interval);
+  labelled_file_.clear();
+  labels_.clear();
   BuildContourDisplay();
   // The next extraction may start from this one.
   SaveDemCache();
@@ -214,8 +216,40 @@ void CDemGridCtrl::BuildContourDisplay() {
   Invalidate();
 }
 
-bool CDemGridCtrl::ContourWithSurfer(bool /*projected*/) {
-  AppLog("contouring by the external gridding program is not available");
+bool CDemGridCtrl::ContourWithSurfer(bool projected) {
+  if (running_) return false;
+  GridContourJob job;
+  job.work_dir = AppOptions().work_dir;
+  job.projected = projected;
+  job.spacing = GridSpacingOf(data_, projected);
+  job.options = GetPageOptions().dem;
+  ClientSize(&job.width, &job.height);
+  // Whatever this run writes, an older labelled file is not this panel's any more.
+  labelled_file_.clear();
+  const GridContourResult result =
+      ContourWithServer(data_, job, server_factory_, &data_.tracer.LineSet(), &labels_);
+  if (!result.ok) {
+    AppLog("gridding and contouring: %s", result.error.c_str());
+    MessageBox(std::string(kServerMissing) + result.error, kAppTitle, MB_OK | MB_ICONERROR);
+    return false;
+  }
+  labelled_file_ = result.labelled_file;
+  BuildContourDisplay();
+  return true;
+}
+
+bool CDemGridCtrl::EnsureGrid() {
+  if (running_) return false;
+  if (data_.tracer.nx() >= 2 && data_.tracer.ny() >= 2) return true;
+  if (data_.points.empty()) return false;
+  if (PutPointsOnLattice(&data_)) return true;
+  GridContourJob job;
+  job.work_dir = AppOptions().work_dir;
+  job.spacing = GridSpacingOf(data_, false);
+  std::string error;
+  if (GridWithServer(&data_, job, server_factory_, &error)) return true;
+  AppLog("gridding: %s", error.c_str());
+  MessageBox(std::string(kServerMissing) + error, kAppTitle, MB_OK | MB_ICONERROR);
   return false;
 }
 
