@@ -62,6 +62,7 @@ enum class Effect {
   kSetsSource,   // the 2D view's base map becomes the item's source
   kDisabled,     // greyed while the 2D view is current on an empty profile
   kArmsTool,     // afterwards the map tool of command `view` is checked (a task waits for a box)
+  kSays,         // a message box with the text `detail` comes up (and nothing else)
 };
 struct MenuExpectation {
   const char* path;
@@ -95,6 +96,8 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/地址数据下载...", Effect::kArmsTool, "", 32716},
     {"工具/等高线(&C)...", Effect::kOpensDialog, "等高线"},
     {"工具/高程剖面(&P)...", Effect::kDisabled},  // no line selected on the map
+    // No box and no free region on the map yet, and no earlier extraction.
+    {"工具/高程提取(&E)...", Effect::kSays, "请先用框选工具或自由区域工具在地图上选定提取范围"},
 };
 
 // Messages a menu item may show in this state, as the program's own texts say them (item path,
@@ -114,6 +117,7 @@ const MenuExpectation* ExpectationFor(const std::string& path) {
 }
 
 bool MessageAllowed(const std::string& path, const std::string& text) {
+  if (const MenuExpectation* e = ExpectationFor(path); e && e->effect == Effect::kSays && text == e->detail) return true;
   for (const auto& [item, message] : kAllowedMessages)
     if (path == item && text == message) return true;
   return false;
@@ -540,6 +544,10 @@ TEST_F(ProgramWindowTest, EveryMenuItemOpensItsWindowOrRunsItsCommand) {
       }
       case Effect::kArmsTool:
         if (!state(static_cast<UINT>(expect->view)).second) failures.push_back(item.path + ": the map tool is not armed");
+        break;
+      case Effect::kSays:
+        if (std::find(seen.messages.begin(), seen.messages.end(), expect->detail) == seen.messages.end())
+          failures.push_back(item.path + ": did not say \"" + expect->detail + "\"");
         break;
       case Effect::kDisabled: break;
     }

@@ -253,6 +253,21 @@ bool CDemGridCtrl::EnsureGrid() {
   return false;
 }
 
+void CDemGridCtrl::DropGrid() {
+  // New points without a grid: the old grid and its lines (which the drawing records point at)
+  // go, so that no later contour run traces an earlier extraction; the ranges stay the points'.
+  const ContourRange x = data_.tracer.x_range, y = data_.tracer.y_range, z = data_.tracer.z_range;
+  data_.tracer.Reset();
+  data_.tracer.x_range = x;
+  data_.tracer.y_range = y;
+  data_.tracer.z_range = z;
+  records_.clear();
+  labels_.clear();
+  pens_.clear();
+  labelled_file_.clear();
+  Invalidate();
+}
+
 // ---- files ------------------------------------------------------------------------------------
 
 bool CDemGridCtrl::Told(bool ok, const char* message, const std::string& path, const std::string& error) {
@@ -284,6 +299,7 @@ bool CDemGridCtrl::ImportText(const std::string& path, bool quiet) {
   std::vector<Point3D> points;
   std::string error;
   if (!Told(velmora::ImportText(path, &points, &error), kCannotOpen, path, error)) return false;
+  DropGrid();
   data_.points = std::move(points);
   if (data_.mode == kDemModeRegion) {
     data_.positions.clear();
@@ -304,6 +320,7 @@ bool CDemGridCtrl::ImportCsv(const std::string& path) {
   std::vector<Point3D> points;
   std::string error;
   if (!Told(velmora::ImportCsv(path, &points, &error), kCannotOpen, path, error)) return false;
+  DropGrid();
   data_.points = std::move(points);
   if (data_.mode == kDemModeRegion) {
     data_.positions.clear();
@@ -335,6 +352,7 @@ bool CDemGridCtrl::LoadDemCache(const std::string& path) {
   if (running_) return false;
   std::string error;
   const bool ok = velmora::LoadDemCache(&data_, path, &error);
+  if (ok) DropGrid();
   if (!ok) AppLog("elevation cache %s: %s", path.c_str(), error.c_str());
   Invalidate();
   return ok;

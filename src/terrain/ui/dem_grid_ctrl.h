@@ -130,6 +130,7 @@ class CDemGridCtrl : public CTaskStatic {
  private:
   void ClientSize(int* width, int* height) const;
   void ResetPicture();
+  void DropGrid();
   void RunEnded(bool stopped, bool out_of_memory, std::string error);
   bool Told(bool ok, const char* message, const std::string& path, const std::string& error);
 

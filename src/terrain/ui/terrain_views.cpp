@@ -6,6 +6,7 @@
 #include "shell/command_table.h"
 #include "shell/kovra_home_ex_app.h"
 #include "terrain/ui/3d_tile_view.h"
+#include "terrain/ui/dem_extract_commands.h"
 #include "terrain/ui/elevation_profile_commands.h"
 #include "terrain/ui/render_wnd.h"
 
@@ -104,6 +105,7 @@ void RegisterTerrainViews(CKovraHomeExApp& app) {
   step.stop = [](CKovraHomeExApp&) { UnregisterCommands(); };
   app.RegisterStep(std::move(step));
   RegisterElevationProfileCommands(app);
+  RegisterDemExtractCommands(app);
 }
 
 }  // namespace velmora
