@@ -13,6 +13,7 @@
 #include "frontend/desktop.h"
 #include "places/ui/address_tools.h"
 #include "places/ui/coord_tool_commands.h"
+#include "places/ui/map_info_commands.h"
 #include "places/ui/place_search_commands.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
@@ -120,6 +121,7 @@ namespace velmora {
 void RegisterProgramServices(CKovraHomeExApp& app) {
   RegisterServices(app);
   RegisterCoordToolCommands();
+  RegisterMapInfoTools(app);
   RegisterTerrainViews(app);
 }
 

@@ -6,6 +6,7 @@
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QFontDatabase>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -281,6 +282,10 @@ void CEditBinding::SyncFromModel() {
   } else if (auto* plain = qobject_cast<QPlainTextEdit*>(Widget())) {
     if (plain->toPlainText() != text) plain->setPlainText(text);
     plain->setReadOnly(e->IsReadOnly());
+  }
+  if (auto* menu_edit = dynamic_cast<CMenuEdit*>(e); menu_edit && menu_edit->fixed_font) {
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (Widget()->font() != fixed) Widget()->setFont(fixed);
   }
 }
 

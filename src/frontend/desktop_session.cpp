@@ -12,6 +12,7 @@
 #include "core/log.h"
 #include "frontend/desktop.h"
 #include "frontend/dialog_units.h"
+#include "frontend/drag_tracker.h"
 #include "frontend/images.h"
 #include "frontend/splash_screen.h"
 #include "frontend/web_view_loader.h"
@@ -88,9 +89,11 @@ CDesktopSession::CDesktopSession(int& argc, char** argv) {
   CSplashScreen::Install();
   InstallWebViews();
   InstallWaitCursorHook();
+  InstallDragTracker();
 }
 
 CDesktopSession::~CDesktopSession() {
+  RemoveDragTracker();
   UninstallWebViews();
   DestroyMainWindow();
   RemoveWaitCursorHook();

@@ -1,6 +1,7 @@
 // List views and trees on Qt item views.
 #include "frontend/list_bindings.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QItemSelection>
@@ -15,6 +16,7 @@
 #include "platform/ui/image_list.h"
 #include "platform/ui/list_ctrl.h"
 #include "platform/ui/tree_ctrl.h"
+#include "platform/ui/window_drag.h"
 
 namespace velmora {
 namespace {
@@ -71,13 +73,17 @@ class CListView : public QTreeView {
 
   void mousePressEvent(QMouseEvent* event) override {
     CListCtrl* list = List();
+    drag_row_ = -1;
     if (!list) return QTreeView::mousePressEvent(event);
     QModelIndex index = indexAt(event->position().toPoint());
     int row = index.isValid() ? index.row() : -1;
-    int column = index.isValid() ? index.column() : 0;
+    // Below the last row the click still names the column under it (-1 outside the columns).
+    int column = index.isValid() ? index.column() : columnAt(event->position().toPoint().x());
     if (event->button() == Qt::LeftButton &&
         !(event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier))) {
       setFocus(Qt::MouseFocusReason);
+      drag_row_ = row;
+      drag_from_ = event->position().toPoint();
       list->ClickItem(row, column);
       if (binding->Model()) binding->PullSelection();
       return;
@@ -91,13 +97,31 @@ class CListView : public QTreeView {
     }
     QTreeView::mousePressEvent(event);  // ctrl and shift clicks extend the selection
   }
+  // A press on a row followed by a move past the drag distance begins a drag (LVN_BEGINDRAG);
+  // the owner that takes it captures the pointer (frontend/drag_tracker).
+  void mouseMoveEvent(QMouseEvent* event) override {
+    CListCtrl* list = List();
+    if (list && drag_row_ >= 0 && (event->buttons() & Qt::LeftButton) &&
+        (event->position().toPoint() - drag_from_).manhattanLength() >= QApplication::startDragDistance()) {
+      int row = drag_row_;
+      drag_row_ = -1;
+      BeginDragItem(*list, row);
+      return;
+    }
+    QTreeView::mouseMoveEvent(event);
+  }
   void mouseDoubleClickEvent(QMouseEvent* event) override {
     CListCtrl* list = List();
+    drag_row_ = -1;
     if (!list || event->button() != Qt::LeftButton) return;
     QModelIndex index = indexAt(event->position().toPoint());
     list->DoubleClickItem(index.isValid() ? index.row() : -1, index.isValid() ? index.column() : 0);
     if (binding->Model()) binding->PullSelection();
   }
+
+ private:
+  int drag_row_ = -1;
+  QPoint drag_from_;
 };
 
 // ---- the tree's view ----

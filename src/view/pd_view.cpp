@@ -118,13 +118,15 @@ LRESULT CPDView::WindowProc(UINT msg, WPARAM wparam, LPARAM lparam) {
       OnDoubleClick(x, y);
       return 0;
     case WM_RBUTTONUP:
-      // A right click clears the free region (drawn or closed) and a band under way.
+      // A right click clears the free region (drawn or closed) and a band under way; with neither
+      // it goes on to the message map (a mark's pop-up editor, say).
       if (region_ || tracker_.IsTracking()) {
         tracker_.Cancel();
         region_.reset();
         Invalidate();
+        return 0;
       }
-      return 0;
+      break;
     case WM_MOUSEWHEEL:
       OnWheel(GET_WHEEL_DELTA_WPARAM(wparam), x, y);
       return 0;
@@ -400,16 +402,24 @@ bool CPDView::AddObject(std::unique_ptr<CMapShape> shape, bool store) {
 }
 
 void CPDView::ShowBoundary(const std::vector<std::vector<ShapePoint>>& polygons, bool clear, bool centre) {
-  if (clear) engine_.Boundaries().Clear(false);
-  std::vector<std::unique_ptr<CMapShape>> rings;
-  GeoBox box;
+  std::vector<std::unique_ptr<CPolygonShape>> shapes;
   for (const auto& ring : polygons) {
     auto polygon = std::make_unique<CPolygonShape>();
     polygon->SetPoints(ring);
-    if (polygon->PointCount() < 3) continue;
-    polygon->editable = false;
     polygon->line_color = 0xFFE04040u;
     polygon->fill_color = 0x20E04040u;
+    shapes.push_back(std::move(polygon));
+  }
+  ShowBoundary(std::move(shapes), clear, centre);
+}
+
+void CPDView::ShowBoundary(std::vector<std::unique_ptr<CPolygonShape>> polygons, bool clear, bool centre) {
+  if (clear) engine_.Boundaries().Clear(false);
+  std::vector<std::unique_ptr<CMapShape>> rings;
+  GeoBox box;
+  for (auto& polygon : polygons) {
+    if (!polygon || polygon->PointCount() < 3) continue;
+    polygon->editable = false;
     GeoBox b = polygon->Bounds();
     box.Add(b.west, b.south), box.Add(b.east, b.north);
     rings.push_back(std::move(polygon));

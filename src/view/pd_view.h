@@ -96,6 +96,8 @@ class CPDView : public CWnd, public IChildView {
   // Boundary regions: earlier ones removed first with `clear`; the camera fits them with
   // `centre`. Rings of fewer than three valid points are skipped.
   void ShowBoundary(const std::vector<std::vector<ShapePoint>>& polygons, bool clear, bool centre);
+  // The same with polygons made by the caller (names and looks kept).
+  void ShowBoundary(std::vector<std::unique_ptr<CPolygonShape>> polygons, bool clear, bool centre);
   // Hands every polyline (type 40021) to `make_line` (the 3D view makes its line objects);
   // returns how many.
   size_t CopyPolylinesTo3D(const std::function<void(const CPolylineShape&)>& make_line) const;

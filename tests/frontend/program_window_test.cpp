@@ -94,8 +94,12 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/地名查询/行政地名(&A)", Effect::kChecks},
     {"工具/地名查询/网络提示(&S)", Effect::kChecks},
     {"工具/地址数据下载...", Effect::kArmsTool, "", 32716},
+    {"工具/通讯录...", Effect::kOpensDialog, "通讯录"},
     {"工具/等高线(&C)...", Effect::kOpensDialog, "等高线"},
     {"工具/高程剖面(&P)...", Effect::kDisabled},  // no line selected on the map
+    {"工具/天气", Effect::kOpensDialog, "天气"},          // tool windows (modeless)
+    {"工具/公交线路", Effect::kOpensDialog, "公交线路"},
+    {"工具/行政边界", Effect::kOpensDialog, "行政边界"},
     // No box and no free region on the map yet, and no earlier extraction.
     {"工具/高程提取(&E)...", Effect::kSays, "请先用框选工具或自由区域工具在地图上选定提取范围"},
 };

@@ -8,6 +8,8 @@
 
 #include "places/ui/addr_download_ctrl.h"
 #include "places/ui/address_pane.h"
+#include "places/ui/dlg_address_book.h"
+#include "places/ui/mark_popup_editor.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/ui_host.h"
 #include "shell/command_table.h"
@@ -128,13 +130,38 @@ void RegisterAddressTools(CKovraHomeExApp& app) {
       if (auto* view = dynamic_cast<CPDView*>(application->SwitchView(kViewMap2D))) ArmAddressDownload(*view);
     };
     AppCommands().Register(std::move(command));
+    // The address book over its file (the 2D view's own command for it needs a marks tool the
+    // view does not have): offered in the tools menu.
+    AppCommand book;
+    book.id = ID_ADDRESS_BOOK;
+    book.menu = "工具";
+    book.text = "通讯录...";
+    book.prompt = "联系人列表,拖到地图上成为标注\n通讯录";
+    book.order = 121;
+    book.handler = [] {
+      CKovraHomeExApp* application = GetApp();
+      if (!application) return;
+      OpenAddressBook(dynamic_cast<CPDView*>(application->SwitchView(kViewMap2D)));
+    };
+    AppCommands().Register(std::move(book));
     return true;
   };
   step.stop = [](CKovraHomeExApp&) {
+    AppCommands().Unregister(ID_ADDRESS_BOOK);
     AppCommands().Unregister(ID_ADDRESS_DOWNLOAD);
     CloseAddressDownload();
   };
   app.RegisterStep(std::move(step));
+
+  // A right click on a mark of the 2D view (made with the frame) edits its pop-up.
+  AppStep marks;
+  marks.name = "mark pop-up editor";
+  marks.phase = AppPhase::kTileManager;
+  marks.start = [](CKovraHomeExApp& a) {
+    if (auto* view = dynamic_cast<CPDView*>(a.Views().Find(kViewMap2D))) AttachMarkPopupEditor(*view);
+    return true;
+  };
+  app.RegisterStep(std::move(marks));
 }
 
 }  // namespace velmora
