@@ -62,6 +62,7 @@ enum class Effect {
   kSetsSource,   // the 2D view's base map becomes the item's source
   kDisabled,     // greyed while the 2D view is current on an empty profile
   kArmsTool,     // afterwards the map tool of command `view` is checked (a task waits for a box)
+  kSays,         // a message box with the text `detail` comes up (and nothing else)
 };
 struct MenuExpectation {
   const char* path;
@@ -102,10 +103,11 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/行政边界", Effect::kOpensDialog, "行政边界"},
     {"文件/区域导出...", Effect::kOpensDialog, "导出区域设定"},
     {"工具/图层离线缓存信息...", Effect::kOpensDialog, "图层离线缓存信息"},
-
     {"工具/高程数据/高程数据下载...", Effect::kArmsTool, "", 32716},
     {"工具/高程数据/获取高程...", Effect::kOpensDialog, "获取高程"},
     {"工具/高程数据/沿线采样设置...", Effect::kOpensDialog, "沿线采样设置"},
+    // No box and no free region on the map yet, and no earlier extraction.
+    {"工具/高程提取(&E)...", Effect::kSays, "请先用框选工具或自由区域工具在地图上选定提取范围"},
 };
 
 // Messages a menu item may show in this state, as the program's own texts say them (item path,
@@ -125,6 +127,7 @@ const MenuExpectation* ExpectationFor(const std::string& path) {
 }
 
 bool MessageAllowed(const std::string& path, const std::string& text) {
+  if (const MenuExpectation* e = ExpectationFor(path); e && e->effect == Effect::kSays && text == e->detail) return true;
   for (const auto& [item, message] : kAllowedMessages)
     if (path == item && text == message) return true;
   return false;
@@ -551,6 +554,10 @@ TEST_F(ProgramWindowTest, EveryMenuItemOpensItsWindowOrRunsItsCommand) {
       }
       case Effect::kArmsTool:
         if (!state(static_cast<UINT>(expect->view)).second) failures.push_back(item.path + ": the map tool is not armed");
+        break;
+      case Effect::kSays:
+        if (std::find(seen.messages.begin(), seen.messages.end(), expect->detail) == seen.messages.end())
+          failures.push_back(item.path + ": did not say \"" + expect->detail + "\"");
         break;
       case Effect::kDisabled: break;
     }

@@ -200,6 +200,8 @@ ContourStatus CDemGridCtrl::ComputeContours(int type, double value) {
   const ContourStatus status = data_.tracer.TraceContourLevels(interval);
   if (status != ContourStatus::kOk) return status;
   data_.interval = static_cast<float>(interval);
+  labelled_file_.clear();
+  labels_.clear();
   BuildContourDisplay();
   // The next extraction may start from this one.
   SaveDemCache();
@@ -214,9 +216,56 @@ void CDemGridCtrl::BuildContourDisplay() {
   Invalidate();
 }
 
-bool CDemGridCtrl::ContourWithSurfer(bool /*projected*/) {
-  AppLog("contouring by the external gridding program is not available");
+bool CDemGridCtrl::ContourWithSurfer(bool projected) {
+  if (running_) return false;
+  GridContourJob job;
+  job.work_dir = AppOptions().work_dir;
+  job.projected = projected;
+  job.spacing = GridSpacingOf(data_, projected);
+  job.options = GetPageOptions().dem;
+  ClientSize(&job.width, &job.height);
+  // Whatever this run writes, an older labelled file is not this panel's any more.
+  labelled_file_.clear();
+  const GridContourResult result =
+      ContourWithServer(data_, job, server_factory_, &data_.tracer.LineSet(), &labels_);
+  if (!result.ok) {
+    AppLog("gridding and contouring: %s", result.error.c_str());
+    MessageBox(std::string(kServerMissing) + result.error, kAppTitle, MB_OK | MB_ICONERROR);
+    return false;
+  }
+  labelled_file_ = result.labelled_file;
+  BuildContourDisplay();
+  return true;
+}
+
+bool CDemGridCtrl::EnsureGrid() {
+  if (running_) return false;
+  if (data_.tracer.nx() >= 2 && data_.tracer.ny() >= 2) return true;
+  if (data_.points.empty()) return false;
+  if (PutPointsOnLattice(&data_)) return true;
+  GridContourJob job;
+  job.work_dir = AppOptions().work_dir;
+  job.spacing = GridSpacingOf(data_, false);
+  std::string error;
+  if (GridWithServer(&data_, job, server_factory_, &error)) return true;
+  AppLog("gridding: %s", error.c_str());
+  MessageBox(std::string(kServerMissing) + error, kAppTitle, MB_OK | MB_ICONERROR);
   return false;
+}
+
+void CDemGridCtrl::DropGrid() {
+  // New points without a grid: the old grid and its lines (which the drawing records point at)
+  // go, so that no later contour run traces an earlier extraction; the ranges stay the points'.
+  const ContourRange x = data_.tracer.x_range, y = data_.tracer.y_range, z = data_.tracer.z_range;
+  data_.tracer.Reset();
+  data_.tracer.x_range = x;
+  data_.tracer.y_range = y;
+  data_.tracer.z_range = z;
+  records_.clear();
+  labels_.clear();
+  pens_.clear();
+  labelled_file_.clear();
+  Invalidate();
 }
 
 // ---- files ------------------------------------------------------------------------------------
@@ -250,6 +299,7 @@ bool CDemGridCtrl::ImportText(const std::string& path, bool quiet) {
   std::vector<Point3D> points;
   std::string error;
   if (!Told(velmora::ImportText(path, &points, &error), kCannotOpen, path, error)) return false;
+  DropGrid();
   data_.points = std::move(points);
   if (data_.mode == kDemModeRegion) {
     data_.positions.clear();
@@ -270,6 +320,7 @@ bool CDemGridCtrl::ImportCsv(const std::string& path) {
   std::vector<Point3D> points;
   std::string error;
   if (!Told(velmora::ImportCsv(path, &points, &error), kCannotOpen, path, error)) return false;
+  DropGrid();
   data_.points = std::move(points);
   if (data_.mode == kDemModeRegion) {
     data_.positions.clear();
@@ -301,6 +352,7 @@ bool CDemGridCtrl::LoadDemCache(const std::string& path) {
   if (running_) return false;
   std::string error;
   const bool ok = velmora::LoadDemCache(&data_, path, &error);
+  if (ok) DropGrid();
   if (!ok) AppLog("elevation cache %s: %s", path.c_str(), error.c_str());
   Invalidate();
   return ok;

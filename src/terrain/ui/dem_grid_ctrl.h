@@ -16,6 +16,7 @@
 
 #include "exchange/ui/task_static.h"
 #include "terrain/dem_grid.h"
+#include "terrain/grid_contour_server.h"
 
 namespace velmora {
 
@@ -34,6 +35,8 @@ class CDemGridCtrl : public CTaskStatic {
   static constexpr const char* kOutOfMemory = "采样点过多,内存不足,提取已停止";
   // Shown when a file to import cannot be opened.
   static constexpr const char* kCannotOpen = "无法打开文件";
+  // A failed run of the gridding program: the reason follows.
+  static constexpr const char* kServerMissing = "请确定Surfer是否正确安装：";
   // The client size the contour display assumes when the panel has no window.
   static constexpr int kDefaultWidth = 800;
   static constexpr int kDefaultHeight = 600;
@@ -71,9 +74,22 @@ class CDemGridCtrl : public CTaskStatic {
   ContourStatus ComputeContours(int type, double value);
   // Pens by the colour mode and the drawing records of the traced lines in client pixels.
   void BuildContourDisplay();
-  // Gridding and contouring by the external program: not available here, fails with nothing
-  // changed.
+  // Gridding and contouring by the stand-in program (terrain/grid_contour_server.h) over the
+  // sampled points at the panel's interval: the lines and labels it wrote replace the tracer's
+  // lines and the label list, and the display is built. A failure shows kServerMissing with the
+  // reason and leaves the old lines and labels. `projected` names the labelled file
+  // "out_proj.dxf" instead of "out_all.dxf".
   bool ContourWithSurfer(bool projected);
+  // The labelled DXF file that the latest stand-in run wrote ("" when it wrote none, or when the
+  // latest run was the built-in tracer's): the only one a DXF export may merge.
+  const std::string& LabelledFile() const { return labelled_file_; }
+  // For the built-in tracer after an import or a cache load (points without a grid): puts the
+  // points back on their lattice when they are a region grid's samples (the box's nodes at the
+  // sample distance; missing nodes no data), else grids them through the stand-in. False when
+  // neither gives a grid.
+  bool EnsureGrid();
+  // Makes the stand-in program (tests and the benchmark put another in).
+  void SetServerFactory(GridServerFactory factory) { server_factory_ = std::move(factory); }
 
   // ---- files (false after the user was told) ----
   bool ExportText(const std::string& path);
@@ -114,6 +130,7 @@ class CDemGridCtrl : public CTaskStatic {
  private:
   void ClientSize(int* width, int* height) const;
   void ResetPicture();
+  void DropGrid();
   void RunEnded(bool stopped, bool out_of_memory, std::string error);
   bool Told(bool ok, const char* message, const std::string& path, const std::string& error);
 
@@ -128,6 +145,8 @@ class CDemGridCtrl : public CTaskStatic {
   bool run_stopped_ = false;
   std::string worker_error_;  // handed from the worker under Mutex()
   bool worker_out_of_memory_ = false;
+  std::string labelled_file_;
+  GridServerFactory server_factory_ = &CreateGdalGridServer;
 };
 
 }  // namespace velmora

@@ -10,8 +10,8 @@
 #include "terrain/ui/3d_view_wnd.h"
 #include "terrain/ui/area_export.h"
 #include "terrain/ui/dlg_layer_cache_info.h"
-
 #include "terrain/ui/dem_tools.h"
+#include "terrain/ui/dem_extract_commands.h"
 #include "terrain/ui/elevation_profile_commands.h"
 #include "terrain/ui/render_wnd.h"
 #include "terrain/ui/satellite_tree.h"
@@ -156,6 +156,7 @@ void RegisterTerrainViews(CKovraHomeExApp& app) {
   app.RegisterStep(std::move(step));
   RegisterElevationProfileCommands(app);
   RegisterDemTools(app);
+  RegisterDemExtractCommands(app);
 }
 
 }  // namespace velmora
