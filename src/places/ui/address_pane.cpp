@@ -12,30 +12,11 @@
 #include "shell/dlg_progress.h"
 #include "shell/dlg_worker_base.h"
 #include "shell/file_dialog_ex.h"
+#include "shell/panel_host.h"
 #include "tiles/layer_manager.h"
 #include "tiles/tile_manager.h"
 
 namespace velmora {
-
-// The panel's window: holds the tree at its own size and hands the tree its notifications.
-class CAddressPaneHost : public CWnd {
- public:
-  explicit CAddressPaneHost(CAddressPane& pane) : pane_(pane) {
-    MapMessage(WM_SIZE, [this](WPARAM, LPARAM lparam) {
-      const int cx = GET_X_LPARAM(lparam), cy = GET_Y_LPARAM(lparam);
-      if (pane_.IsWindow() && cx > 0 && cy > 0) pane_.MoveWindow(RECT{0, 0, cx, cy});
-      return LRESULT{0};
-    });
-    MapMessage(WM_NOTIFY, [this](WPARAM, LPARAM lparam) {
-      auto* hdr = reinterpret_cast<NMHDR*>(lparam);
-      if (!hdr || hdr->hwndFrom != pane_.GetSafeHwnd()) return LRESULT{0};
-      return pane_.OnReflectedNotify(hdr);
-    });
-  }
-
- private:
-  CAddressPane& pane_;
-};
 
 namespace {
 
@@ -80,7 +61,9 @@ class CDlgRename : public CDialogEx {
 }  // namespace
 
 CAddressPane::CAddressPane(CTileManager* tiles)
-    : tiles_(tiles), host_(std::make_unique<CAddressPaneHost>(*this)), root_(std::make_unique<CAddressRecord>("root")) {}
+    : tiles_(tiles),
+      host_(std::make_unique<CPanelHost>(*this, [this](NMHDR* hdr) { return OnReflectedNotify(hdr); })),
+      root_(std::make_unique<CAddressRecord>("root")) {}
 
 CAddressPane::~CAddressPane() {
   if (host_) host_->DestroyWindow();

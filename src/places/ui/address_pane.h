@@ -96,7 +96,6 @@ class CAddressPane : public CTreeCtrl, public ISideBarPanel {
   void OnDestroy() override;
 
  private:
-  friend class CAddressPaneHost;
   LRESULT OnReflectedNotify(NMHDR* hdr);
   void OnSelChanged(HTREEITEM item);
   CTileManager& Tiles() const;

@@ -12,28 +12,9 @@
 #include "platform/ui/wait_cursor.h"
 #include "shell/dlg_progress.h"
 #include "shell/dlg_worker_base.h"
+#include "shell/panel_host.h"
 
 namespace velmora {
-
-// The panel's window: holds the tree at its own size and hands the tree its notifications.
-class CPlaceNameHost : public CWnd {
- public:
-  explicit CPlaceNameHost(CPlaceNameTree& tree) : tree_(tree) {
-    MapMessage(WM_SIZE, [this](WPARAM, LPARAM lparam) {
-      const int cx = GET_X_LPARAM(lparam), cy = GET_Y_LPARAM(lparam);
-      if (tree_.IsWindow() && cx > 0 && cy > 0) tree_.MoveWindow(RECT{0, 0, cx, cy});
-      return LRESULT{0};
-    });
-    MapMessage(WM_NOTIFY, [this](WPARAM, LPARAM lparam) {
-      auto* hdr = reinterpret_cast<NMHDR*>(lparam);
-      if (!hdr || hdr->hwndFrom != tree_.GetSafeHwnd()) return LRESULT{0};
-      return tree_.OnReflectedNotify(hdr);
-    });
-  }
-
- private:
-  CPlaceNameTree& tree_;
-};
 
 namespace {
 
@@ -57,7 +38,8 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-CPlaceNameTree::CPlaceNameTree() : host_(std::make_unique<CPlaceNameHost>(*this)) {}
+CPlaceNameTree::CPlaceNameTree()
+    : host_(std::make_unique<CPanelHost>(*this, [this](NMHDR* hdr) { return OnReflectedNotify(hdr); })) {}
 
 CPlaceNameTree::~CPlaceNameTree() {
   if (host_) host_->DestroyWindow();

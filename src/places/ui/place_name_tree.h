@@ -65,7 +65,6 @@ class CPlaceNameTree : public CTreeCtrl, public ISideBarPanel, public CPlaceName
   void OnDestroy() override;
 
  private:
-  friend class CPlaceNameHost;
   // The tree's own notifications, handed back by the host.
   LRESULT OnReflectedNotify(NMHDR* hdr);
   void OnSelChanged(HTREEITEM item);

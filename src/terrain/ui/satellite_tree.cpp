@@ -11,31 +11,13 @@
 #include "platform/ui/menu.h"
 #include "shell/dlg_sat_edit.h"
 #include "shell/kovra_home_ex_app.h"
+#include "shell/panel_host.h"
 #include "view/child_view.h"
 
 namespace velmora {
 
-// The panel's window: holds the tree at its own size and hands the tree its notifications.
-class CSatelliteHost : public CWnd {
- public:
-  explicit CSatelliteHost(CSatelliteTree& tree) : tree_(tree) {
-    MapMessage(WM_SIZE, [this](WPARAM, LPARAM lparam) {
-      const int cx = GET_X_LPARAM(lparam), cy = GET_Y_LPARAM(lparam);
-      if (tree_.IsWindow() && cx > 0 && cy > 0) tree_.MoveWindow(RECT{0, 0, cx, cy});
-      return LRESULT{0};
-    });
-    MapMessage(WM_NOTIFY, [this](WPARAM, LPARAM lparam) {
-      auto* hdr = reinterpret_cast<NMHDR*>(lparam);
-      if (!hdr || hdr->hwndFrom != tree_.GetSafeHwnd()) return LRESULT{0};
-      return tree_.OnReflectedNotify(hdr);
-    });
-  }
-
- private:
-  CSatelliteTree& tree_;
-};
-
-CSatelliteTree::CSatelliteTree() : host_(std::make_unique<CSatelliteHost>(*this)) {
+CSatelliteTree::CSatelliteTree()
+    : host_(std::make_unique<CPanelHost>(*this, [this](NMHDR* hdr) { return OnReflectedNotify(hdr); })) {
   MapCommand(ID_IMPORT_ORBIT, [this] { OnImportOrbit(); });
   MapCommand(ID_UPDATE_LIBRARY, [this] { OnUpdateLibrary(); });
   MapCommand(ID_MODIFY, [this] { OnModify(); });

@@ -90,7 +90,6 @@ class CSatelliteTree : public CTreeCtrl, public ISideBarPanel {
   void OnDestroy() override;
 
  private:
-  friend class CSatelliteHost;
   LRESULT OnReflectedNotify(NMHDR* hdr);
   void OnContextMenu();
   // Inserts the item (and what is under it) under `parent` in the tree.
