@@ -31,8 +31,7 @@ CPDView* MapView() {
   return app ? dynamic_cast<CPDView*>(app->SwitchView(kViewMap2D)) : nullptr;
 }
 
-void RegisterCommands() {
-  CCommandTable& table = AppCommands();
+std::vector<AppCommand> Commands() {
   AppCommand download;
   download.id = ID_DEM_DOWNLOAD;
   download.menu = kDemToolsMenu;
@@ -42,7 +41,6 @@ void RegisterCommands() {
   download.handler = [] {
     if (CPDView* view = MapView()) OnDemDownload(*view);
   };
-  table.Register(std::move(download));
 
   AppCommand fetch;
   fetch.id = ID_DEM_FETCH_DIALOG;
@@ -53,7 +51,6 @@ void RegisterCommands() {
   fetch.handler = [] {
     if (CPDView* view = MapView()) OnDemFetch(*view);
   };
-  table.Register(std::move(fetch));
 
   AppCommand by_line;
   by_line.id = ID_DEM_BY_LINE;
@@ -65,14 +62,7 @@ void RegisterCommands() {
     CDlgDemByLine dialog;
     dialog.DoModal();
   };
-  table.Register(std::move(by_line));
-}
-
-void UnregisterCommands() {
-  AppCommands().Unregister(ID_DEM_DOWNLOAD);
-  AppCommands().Unregister(ID_DEM_FETCH_DIALOG);
-  AppCommands().Unregister(ID_DEM_BY_LINE);
-  CloseDemTools();
+  return {std::move(download), std::move(fetch), std::move(by_line)};
 }
 
 }  // namespace
@@ -138,16 +128,6 @@ void CloseDemTools() {
   FetchDialog().reset();
 }
 
-void RegisterDemTools(CKovraHomeExApp& app) {
-  AppStep step;
-  step.name = "elevation tools";
-  step.phase = AppPhase::kFrame;
-  step.start = [](CKovraHomeExApp&) {
-    RegisterCommands();
-    return true;
-  };
-  step.stop = [](CKovraHomeExApp&) { UnregisterCommands(); };
-  app.RegisterStep(std::move(step));
-}
+void RegisterDemTools(CKovraHomeExApp& app) { RegisterCommandStep(app, "elevation tools", Commands(), CloseDemTools); }
 
 }  // namespace velmora
