@@ -18,4 +18,15 @@ CPanelHost::CPanelHost(CWnd& body, NotifyHandler on_notify) : body_(body), on_no
   });
 }
 
+bool CPanelHost::CreatePanel(CWnd* parent, int panel_id, const std::string& name, int body_id) {
+  if (IsWindow()) return true;
+  const RECT rect{0, 0, 200, 420};
+  if (!Create(parent, panel_id, name, WS_CHILD | WS_VISIBLE, rect)) return false;
+  if (!body_.Create(this, body_id, "", WS_CHILD | WS_VISIBLE | WS_BORDER, rect)) {
+    DestroyWindow();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace velmora

@@ -12,7 +12,6 @@
 #include "shell/dlg_progress.h"
 #include "shell/dlg_worker_base.h"
 #include "shell/file_dialog_ex.h"
-#include "shell/panel_host.h"
 #include "tiles/layer_manager.h"
 #include "tiles/tile_manager.h"
 
@@ -73,14 +72,7 @@ CAddressPane::~CAddressPane() {
 CTileManager& CAddressPane::Tiles() const { return tiles_ ? *tiles_ : TileManager(); }
 
 bool CAddressPane::CreatePanel(CWnd* parent) {
-  if (host_->IsWindow()) return true;
-  const RECT rect{0, 0, 200, 420};
-  if (!host_->Create(parent, kPanelId, kPanelName, WS_CHILD | WS_VISIBLE, rect)) return false;
-  if (!Create(host_.get(), kTreeId, "", WS_CHILD | WS_VISIBLE | WS_BORDER, rect)) {
-    host_->DestroyWindow();
-    return false;
-  }
-  return true;
+  return host_->CreatePanel(parent, kPanelId, kPanelName, kTreeId);
 }
 
 int CAddressPane::OnCreate() {

@@ -12,7 +12,6 @@
 #include "platform/ui/wait_cursor.h"
 #include "shell/dlg_progress.h"
 #include "shell/dlg_worker_base.h"
-#include "shell/panel_host.h"
 
 namespace velmora {
 
@@ -47,14 +46,7 @@ CPlaceNameTree::~CPlaceNameTree() {
 }
 
 bool CPlaceNameTree::CreatePanel(CWnd* parent) {
-  if (host_->IsWindow()) return true;
-  const RECT rect{0, 0, 200, 420};
-  if (!host_->Create(parent, kPanelId, kPanelName, WS_CHILD | WS_VISIBLE, rect)) return false;
-  if (!Create(host_.get(), kTreeId, "", WS_CHILD | WS_VISIBLE | WS_BORDER, rect)) {
-    host_->DestroyWindow();
-    return false;
-  }
-  return true;
+  return host_->CreatePanel(parent, kPanelId, kPanelName, kTreeId);
 }
 
 int CPlaceNameTree::OnCreate() {

@@ -11,7 +11,6 @@
 #include "platform/ui/menu.h"
 #include "shell/dlg_sat_edit.h"
 #include "shell/kovra_home_ex_app.h"
-#include "shell/panel_host.h"
 #include "view/child_view.h"
 
 namespace velmora {
@@ -38,14 +37,7 @@ void CSatelliteTree::SetLibraryPath(std::string path, std::string seed) {
 }
 
 bool CSatelliteTree::CreatePanel(CWnd* parent) {
-  if (host_->IsWindow()) return true;
-  const RECT rect{0, 0, 200, 420};
-  if (!host_->Create(parent, kPanelId, kPanelName, WS_CHILD | WS_VISIBLE, rect)) return false;
-  if (!Create(host_.get(), kTreeId, "", WS_CHILD | WS_VISIBLE | WS_BORDER, rect)) {
-    host_->DestroyWindow();
-    return false;
-  }
-  return true;
+  return host_->CreatePanel(parent, kPanelId, kPanelName, kTreeId);
 }
 
 int CSatelliteTree::OnCreate() {
