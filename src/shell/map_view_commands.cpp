@@ -26,6 +26,11 @@ CPDView* ShownMapView() {
   return view && view->GetViewKind() == kViewMap2D ? dynamic_cast<CPDView*>(view) : nullptr;
 }
 
+CPDView* SwitchToMapView() {
+  CKovraHomeExApp* app = GetApp();
+  return app ? dynamic_cast<CPDView*>(app->SwitchView(kViewMap2D)) : nullptr;
+}
+
 std::vector<UINT> RegisterMapViewCommands() {
   CCommandTable& table = AppCommands();
   std::vector<UINT> ids;

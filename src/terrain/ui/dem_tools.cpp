@@ -8,6 +8,7 @@
 #include "shell/command_table.h"
 #include "shell/dlg_worker_base.h"
 #include "shell/kovra_home_ex_app.h"
+#include "shell/map_view_commands.h"
 #include "terrain/ui/dem_download_panel.h"
 #include "terrain/ui/dlg_dem_by_line.h"
 #include "terrain/ui/dlg_dem_fetch.h"
@@ -26,11 +27,6 @@ std::unique_ptr<CDlgDemFetch>& FetchDialog() {
   return dialog;
 }
 
-CPDView* MapView() {
-  CKovraHomeExApp* app = GetApp();
-  return app ? dynamic_cast<CPDView*>(app->SwitchView(kViewMap2D)) : nullptr;
-}
-
 std::vector<AppCommand> Commands() {
   AppCommand download;
   download.id = ID_DEM_DOWNLOAD;
@@ -39,7 +35,7 @@ std::vector<AppCommand> Commands() {
   download.prompt = "任选区域或框选区域,按采样间距把区域内各点的高程下载到高程缓存\n高程数据下载";
   download.order = 10;
   download.handler = [] {
-    if (CPDView* view = MapView()) OnDemDownload(*view);
+    if (CPDView* view = SwitchToMapView()) OnDemDownload(*view);
   };
 
   AppCommand fetch;
@@ -49,7 +45,7 @@ std::vector<AppCommand> Commands() {
   fetch.prompt = "获取一个点、一条线上的采样点或导入的点的高程\n获取高程";
   fetch.order = 20;
   fetch.handler = [] {
-    if (CPDView* view = MapView()) OnDemFetch(*view);
+    if (CPDView* view = SwitchToMapView()) OnDemFetch(*view);
   };
 
   AppCommand by_line;
