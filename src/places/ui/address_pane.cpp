@@ -99,11 +99,7 @@ CAddressRecord* CAddressPane::RecordOf(HTREEITEM item) const {
   return item && ItemExists(item) ? reinterpret_cast<CAddressRecord*>(GetItemData(item)) : nullptr;
 }
 
-HTREEITEM CAddressPane::FindChild(HTREEITEM parent, const std::string& name) const {
-  for (HTREEITEM item : GetChildren(parent))
-    if (GetItemText(item) == name) return item;
-  return 0;
-}
+HTREEITEM CAddressPane::FindChild(HTREEITEM parent, const std::string& name) const { return FindChildItem(parent, name); }
 
 void CAddressPane::LoadLibrary() {
   DeleteAllItems();

@@ -88,11 +88,7 @@ const PlaceRecord* CPlaceNameTree::RecordOf(HTREEITEM item) const {
   return item && ItemExists(item) ? reinterpret_cast<const PlaceRecord*>(GetItemData(item)) : nullptr;
 }
 
-HTREEITEM CPlaceNameTree::FindChild(HTREEITEM parent, const std::string& name) const {
-  for (HTREEITEM item : GetChildren(parent))
-    if (GetItemText(item) == name) return item;
-  return 0;
-}
+HTREEITEM CPlaceNameTree::FindChild(HTREEITEM parent, const std::string& name) const { return FindChildItem(parent, name); }
 
 void CPlaceNameTree::FillTree() {
   CWaitCursor wait;
