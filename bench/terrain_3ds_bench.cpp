@@ -121,27 +121,16 @@ void BM_DrawCoverageMillionKeys(benchmark::State& state) {
 }
 BENCHMARK(BM_DrawCoverageMillionKeys)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public bench::SecondsReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      std::string name = run.benchmark_name();
-      name = name.substr(0, name.find('/'));
-      seconds_[name] = run.GetAdjustedRealTime() / 1000.0;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
   void PrintRatio() const {
-    const auto ours = seconds_.find("BM_Export3ds"), peer = seconds_.find("BM_AssimpObjTo3ds");
-    if (ours != seconds_.end() && peer != seconds_.end() && peer->second > 0)
-      std::printf("3ds export %.3f s, assimp OBJ -> 3ds %.3f s: %.2f x assimp (goal: under 1 x)\n", ours->second,
-                  peer->second, ours->second / peer->second);
-    if (const auto cov = seconds_.find("BM_DrawCoverageMillionKeys"); cov != seconds_.end())
-      std::printf("coverage of 1,000,000 keys %.3f s (goal: under 1 s)\n", cov->second);
+    const double *ours = Seconds("BM_Export3ds"), *peer = Seconds("BM_AssimpObjTo3ds");
+    if (ours && peer && *peer > 0)
+      std::printf("3ds export %.3f s, assimp OBJ -> 3ds %.3f s: %.2f x assimp (goal: under 1 x)\n", *ours, *peer,
+                  *ours / *peer);
+    if (const double* cov = Seconds("BM_DrawCoverageMillionKeys"))
+      std::printf("coverage of 1,000,000 keys %.3f s (goal: under 1 s)\n", *cov);
   }
-
- private:
-  std::map<std::string, double> seconds_;
 };
 
 }  // namespace

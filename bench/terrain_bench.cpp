@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "core/format.h"
 #include "core/geodesy.h"
 #include "core/settings.h"
@@ -158,28 +159,17 @@ void BM_GdalWarpSameGrid(benchmark::State& state) {
 }
 BENCHMARK(BM_GdalWarpSameGrid)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public bench::SecondsReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      std::string name = run.benchmark_name();
-      name = name.substr(0, name.find('/'));
-      seconds_[name] = run.GetAdjustedRealTime() / 1000.0;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
   void PrintRatio() const {
-    const auto ours = seconds_.find("BM_TerrainBuildToFirstFrame"), peer = seconds_.find("BM_GdalWarpSameGrid");
-    if (ours == seconds_.end() || peer == seconds_.end() || peer->second <= 0) return;
+    const double *ours = Seconds("BM_TerrainBuildToFirstFrame"), *peer = Seconds("BM_GdalWarpSameGrid");
+    if (!ours || !peer || *peer <= 0) return;
     std::printf("terrain build to first frame %.3f s, gdalwarp %.3f s: %.2f x gdalwarp (goals: under 1 s, 1.5 x)\n",
-                ours->second, peer->second, ours->second / peer->second);
+                *ours, *peer, *ours / *peer);
     // The split: the build without its frame (the rest is the rasteriser's first frame).
-    if (const auto build = seconds_.find("BM_TerrainBuildOnly"); build != seconds_.end())
-      std::printf("the build alone %.3f s: %.2f x gdalwarp\n", build->second, build->second / peer->second);
+    if (const double* build = Seconds("BM_TerrainBuildOnly"))
+      std::printf("the build alone %.3f s: %.2f x gdalwarp\n", *build, *build / *peer);
   }
-
- private:
-  std::map<std::string, double> seconds_;
 };
 
 }  // namespace

@@ -275,4 +275,23 @@ int HttpGet(const char* url, uint8_t** buffer, int size, const char* const* cook
 
 void HttpFreeBuffer(uint8_t* buffer) { std::free(buffer); }
 
+ServiceHost ParseServiceHost(std::string_view setting, std::string_view default_scheme) {
+  ServiceHost out;
+  out.scheme = std::string(default_scheme);
+  if (setting.starts_with("http://")) {
+    out.scheme = "http://";
+    setting.remove_prefix(7);
+  } else if (setting.starts_with("https://")) {
+    out.scheme = "https://";
+    setting.remove_prefix(8);
+  }
+  while (!setting.empty() && setting.back() == '/') setting.remove_suffix(1);
+  out.host = std::string(setting);
+  out.valid = !out.host.empty() && std::all_of(out.host.begin(), out.host.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+           c == '_' || c == ':' || c == '[' || c == ']';
+  });
+  return out;
+}
+
 }  // namespace velmora

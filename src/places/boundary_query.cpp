@@ -8,24 +8,16 @@
 
 #include "core/http.h"
 #include "core/log.h"
+#include "core/net_state_sink.h"
 #include "platform/text.h"
 
 namespace velmora {
 
 namespace {
 
-std::mutex& SinkMutex() {
-  static std::mutex m;
-  return m;
-}
-std::function<void(int)>& Sink() {
-  static std::function<void(int)> sink;
+CNetStateSink& NetSink() {
+  static CNetStateSink sink;
   return sink;
-}
-
-bool IsHostChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-         c == ':' || c == '[' || c == ']' || c == '_';
 }
 
 size_t SkipBlanks(std::string_view s, size_t i) {
@@ -73,22 +65,12 @@ std::string BoundaryQueryPath(int source, std::string_view name) {
 }
 
 std::string BoundaryServiceBase() {
-  std::string value = std::string(TrimAscii(GetProfileString(kPolygonSection, "rest_host", "")));
-  std::string scheme = "http://";
-  if (value.rfind("http://", 0) == 0) {
-    value.erase(0, 7);
-  } else if (value.rfind("https://", 0) == 0) {
-    value.erase(0, 8);
-    scheme = "https://";
+  ServiceHost service = ParseServiceHost(TrimAscii(GetProfileString(kPolygonSection, "rest_host", "")), "http://");
+  if (!service.valid) {
+    if (!service.host.empty()) AppLog("boundary: ignoring rest_host \"%s\"", service.host.c_str());
+    service.host = "boundary.example.invalid";
   }
-  while (!value.empty() && value.back() == '/') value.pop_back();
-  bool ok = !value.empty();
-  for (char c : value) ok = ok && IsHostChar(c);
-  if (!ok) {
-    if (!value.empty()) AppLog("boundary: ignoring rest_host \"%s\"", value.c_str());
-    value = "boundary.example.invalid";
-  }
-  return scheme + value;
+  return service.Base();
 }
 
 std::vector<std::vector<PointF>> ParseBoundaryRings(std::string_view reply) {
@@ -157,12 +139,7 @@ std::optional<std::string> FetchBoundary(int source, std::string_view name, cons
   options.cancel = cancel;
   HttpResult r = HttpFetch(BoundaryServiceBase() + path, options);
   if (r.Cancelled()) return std::nullopt;
-  std::function<void(int)> sink;
-  {
-    std::lock_guard lock(SinkMutex());
-    sink = Sink();
-  }
-  if (sink) sink(r.NetworkError() ? 2 : 1);
+  NetSink().Report(r.NetworkError() ? 2 : 1);
   // A reply cut at the limit is still read as far as it goes.
   if (r.body.empty() || (r.curl_code != 0 && !r.TooLarge()) || (r.http_status != 0 && (r.http_status < 200 || r.http_status >= 300))) {
     if (!r.error.empty()) AppLog("boundary: %s", r.error.c_str());
@@ -173,8 +150,7 @@ std::optional<std::string> FetchBoundary(int source, std::string_view name, cons
 }
 
 void SetBoundaryNetStateSink(std::function<void(int state)> sink) {
-  std::lock_guard lock(SinkMutex());
-  Sink() = std::move(sink);
+  NetSink().Set(std::move(sink));
 }
 
 }  // namespace velmora

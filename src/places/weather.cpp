@@ -8,6 +8,7 @@
 
 #include "core/http.h"
 #include "core/log.h"
+#include "core/net_state_sink.h"
 #include "core/settings.h"
 #include "platform/fs.h"
 #include "platform/gfx/image_codec.h"
@@ -17,26 +18,9 @@ namespace velmora {
 
 namespace {
 
-std::mutex& NetSinkMutex() {
-  static std::mutex m;
-  return m;
-}
-std::function<void(int)>& NetSink() {
-  static std::function<void(int)> sink;
+CNetStateSink& NetSink() {
+  static CNetStateSink sink;
   return sink;
-}
-void ReportNetState(int state) {
-  std::function<void(int)> sink;
-  {
-    std::lock_guard lock(NetSinkMutex());
-    sink = NetSink();
-  }
-  if (sink) sink(state);
-}
-
-bool IsHostChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-         c == ':' || c == '[' || c == ']' || c == '_';
 }
 
 // A GET of at most kWeatherReplyBytes; the bytes when a 2xx answer with a body came.
@@ -46,7 +30,7 @@ std::optional<std::vector<uint8_t>> GetBytes(const std::string& url, const std::
   options.cancel = cancel ? cancel : CWorkThread::CurrentQuitFlag();
   HttpResult r = HttpFetch(url, options);
   if (r.Cancelled()) return std::nullopt;
-  ReportNetState(r.NetworkError() ? 2 : 1);
+  NetSink().Report(r.NetworkError() ? 2 : 1);
   if (!r.Ok() || r.body.empty()) {
     if (!r.Ok()) AppLog("weather: %s: %s", url.c_str(), r.error.empty() ? "error status" : r.error.c_str());
     return std::nullopt;
@@ -155,22 +139,12 @@ std::vector<std::string> WeatherLines(const WeatherFields& f) {
 // ---- the services ----
 
 std::string WeatherServiceBase(const char* key) {
-  std::string value = std::string(TrimAscii(GetProfileString(kWeatherSection, key, "")));
-  std::string scheme = "http://";
-  if (value.rfind("http://", 0) == 0) {
-    value.erase(0, 7);
-  } else if (value.rfind("https://", 0) == 0) {
-    value.erase(0, 8);
-    scheme = "https://";
+  ServiceHost service = ParseServiceHost(TrimAscii(GetProfileString(kWeatherSection, key, "")), "http://");
+  if (!service.valid) {
+    if (!service.host.empty()) AppLog("weather: ignoring %s \"%s\"", key, service.host.c_str());
+    service.host = std::string(key) == "icon_host" ? "weather-icons.example.invalid" : "weather.example.invalid";
   }
-  while (!value.empty() && value.back() == '/') value.pop_back();
-  bool ok = !value.empty();
-  for (char c : value) ok = ok && IsHostChar(c);
-  if (!ok) {
-    if (!value.empty()) AppLog("weather: ignoring %s \"%s\"", key, value.c_str());
-    value = std::string(key) == "icon_host" ? "weather-icons.example.invalid" : "weather.example.invalid";
-  }
-  return scheme + value;
+  return service.Base();
 }
 
 std::string WeatherRegionPath(std::string_view py_name) { return "/wmaps/xml/" + UrlEncode(py_name) + ".xml"; }
@@ -183,8 +157,7 @@ std::optional<std::string> FetchWeatherRegion(std::string_view py_name, const st
 }
 
 void SetWeatherNetStateSink(std::function<void(int state)> sink) {
-  std::lock_guard lock(NetSinkMutex());
-  NetSink() = std::move(sink);
+  NetSink().Set(std::move(sink));
 }
 
 // ---- display settings ----

@@ -20,6 +20,17 @@ CPDView* MapView() {
 
 }  // namespace
 
+CPDView* ShownMapView() {
+  CKovraHomeExApp* app = GetApp();
+  IChildView* view = app ? app->GetCurrentView() : nullptr;
+  return view && view->GetViewKind() == kViewMap2D ? dynamic_cast<CPDView*>(view) : nullptr;
+}
+
+CPDView* SwitchToMapView() {
+  CKovraHomeExApp* app = GetApp();
+  return app ? dynamic_cast<CPDView*>(app->SwitchView(kViewMap2D)) : nullptr;
+}
+
 std::vector<UINT> RegisterMapViewCommands() {
   CCommandTable& table = AppCommands();
   std::vector<UINT> ids;

@@ -21,4 +21,12 @@ inline constexpr const char kSourceMenu[] = "视图/地图源";
 std::vector<UINT> RegisterMapViewCommands();
 void UnregisterMapViewCommands(const std::vector<UINT>& ids);
 
+class CPDView;
+// The 2D map view when it is the application's current view, else null (the commands that work
+// on the map the user looks at are greyed otherwise).
+CPDView* ShownMapView();
+// Makes the 2D map view the current view and returns it (null without an application or a 2D
+// view).
+CPDView* SwitchToMapView();
+
 }  // namespace velmora

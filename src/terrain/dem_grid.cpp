@@ -52,6 +52,15 @@ bool Stop(const DemRunContext& c, unsigned ms) { return c.wait_quit && c.wait_qu
 CElevationStore& StoreOf(const DemRunContext& c) { return c.store ? *c.store : ElevationStore(); }
 CElevCacheDb& CacheOf(const DemRunContext& c) { return c.cache ? *c.cache : ElevCacheDb(); }
 
+// The terrain under the screen position (x, y) of the earth view, counted as a sample; false
+// when the view has no finite point there.
+bool SampleScreen(const DemRunContext& c, double x, double y, double* lng, double* lat, double* alt) {
+  const bool ok = c.screen->ScreenToTerrain(x, y, lng, lat, alt) && std::isfinite(*lng) && std::isfinite(*lat) &&
+                  std::isfinite(*alt);
+  DemSampleCounter().fetch_add(1, std::memory_order_relaxed);
+  return ok;
+}
+
 }  // namespace
 
 DemBox DemBoxOf(std::span<const LngLatF> polygon) {
@@ -276,6 +285,15 @@ void CDemGrid::Widen(double x, double y, double z) {
   tracer.z_range.max = std::max(tracer.z_range.max, z);
 }
 
+void CDemGrid::KeepPoint(const DemRunContext& c, double lng, double lat, double alt) {
+  points.push_back({lng, lat, alt});
+  Widen(lng, lat, alt);
+  if (add_to_cache) {
+    float x = static_cast<float>(lng), y = static_cast<float>(lat);
+    CacheOf(c).PutByPos(&x, &y, static_cast<float>(alt));
+  }
+}
+
 DemRunResult CDemGrid::Run(DemVariant variant, const DemRunContext& context) {
   StartRanges();
   DemRunResult result;
@@ -383,13 +401,7 @@ DemRunResult CDemGrid::RunRegionPoints(const DemRunContext& c) {
     if (status == kElevFetched || status == kElevFound) {
       ListDot(c, i, n, status == kElevFetched ? kDemDotWeb : kDemDotFile);
       if (h == kNoElevation) h = 0;
-      const double lon = positions[i].lng, lat = positions[i].lat;
-      points.push_back({lon, lat, h});
-      Widen(lon, lat, h);
-      if (add_to_cache) {
-        float x = positions[i].lng, y = positions[i].lat;
-        CacheOf(c).PutByPos(&x, &y, h);
-      }
+      KeepPoint(c, positions[i].lng, positions[i].lat, h);
     } else {
       ListDot(c, i, n, status == kElevOverQuota ? kDemDotQuota : kDemDotFailed);
       if (Stop(c, kDemFailurePauseMs)) {
@@ -433,21 +445,13 @@ DemRunResult CDemGrid::RunScreenGrid(const DemRunContext& c) {
       }
       const double px = box.west + static_cast<double>(col) * step;
       double lng = 0, lat = 0, alt = 0;
-      const bool ok = c.screen->ScreenToTerrain(px, py, &lng, &lat, &alt) && std::isfinite(lng) &&
-                      std::isfinite(lat) && std::isfinite(alt);
-      DemSampleCounter().fetch_add(1, std::memory_order_relaxed);
-      if (!ok) {
+      if (!SampleScreen(c, px, py, &lng, &lat, &alt)) {
         GridDot(c, row, col, ny, nx, kDemDotFailed);
         continue;
       }
       GridDot(c, row, col, ny, nx, kDemDotWeb);
       values[col] = static_cast<float>(alt);
-      points.push_back({lng, lat, alt});
-      Widen(lng, lat, alt);
-      if (add_to_cache) {
-        float x = static_cast<float>(lng), y = static_cast<float>(lat);
-        CacheOf(c).PutByPos(&x, &y, static_cast<float>(alt));
-      }
+      KeepPoint(c, lng, lat, alt);
     }
   }
   c.screen->FinishTerrain();
@@ -475,21 +479,13 @@ DemRunResult CDemGrid::RunScreenPoints(const DemRunContext& c) {
       break;
     }
     double lng = 0, lat = 0, alt = 0;
-    const bool ok = c.screen->ScreenToTerrain(positions[i].lng, positions[i].lat, &lng, &lat, &alt) &&
-                    std::isfinite(lng) && std::isfinite(lat) && std::isfinite(alt);
-    DemSampleCounter().fetch_add(1, std::memory_order_relaxed);
-    if (!ok) {
+    if (!SampleScreen(c, positions[i].lng, positions[i].lat, &lng, &lat, &alt)) {
       ListDot(c, i, n, kDemDotFailed);
       continue;
     }
     ListDot(c, i, n, kDemDotWeb);
     if (i < vertices) vertex_terrain[i] = {lng, lat, alt};
-    points.push_back({lng, lat, alt});
-    Widen(lng, lat, alt);
-    if (add_to_cache) {
-      float x = static_cast<float>(lng), y = static_cast<float>(lat);
-      CacheOf(c).PutByPos(&x, &y, static_cast<float>(alt));
-    }
+    KeepPoint(c, lng, lat, alt);
   }
   c.screen->FinishTerrain();
   return result;

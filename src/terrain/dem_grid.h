@@ -187,6 +187,8 @@ class CDemGrid {
   DemRunResult RunScreenPoints(const DemRunContext& context);
   void StartRanges();
   void Widen(double x, double y, double z);
+  // Keeps a sampled point: in the points, the ranges and, with add_to_cache, the elevation cache.
+  void KeepPoint(const DemRunContext& context, double lng, double lat, double alt);
 };
 
 }  // namespace velmora

@@ -15,6 +15,7 @@
 #include "core/format.h"
 #include "core/http.h"
 #include "core/log.h"
+#include "core/net_state_sink.h"
 #include "core/settings.h"
 #include "core/work_thread.h"
 #include "platform/fs.h"
@@ -55,25 +56,19 @@ std::optional<double> ReadValueAfterColon(std::string_view text, size_t pos, siz
 
 bool Contains(std::string_view text, std::string_view what) { return text.find(what) != std::string_view::npos; }
 
-std::mutex g_net_sink_mutex;
-std::function<void(int)> g_net_sink;
-
-void SetNetState(int state) {
-  std::function<void(int)> sink;
-  {
-    std::lock_guard<std::mutex> lock(g_net_sink_mutex);
-    sink = g_net_sink;
-  }
-  if (sink) sink(state);
+CNetStateSink& NetSink() {
+  static CNetStateSink sink;
+  return sink;
 }
+
+void SetNetState(int state) { NetSink().Report(state); }
 
 bool StoreOk(int status) { return status == kElevFetched || status == kElevFound; }
 
 }  // namespace
 
 void SetElevationNetStateSink(std::function<void(int net_state)> sink) {
-  std::lock_guard<std::mutex> lock(g_net_sink_mutex);
-  g_net_sink = std::move(sink);
+  NetSink().Set(std::move(sink));
 }
 
 size_t PathReplyLimit(int samples) {

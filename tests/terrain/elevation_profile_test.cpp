@@ -15,6 +15,7 @@
 #include <limits>
 
 #include "core/settings.h"
+#include "elevation_ramps.h"
 #include "support/temp_dir.h"
 #include "terrain/contour_grid.h"
 #include "terrain/elev_cache_db.h"
@@ -261,23 +262,8 @@ TEST(ElevationGridPlan, EachAxisConvertsByItsOwnStep) {
   EXPECT_NEAR(p.lat, 30.0 + (50 - 10 - 1) * 0.02, 1e-5);
 }
 
-// Ramps in two folders: longitude (east-west) and latitude (south-north), 10 m per 0.001 degree,
-// in the 3-arc-second tile (60, 5) (115-120 E, 35-40 N). Tile (61, 5) east of it is missing.
-double EastWest(double lon, double) { return (lon - 117.0) * 10000.0; }
-double SouthNorth(double, double lat) { return (lat - 36.0) * 10000.0; }
-
-// Written once for the program (a tile holds 72 MB).
-struct RampFiles {
-  RampFiles() {
-    EXPECT_NE(WriteHeightFile3s(east_west.File("data/"), 60, 5, EastWest), "");
-    EXPECT_NE(WriteHeightFile3s(south_north.File("data/"), 60, 5, SouthNorth), "");
-  }
-  test::TempDir east_west, south_north;
-};
-const RampFiles& Ramps() {
-  static RampFiles files;
-  return files;
-}
+using test::EastWest;
+using test::Ramps;
 
 class ElevationGridTest : public ::testing::Test {
  protected:

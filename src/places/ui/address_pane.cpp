@@ -17,26 +17,6 @@
 
 namespace velmora {
 
-// The panel's window: holds the tree at its own size and hands the tree its notifications.
-class CAddressPaneHost : public CWnd {
- public:
-  explicit CAddressPaneHost(CAddressPane& pane) : pane_(pane) {
-    MapMessage(WM_SIZE, [this](WPARAM, LPARAM lparam) {
-      const int cx = GET_X_LPARAM(lparam), cy = GET_Y_LPARAM(lparam);
-      if (pane_.IsWindow() && cx > 0 && cy > 0) pane_.MoveWindow(RECT{0, 0, cx, cy});
-      return LRESULT{0};
-    });
-    MapMessage(WM_NOTIFY, [this](WPARAM, LPARAM lparam) {
-      auto* hdr = reinterpret_cast<NMHDR*>(lparam);
-      if (!hdr || hdr->hwndFrom != pane_.GetSafeHwnd()) return LRESULT{0};
-      return pane_.OnReflectedNotify(hdr);
-    });
-  }
-
- private:
-  CAddressPane& pane_;
-};
-
 namespace {
 
 bool EndsWithNoCase(const std::string& text, const std::string& tail) {
@@ -80,7 +60,9 @@ class CDlgRename : public CDialogEx {
 }  // namespace
 
 CAddressPane::CAddressPane(CTileManager* tiles)
-    : tiles_(tiles), host_(std::make_unique<CAddressPaneHost>(*this)), root_(std::make_unique<CAddressRecord>("root")) {}
+    : tiles_(tiles),
+      host_(std::make_unique<CPanelHost>(*this, [this](NMHDR* hdr) { return OnReflectedNotify(hdr); })),
+      root_(std::make_unique<CAddressRecord>("root")) {}
 
 CAddressPane::~CAddressPane() {
   if (host_) host_->DestroyWindow();
@@ -90,14 +72,7 @@ CAddressPane::~CAddressPane() {
 CTileManager& CAddressPane::Tiles() const { return tiles_ ? *tiles_ : TileManager(); }
 
 bool CAddressPane::CreatePanel(CWnd* parent) {
-  if (host_->IsWindow()) return true;
-  const RECT rect{0, 0, 200, 420};
-  if (!host_->Create(parent, kPanelId, kPanelName, WS_CHILD | WS_VISIBLE, rect)) return false;
-  if (!Create(host_.get(), kTreeId, "", WS_CHILD | WS_VISIBLE | WS_BORDER, rect)) {
-    host_->DestroyWindow();
-    return false;
-  }
-  return true;
+  return host_->CreatePanel(parent, kPanelId, kPanelName, kTreeId);
 }
 
 int CAddressPane::OnCreate() {
@@ -124,11 +99,7 @@ CAddressRecord* CAddressPane::RecordOf(HTREEITEM item) const {
   return item && ItemExists(item) ? reinterpret_cast<CAddressRecord*>(GetItemData(item)) : nullptr;
 }
 
-HTREEITEM CAddressPane::FindChild(HTREEITEM parent, const std::string& name) const {
-  for (HTREEITEM item : GetChildren(parent))
-    if (GetItemText(item) == name) return item;
-  return 0;
-}
+HTREEITEM CAddressPane::FindChild(HTREEITEM parent, const std::string& name) const { return FindChildItem(parent, name); }
 
 void CAddressPane::LoadLibrary() {
   DeleteAllItems();

@@ -19,6 +19,7 @@
 
 #include "places/address_library.h"
 #include "platform/ui/tree_ctrl.h"
+#include "shell/panel_host.h"
 #include "shell/side_bar_panel.h"
 
 namespace velmora {
@@ -96,14 +97,13 @@ class CAddressPane : public CTreeCtrl, public ISideBarPanel {
   void OnDestroy() override;
 
  private:
-  friend class CAddressPaneHost;
   LRESULT OnReflectedNotify(NMHDR* hdr);
   void OnSelChanged(HTREEITEM item);
   CTileManager& Tiles() const;
   void AskAndSave();
 
   CTileManager* tiles_;
-  std::unique_ptr<CWnd> host_;
+  std::unique_ptr<CPanelHost> host_;
   std::unique_ptr<CAddressRecord> root_;
   int id_ = 8;
   bool modified_ = false;

@@ -15,6 +15,7 @@
 #include "shell/command_table.h"
 #include "shell/kovra_home_ex_app.h"
 #include "shell/main_frame.h"
+#include "shell/map_view_commands.h"
 #include "view/pd_view.h"
 
 namespace velmora {
@@ -125,9 +126,7 @@ void RegisterAddressTools(CKovraHomeExApp& app) {
     command.prompt = "框选区域,下载各地理编码服务对该区域的地址数据\n地址数据下载";
     command.order = 120;
     command.handler = [] {
-      CKovraHomeExApp* application = GetApp();
-      if (!application) return;
-      if (auto* view = dynamic_cast<CPDView*>(application->SwitchView(kViewMap2D))) ArmAddressDownload(*view);
+      if (CPDView* view = SwitchToMapView()) ArmAddressDownload(*view);
     };
     AppCommands().Register(std::move(command));
     // The address book over its file (the 2D view's own command for it needs a marks tool the
@@ -139,9 +138,7 @@ void RegisterAddressTools(CKovraHomeExApp& app) {
     book.prompt = "联系人列表,拖到地图上成为标注\n通讯录";
     book.order = 121;
     book.handler = [] {
-      CKovraHomeExApp* application = GetApp();
-      if (!application) return;
-      OpenAddressBook(dynamic_cast<CPDView*>(application->SwitchView(kViewMap2D)));
+      if (GetApp()) OpenAddressBook(SwitchToMapView());
     };
     AppCommands().Register(std::move(book));
     return true;

@@ -103,6 +103,12 @@ std::vector<HTREEITEM> CTreeCtrl::GetChildren(HTREEITEM item) const {
   return children ? *children : std::vector<HTREEITEM>();
 }
 
+HTREEITEM CTreeCtrl::FindChildItem(HTREEITEM item, const std::string& text) const {
+  for (HTREEITEM child : GetChildren(item))
+    if (GetItemText(child) == text) return child;
+  return 0;
+}
+
 bool CTreeCtrl::SetItemText(HTREEITEM item, const std::string& text) {
   auto it = items_.find(item);
   if (it == items_.end()) return false;

@@ -47,6 +47,8 @@ class CTreeCtrl : public CWnd {
   HTREEITEM GetParentItem(HTREEITEM item) const;  // 0 for a top item
   bool ItemHasChildren(HTREEITEM item) const;
   std::vector<HTREEITEM> GetChildren(HTREEITEM item) const;
+  // The first child of `item` (TVI_ROOT: the top) whose text is `text`; 0 when none.
+  HTREEITEM FindChildItem(HTREEITEM item, const std::string& text) const;
 
   bool SetItemText(HTREEITEM item, const std::string& text);
   std::string GetItemText(HTREEITEM item) const;

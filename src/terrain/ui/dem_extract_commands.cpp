@@ -9,6 +9,7 @@
 #include "shell/command_table.h"
 #include "shell/dlg_worker_base.h"
 #include "shell/kovra_home_ex_app.h"
+#include "shell/map_view_commands.h"
 #include "terrain/dem_files.h"
 #include "terrain/ui/dlg_dem_extract.h"
 #include "view/pd_view.h"
@@ -31,13 +32,7 @@ CDlgDemExtract& RegionDialog() {
   return *dialog;
 }
 
-CPDView* ShownMapView() {
-  CKovraHomeExApp* app = GetApp();
-  IChildView* view = app ? app->GetCurrentView() : nullptr;
-  return view && view->GetViewKind() == kViewMap2D ? dynamic_cast<CPDView*>(view) : nullptr;
-}
-
-void RegisterCommands() {
+std::vector<AppCommand> Commands() {
   AppCommand fetch;
   fetch.id = CPDView::ID_DEM_FETCH;
   fetch.menu = "工具";
@@ -48,7 +43,9 @@ void RegisterCommands() {
     if (CPDView* view = ShownMapView()) OnDemFetch(view);
   };
   fetch.update = [](CCmdUI& ui) { ui.Enable(ShownMapView() != nullptr); };
-  AppCommands().Register(std::move(fetch));
+  std::vector<AppCommand> commands;
+  commands.push_back(std::move(fetch));
+  return commands;
 }
 
 }  // namespace
@@ -108,18 +105,7 @@ CDlgDemExtract* OpenDemExtractForScreen(std::span<const LngLatF> pixels, IScreen
 }
 
 void RegisterDemExtractCommands(CKovraHomeExApp& app) {
-  AppStep step;
-  step.name = "elevation extraction";
-  step.phase = AppPhase::kFrame;
-  step.start = [](CKovraHomeExApp&) {
-    RegisterCommands();
-    return true;
-  };
-  step.stop = [](CKovraHomeExApp&) {
-    AppCommands().Unregister(CPDView::ID_DEM_FETCH);
-    CloseDemExtractDialog();
-  };
-  app.RegisterStep(std::move(step));
+  RegisterCommandStep(app, "elevation extraction", Commands(), CloseDemExtractDialog);
 }
 
 }  // namespace velmora

@@ -294,17 +294,21 @@ bool CDemGridCtrl::ExportExcel(const std::string& path) {
               path, error);
 }
 
-bool CDemGridCtrl::ImportText(const std::string& path, bool quiet) {
-  if (running_) return false;
-  std::vector<Point3D> points;
-  std::string error;
-  if (!Told(velmora::ImportText(path, &points, &error), kCannotOpen, path, error)) return false;
+void CDemGridCtrl::TakePoints(std::vector<Point3D> points) {
   DropGrid();
   data_.points = std::move(points);
   if (data_.mode == kDemModeRegion) {
     data_.positions.clear();
     for (const Point3D& p : data_.points) data_.positions.push_back({static_cast<float>(p.x), static_cast<float>(p.y)});
   }
+}
+
+bool CDemGridCtrl::ImportText(const std::string& path, bool quiet) {
+  if (running_) return false;
+  std::vector<Point3D> points;
+  std::string error;
+  if (!Told(velmora::ImportText(path, &points, &error), kCannotOpen, path, error)) return false;
+  TakePoints(std::move(points));
   if (!quiet && !data_.points.empty()) {
     CDlgCoordList dialog(this);
     dialog.SetPoints(&data_.points);
@@ -320,12 +324,7 @@ bool CDemGridCtrl::ImportCsv(const std::string& path) {
   std::vector<Point3D> points;
   std::string error;
   if (!Told(velmora::ImportCsv(path, &points, &error), kCannotOpen, path, error)) return false;
-  DropGrid();
-  data_.points = std::move(points);
-  if (data_.mode == kDemModeRegion) {
-    data_.positions.clear();
-    for (const Point3D& p : data_.points) data_.positions.push_back({static_cast<float>(p.x), static_cast<float>(p.y)});
-  }
+  TakePoints(std::move(points));
   data_.RecomputeRanges();
   Invalidate();
   return true;

@@ -131,6 +131,9 @@ class CDemGridCtrl : public CTaskStatic {
   void ClientSize(int* width, int* height) const;
   void ResetPicture();
   void DropGrid();
+  // Imported points in place of the present ones: the grid goes (DropGrid) and in region mode
+  // the positions become the points'.
+  void TakePoints(std::vector<Point3D> points);
   void RunEnded(bool stopped, bool out_of_memory, std::string error);
   bool Told(bool ok, const char* message, const std::string& path, const std::string& error);
 

@@ -8,6 +8,7 @@
 #include "shell/command_table.h"
 #include "shell/dlg_worker_base.h"
 #include "shell/kovra_home_ex_app.h"
+#include "shell/map_view_commands.h"
 #include "terrain/ui/dem_download_panel.h"
 #include "terrain/ui/dlg_dem_by_line.h"
 #include "terrain/ui/dlg_dem_fetch.h"
@@ -26,13 +27,7 @@ std::unique_ptr<CDlgDemFetch>& FetchDialog() {
   return dialog;
 }
 
-CPDView* MapView() {
-  CKovraHomeExApp* app = GetApp();
-  return app ? dynamic_cast<CPDView*>(app->SwitchView(kViewMap2D)) : nullptr;
-}
-
-void RegisterCommands() {
-  CCommandTable& table = AppCommands();
+std::vector<AppCommand> Commands() {
   AppCommand download;
   download.id = ID_DEM_DOWNLOAD;
   download.menu = kDemToolsMenu;
@@ -40,9 +35,8 @@ void RegisterCommands() {
   download.prompt = "任选区域或框选区域,按采样间距把区域内各点的高程下载到高程缓存\n高程数据下载";
   download.order = 10;
   download.handler = [] {
-    if (CPDView* view = MapView()) OnDemDownload(*view);
+    if (CPDView* view = SwitchToMapView()) OnDemDownload(*view);
   };
-  table.Register(std::move(download));
 
   AppCommand fetch;
   fetch.id = ID_DEM_FETCH_DIALOG;
@@ -51,9 +45,8 @@ void RegisterCommands() {
   fetch.prompt = "获取一个点、一条线上的采样点或导入的点的高程\n获取高程";
   fetch.order = 20;
   fetch.handler = [] {
-    if (CPDView* view = MapView()) OnDemFetch(*view);
+    if (CPDView* view = SwitchToMapView()) OnDemFetch(*view);
   };
-  table.Register(std::move(fetch));
 
   AppCommand by_line;
   by_line.id = ID_DEM_BY_LINE;
@@ -65,14 +58,7 @@ void RegisterCommands() {
     CDlgDemByLine dialog;
     dialog.DoModal();
   };
-  table.Register(std::move(by_line));
-}
-
-void UnregisterCommands() {
-  AppCommands().Unregister(ID_DEM_DOWNLOAD);
-  AppCommands().Unregister(ID_DEM_FETCH_DIALOG);
-  AppCommands().Unregister(ID_DEM_BY_LINE);
-  CloseDemTools();
+  return {std::move(download), std::move(fetch), std::move(by_line)};
 }
 
 }  // namespace
@@ -138,16 +124,6 @@ void CloseDemTools() {
   FetchDialog().reset();
 }
 
-void RegisterDemTools(CKovraHomeExApp& app) {
-  AppStep step;
-  step.name = "elevation tools";
-  step.phase = AppPhase::kFrame;
-  step.start = [](CKovraHomeExApp&) {
-    RegisterCommands();
-    return true;
-  };
-  step.stop = [](CKovraHomeExApp&) { UnregisterCommands(); };
-  app.RegisterStep(std::move(step));
-}
+void RegisterDemTools(CKovraHomeExApp& app) { RegisterCommandStep(app, "elevation tools", Commands(), CloseDemTools); }
 
 }  // namespace velmora

@@ -11,6 +11,11 @@
 namespace velmora {
 namespace {
 
+// OnOK reads the shared edits through CDlgTerrainSettings::ReadSampleFactor.
+static_assert(int{CDlgExport3D::kIdSamples} == int{CDlgTerrainSettings::kIdSamples} &&
+              int{CDlgExport3D::kIdFactorA} == int{CDlgTerrainSettings::kIdFactorA} &&
+              int{CDlgExport3D::kIdFactorB} == int{CDlgTerrainSettings::kIdFactorB});
+
 int RegisteredTemplate() {
   static const int id = [] {
     using K = ControlKind;
@@ -55,19 +60,8 @@ bool CDlgExport3D::OnInitDialog() {
 }
 
 void CDlgExport3D::OnOK() {
-  const std::optional<long long> n = GetDlgItemInt(kIdSamples);
-  if (!n || *n < kMinDemSample || *n > kMaxDemSample) {
-    MessageBox(CDlgTerrainSettings::kBadSamples, kAppTitle, MB_OK | MB_ICONWARNING);
-    return;
-  }
-  const std::optional<long long> a = GetDlgItemInt(kIdFactorA), b = GetDlgItemInt(kIdFactorB);
-  if (!a || !b || *a < INT32_MIN || *a > INT32_MAX || *b < INT32_MIN || *b > INT32_MAX) {
-    MessageBox(CDlgTerrainSettings::kBadFactor, kAppTitle, MB_OK | MB_ICONWARNING);
-    return;
-  }
+  if (!CDlgTerrainSettings::ReadSampleFactor(*this, &samples, &factor)) return;
   plain = IsDlgButtonChecked(kIdPlain) == BST_CHECKED;
-  samples = static_cast<int>(*n);
-  factor = IntPair{static_cast<int32_t>(*a), static_cast<int32_t>(*b)};
   CProfileStore& settings = ProgramSettings();
   settings.SetInt(kExp3dsPlainKey, plain ? 1 : 0);
   settings.SetInt(kDemSampleKey, samples);

@@ -54,20 +54,29 @@ bool CDlgTerrainSettings::OnInitDialog() {
   return true;
 }
 
-bool CDlgTerrainSettings::Apply() {
-  const std::optional<long long> samples = GetDlgItemInt(kIdSamples);
-  if (!samples || *samples < kMinDemSample || *samples > kMaxDemSample) {
-    MessageBox(kBadSamples, kAppTitle, MB_OK | MB_ICONWARNING);
+bool CDlgTerrainSettings::ReadSampleFactor(CDialog& dialog, int* samples, IntPair* factor) {
+  const std::optional<long long> n = dialog.GetDlgItemInt(kIdSamples);
+  if (!n || *n < kMinDemSample || *n > kMaxDemSample) {
+    dialog.MessageBox(kBadSamples, kAppTitle, MB_OK | MB_ICONWARNING);
     return false;
   }
-  const std::optional<long long> a = GetDlgItemInt(kIdFactorA), b = GetDlgItemInt(kIdFactorB);
+  const std::optional<long long> a = dialog.GetDlgItemInt(kIdFactorA), b = dialog.GetDlgItemInt(kIdFactorB);
   if (!a || !b || *a < INT32_MIN || *a > INT32_MAX || *b < INT32_MIN || *b > INT32_MAX) {
-    MessageBox(kBadFactor, kAppTitle, MB_OK | MB_ICONWARNING);
+    dialog.MessageBox(kBadFactor, kAppTitle, MB_OK | MB_ICONWARNING);
     return false;
   }
+  *samples = static_cast<int>(*n);
+  *factor = IntPair{static_cast<int32_t>(*a), static_cast<int32_t>(*b)};
+  return true;
+}
+
+bool CDlgTerrainSettings::Apply() {
+  int samples = 0;
+  IntPair factor;
+  if (!ReadSampleFactor(*this, &samples, &factor)) return false;
   CProfileStore& settings = ProgramSettings();
-  settings.SetInt(kDemSampleKey, static_cast<int32_t>(*samples));
-  settings.SetIntPair(kDemFactorKey, IntPair{static_cast<int32_t>(*a), static_cast<int32_t>(*b)});
+  settings.SetInt(kDemSampleKey, samples);
+  settings.SetIntPair(kDemFactorKey, factor);
   settings.SetBool(kTerrainTextureKey, IsDlgButtonChecked(kIdTexture) != 0);
   C3DViewWnd* view = view_;
   if (!view) {

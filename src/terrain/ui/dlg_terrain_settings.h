@@ -4,6 +4,7 @@
 // "地形重置" store them and rebuild and repaint the terrain of the 3D globe view; only OK closes.
 // Values that are not whole numbers in range are refused with a message and nothing is stored.
 #pragma once
+#include "core/settings.h"
 #include "platform/ui/dialog.h"
 
 namespace velmora {
@@ -23,6 +24,11 @@ class CDlgTerrainSettings : public CDialog {
   // Stores the dialog's values and rebuilds the view's terrain; false (message shown, nothing
   // stored) when a value is refused.
   bool Apply();
+
+  // The sample count and the height formula of `dialog`'s edits kIdSamples, kIdFactorA and
+  // kIdFactorB (the ids this dialog and the model export share), checked; false (the refusal
+  // shown by `dialog`, the outputs unchanged) when one is not a whole number in range.
+  static bool ReadSampleFactor(CDialog& dialog, int* samples, IntPair* factor);
 
  protected:
   bool OnInitDialog() override;

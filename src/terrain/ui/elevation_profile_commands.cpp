@@ -7,6 +7,7 @@
 #include "shell/command_table.h"
 #include "shell/dlg_worker_base.h"
 #include "shell/kovra_home_ex_app.h"
+#include "shell/map_view_commands.h"
 #include "terrain/ui/dlg_contour.h"
 #include "terrain/ui/dlg_elev_profile.h"
 #include "view/pd_view.h"
@@ -24,19 +25,11 @@ std::unique_ptr<CDlgElevProfile>& ProfileDialog() {
   return dialog;
 }
 
-// The 2D map view when it is the view shown, else null.
-CPDView* ShownMapView() {
-  CKovraHomeExApp* app = GetApp();
-  IChildView* view = app ? app->GetCurrentView() : nullptr;
-  return view && view->GetViewKind() == kViewMap2D ? dynamic_cast<CPDView*>(view) : nullptr;
-}
-
 bool IsLine(const CMapShape* shape) {
   return shape && (shape->GetType() == kShapePolyline || shape->GetType() == kShapeLabelPolyline);
 }
 
-void RegisterCommands() {
-  CCommandTable& table = AppCommands();
+std::vector<AppCommand> Commands() {
   AppCommand contour;
   contour.id = CPDView::ID_CONTOUR;
   contour.menu = "工具";
@@ -47,7 +40,6 @@ void RegisterCommands() {
     if (CPDView* view = ShownMapView()) OnContour(view);
   };
   contour.update = [](CCmdUI& ui) { ui.Enable(ShownMapView() != nullptr); };
-  table.Register(std::move(contour));
 
   AppCommand profile;
   profile.id = ID_ELEV_PROFILE;
@@ -63,13 +55,7 @@ void RegisterCommands() {
     CPDView* view = ShownMapView();
     ui.Enable(view && IsLine(view->SelectedShape()));
   };
-  table.Register(std::move(profile));
-}
-
-void UnregisterCommands() {
-  AppCommands().Unregister(CPDView::ID_CONTOUR);
-  AppCommands().Unregister(ID_ELEV_PROFILE);
-  CloseElevationProfileWindows();
+  return {std::move(contour), std::move(profile)};
 }
 
 }  // namespace
@@ -94,15 +80,7 @@ void CloseElevationProfileWindows() {
 }
 
 void RegisterElevationProfileCommands(CKovraHomeExApp& app) {
-  AppStep step;
-  step.name = "elevation profiles";
-  step.phase = AppPhase::kFrame;
-  step.start = [](CKovraHomeExApp&) {
-    RegisterCommands();
-    return true;
-  };
-  step.stop = [](CKovraHomeExApp&) { UnregisterCommands(); };
-  app.RegisterStep(std::move(step));
+  RegisterCommandStep(app, "elevation profiles", Commands(), CloseElevationProfileWindows);
 }
 
 }  // namespace velmora

@@ -15,27 +15,8 @@
 
 namespace velmora {
 
-// The panel's window: holds the tree at its own size and hands the tree its notifications.
-class CSatelliteHost : public CWnd {
- public:
-  explicit CSatelliteHost(CSatelliteTree& tree) : tree_(tree) {
-    MapMessage(WM_SIZE, [this](WPARAM, LPARAM lparam) {
-      const int cx = GET_X_LPARAM(lparam), cy = GET_Y_LPARAM(lparam);
-      if (tree_.IsWindow() && cx > 0 && cy > 0) tree_.MoveWindow(RECT{0, 0, cx, cy});
-      return LRESULT{0};
-    });
-    MapMessage(WM_NOTIFY, [this](WPARAM, LPARAM lparam) {
-      auto* hdr = reinterpret_cast<NMHDR*>(lparam);
-      if (!hdr || hdr->hwndFrom != tree_.GetSafeHwnd()) return LRESULT{0};
-      return tree_.OnReflectedNotify(hdr);
-    });
-  }
-
- private:
-  CSatelliteTree& tree_;
-};
-
-CSatelliteTree::CSatelliteTree() : host_(std::make_unique<CSatelliteHost>(*this)) {
+CSatelliteTree::CSatelliteTree()
+    : host_(std::make_unique<CPanelHost>(*this, [this](NMHDR* hdr) { return OnReflectedNotify(hdr); })) {
   MapCommand(ID_IMPORT_ORBIT, [this] { OnImportOrbit(); });
   MapCommand(ID_UPDATE_LIBRARY, [this] { OnUpdateLibrary(); });
   MapCommand(ID_MODIFY, [this] { OnModify(); });
@@ -56,14 +37,7 @@ void CSatelliteTree::SetLibraryPath(std::string path, std::string seed) {
 }
 
 bool CSatelliteTree::CreatePanel(CWnd* parent) {
-  if (host_->IsWindow()) return true;
-  const RECT rect{0, 0, 200, 420};
-  if (!host_->Create(parent, kPanelId, kPanelName, WS_CHILD | WS_VISIBLE, rect)) return false;
-  if (!Create(host_.get(), kTreeId, "", WS_CHILD | WS_VISIBLE | WS_BORDER, rect)) {
-    host_->DestroyWindow();
-    return false;
-  }
-  return true;
+  return host_->CreatePanel(parent, kPanelId, kPanelName, kTreeId);
 }
 
 int CSatelliteTree::OnCreate() {

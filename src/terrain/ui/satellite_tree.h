@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/ui/tree_ctrl.h"
+#include "shell/panel_host.h"
 #include "shell/side_bar_panel.h"
 #include "terrain/sat_tree_item.h"
 
@@ -90,7 +91,6 @@ class CSatelliteTree : public CTreeCtrl, public ISideBarPanel {
   void OnDestroy() override;
 
  private:
-  friend class CSatelliteHost;
   LRESULT OnReflectedNotify(NMHDR* hdr);
   void OnContextMenu();
   // Inserts the item (and what is under it) under `parent` in the tree.
@@ -102,7 +102,7 @@ class CSatelliteTree : public CTreeCtrl, public ISideBarPanel {
   // A shown satellite: the current view's camera over its sub-satellite point now.
   void Locate(const CSatelliteItem& satellite);
 
-  std::unique_ptr<CWnd> host_;
+  std::unique_ptr<CPanelHost> host_;
   CSatFolderItem root_;
   std::unordered_map<const CSatTreeItem*, HTREEITEM> handles_;
   CSatTreeItem* cut_ = nullptr;

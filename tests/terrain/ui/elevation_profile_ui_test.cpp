@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "../elevation_ramps.h"
 #include "core/format.h"
 #include "core/settings.h"
 #include "platform/ui/controls.h"
@@ -34,21 +35,7 @@ namespace {
 
 const test::TempDir& kFolders = test::IsolatedFolders(test::kSourceDataDir);
 
-double EastWest(double lon, double) { return (lon - 117.0) * 10000.0; }
-double SouthNorth(double, double lat) { return (lat - 36.0) * 10000.0; }
-
-// The two ramps' height files, written once for the program (a tile holds 72 MB).
-struct RampFiles {
-  RampFiles() {
-    EXPECT_NE(WriteHeightFile3s(east_west.File("data/"), 60, 5, EastWest), "");
-    EXPECT_NE(WriteHeightFile3s(south_north.File("data/"), 60, 5, SouthNorth), "");
-  }
-  test::TempDir east_west, south_north;
-};
-const RampFiles& Ramps() {
-  static RampFiles files;
-  return files;
-}
+using test::Ramps;
 
 bool IsProfileGreen(Argb c) { return ArgbG(c) == 255 && ArgbR(c) == 0 && ArgbB(c) == 0; }
 // The translucent grid green over black.
