@@ -82,6 +82,28 @@ class TimeReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> times_;
 };
 
+// Keeps the real time in seconds of each benchmark by its name up to the first '/', for
+// benchmarks that report in milliseconds (the last run of a name wins).
+class SecondsReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      std::string name = run.benchmark_name();
+      name = name.substr(0, name.find('/'));
+      seconds_[name] = run.GetAdjustedRealTime() / 1000.0;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  // The seconds of `name`; null when it did not run.
+  const double* Seconds(const std::string& name) const {
+    auto it = seconds_.find(name);
+    return it == seconds_.end() ? nullptr : &it->second;
+  }
+
+ private:
+  std::map<std::string, double> seconds_;
+};
+
 // A new folder "<parent>/velmora-<name>-XXXXXX/" (parent empty: the system's temporary folder),
 // with the program's configuration and data folders pointed inside it and its program folder at
 // the source tree's data/ unless one is set. Empty (and said on stderr) when it cannot be made.

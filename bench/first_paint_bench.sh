@@ -20,10 +20,12 @@ for p in "$velmora" "$bare"; do
   [ -x "$p" ] || { echo "missing $p (build the velmora and bare_qt_window targets)"; exit 1; }
 done
 python3 - "$velmora" "$bare" "$runs" <<'PY'
-import os, statistics, subprocess, sys, tempfile, time
+import atexit, os, shutil, statistics, subprocess, sys, tempfile, time
 
 velmora, bare, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
 folder = tempfile.mkdtemp(prefix="velmora-first-paint-")
+# The data and config folders the runs fill (tens of MB) go when the script ends, however it ends.
+atexit.register(shutil.rmtree, folder, True)
 env = dict(os.environ, QT_QPA_PLATFORM="offscreen", VELMORA_REPORT_FIRST_PAINT="1",
            VELMORA_DATA_DIR=os.path.join(folder, "data") + "/", VELMORA_CONFIG_DIR=os.path.join(folder, "config"))
 env.pop("DISPLAY", None)

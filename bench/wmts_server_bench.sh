@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# The map publishing server beside nginx (4 workers), in the same run: wrk asks each for one
-# stored tile over kept-alive connections; nginx serves the same bytes as a static file. Prints
-# requests per second, p99 latency, errors and the ratios per connection count.
+# The map publishing server beside nginx, in the same run: wrk asks each for one stored tile over
+# kept-alive connections; nginx serves the same bytes as a static file. nginx is set up as a user
+# would for static files on this machine: as many workers as our server has event loops
+# (processors, at most 8) and open_file_cache on. Each row prints that fair ratio first; the
+# second line gives the earlier, kinder comparison (nginx with 4 workers, no open_file_cache).
+# Prints requests per second, p99 latency, errors and the ratios per connection count.
 #
 # plain: 1, 16, 64 and 256 connections.
 # abuse: 64 and 256 connections while 500 slow clients (a header byte every 2 s, never finished)
@@ -30,7 +33,11 @@ nginx_started=""
 cleanup() {
   [ -n "$abuse_pid" ] && kill $abuse_pid 2>/dev/null && wait $abuse_pid 2>/dev/null || true
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
-  [ -n "$nginx_started" ] && "$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" -s quit 2>/dev/null || true
+  if [ -n "$nginx_started" ]; then
+    for n in nginx nginx-old; do
+      "$nginx_bin" -p "$work/$n" -c "$work/$n/nginx.conf" -e "$work/$n/error.log" -s quit 2>/dev/null || true
+    done
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -51,6 +58,11 @@ for _ in range(200):
         s.close()'
 }
 nginx_port="$(free_port)"
+old_nginx_port="$(free_port)"
+while [ "$old_nginx_port" = "$nginx_port" ]; do old_nginx_port="$(free_port)"; done
+# Our server runs one event loop per processor, at most 8.
+loops="$(nproc)"
+[ "$loops" -gt 8 ] && loops=8
 
 # Our server: its stdin is a pipe that stays open until the script ends. A port taken meanwhile
 # is tried again with another.
@@ -75,11 +87,14 @@ tile_path="$(awk '/^ready /{print $2}' "$work/serve.out")"
 tile_size="$(awk '/^ready /{print $3}' "$work/serve.out")"
 chmod -R a+rX "$work/ours"
 
-mkdir -p "$work/nginx/logs" "$work/nginx/tmp"
-cat > "$work/nginx/nginx.conf" <<EOF
-worker_processes 4;
+# nginx_conf NAME PORT WORKERS EXTRA: one nginx set-up serving the tile file.
+nginx_conf() {
+  local name="$1" port="$2" workers="$3" extra="$4" dir="$work/$1"
+  mkdir -p "$dir/logs" "$dir/tmp"
+  cat > "$dir/nginx.conf" <<EOF
+worker_processes $workers;
 worker_rlimit_nofile 20000;
-pid $work/nginx/nginx.pid;
+pid $dir/nginx.pid;
 events { worker_connections 4096; }
 http {
   access_log off;
@@ -87,19 +102,23 @@ http {
   tcp_nodelay on;
   keepalive_requests 100000000;
   keepalive_timeout 120s;
-  client_body_temp_path $work/nginx/tmp;
-  proxy_temp_path $work/nginx/tmp;
-  fastcgi_temp_path $work/nginx/tmp;
-  uwsgi_temp_path $work/nginx/tmp;
-  scgi_temp_path $work/nginx/tmp;
+  $extra
+  client_body_temp_path $dir/tmp;
+  proxy_temp_path $dir/tmp;
+  fastcgi_temp_path $dir/tmp;
+  uwsgi_temp_path $dir/tmp;
+  scgi_temp_path $dir/tmp;
   server {
-    listen 127.0.0.1:$nginx_port;
+    listen 127.0.0.1:$port;
     location = /tile.jpg { root $work/ours; default_type image/jpeg; }
   }
 }
 EOF
-"$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log"
+  "$nginx_bin" -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log"
+}
 nginx_started=1
+nginx_conf nginx "$nginx_port" "$loops" "open_file_cache max=1000 inactive=60s; open_file_cache_valid 60s;"
+nginx_conf nginx-old "$old_nginx_port" 4 ""
 
 check_size() {
   local got
@@ -108,6 +127,7 @@ check_size() {
 }
 check_size "http://127.0.0.1:$ours_port$tile_path" "velmora"
 check_size "http://127.0.0.1:$nginx_port/tile.jpg" "nginx"
+check_size "http://127.0.0.1:$old_nginx_port/tile.jpg" "nginx (4 workers)"
 
 # wrk's summary -> "requests/s p99(ms) errors"
 run_wrk() {
@@ -138,13 +158,14 @@ rss_mb() {
   done
   awk -v k="$total" 'BEGIN { printf "%.1f", k / 1024 }'
 }
-nginx_pid() { cat "$work/nginx/nginx.pid"; }
+nginx_pid() { cat "$work/nginx/nginx.pid"; }  # the fair set-up
 
 header() {
   printf '%-12s %14s %10s %7s   %14s %10s %7s   %6s %6s\n' connections "velmora req/s" "p99 ms" errors \
     "nginx req/s" "p99 ms" errors ratio "p99 x"
 }
-# One row: both servers at `c` connections.
+# One row: our server and the fair nginx at `c` connections; then, as a second line, the earlier
+# comparison with nginx of 4 workers and no open_file_cache.
 row() {
   local c="$1"
   read -r ours_rps ours_p99 ours_err <<<"$(run_wrk "$c" "http://127.0.0.1:$ours_port$tile_path")"
@@ -153,6 +174,12 @@ row() {
   p99x="$(awk -v a="$ours_p99" -v b="$peer_p99" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')"
   printf '%-12s %14s %10s %7s   %14s %10s %7s   %6s %6s\n' "$c" "$ours_rps" "$ours_p99" "$ours_err" \
     "$peer_rps" "$peer_p99" "$peer_err" "$ratio" "$p99x"
+  if [ "${VELMORA_BENCH_OLD_PEER:-1}" = 1 ]; then
+    read -r old_rps old_p99 old_err <<<"$(run_wrk "$c" "http://127.0.0.1:$old_nginx_port/tile.jpg")"
+    printf '%-12s %14s %10s %7s   %14s %10s %7s   %6s %6s\n' "  (4 workers)" "" "" "" "$old_rps" "$old_p99" "$old_err" \
+      "$(awk -v a="$ours_rps" -v b="$old_rps" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')" \
+      "$(awk -v a="$ours_p99" -v b="$old_p99" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')"
+  fi
 }
 
 # abuse_start NAME PORT PATH: the abuse against one server, held until abuse_stop NAME; its
@@ -185,7 +212,8 @@ abuse_stop() {
 # abuse_result NAME: "answered tries p99" of its new clients.
 abuse_result() { awk '/^probes /{ print $4, $2, $8 }' "$work/abuse.$1.out"; }
 
-echo "tile: $tile_size bytes; $seconds s per run; $(nproc) CPUs; nginx with 4 workers"
+echo "tile: $tile_size bytes; $seconds s per run; $(nproc) CPUs; nginx with $loops workers and open_file_cache" \
+  "(our event loops: $loops); second lines: nginx with 4 workers, no open_file_cache (VELMORA_BENCH_OLD_PEER=0 leaves them out)"
 if [ "$mode" = plain ] || [ "$mode" = all ]; then
   echo
   echo "plain"

@@ -19,6 +19,7 @@
 #include "platform/sound/wave_file.h"
 #include "platform/text.h"
 #include "server/wmts_server.h"
+#include "terrain/dem_files.h"
 #include "server/wmts_service.h"
 #include "tiles/download_list.h"
 #include "tiles/tile_key.h"
@@ -278,6 +279,25 @@ void Models() {
 
 }  // namespace
 
+// The elevation grid panel's cache (kind 0) and point files (1 text, 2 CSV), as the panel writes
+// them, and a cache whose point count passes its bytes.
+void DemFiles(const std::string& scratch) {
+  CDemGrid grid;
+  grid.SetDemData(std::vector<LngLatF>{{116, 40}, {116.5f, 40}, {116.5f, 39.5f}}, 90);
+  grid.points = {{116.1, 39.9, 43.5}, {116.2, 39.8, -12.25}, {116.3, 39.7, 8848.862}};
+  grid.RecomputeRanges();
+  const std::string path = scratch + "dem_exp.hdt";
+  SaveDemCache(grid, path);
+  const std::string cache = fuzz::ReadFile(path);
+  Seed("dem_files", "cache", std::string(1, '\0') + cache);
+  std::string damaged = cache;
+  damaged[2] = '\x7F';
+  Seed("dem_files", "cache-count-too-large", std::string(1, '\0') + damaged);
+  Seed("dem_files", "text-decimal", std::string(1, '\1') + Utf8ToAnsi(FormatPointsText(grid.points, 0)));
+  Seed("dem_files", "text-dms", std::string(1, '\1') + Utf8ToAnsi(FormatPointsText(grid.points, 1)));
+  Seed("dem_files", "csv", std::string(1, '\2') + FormatPointsCsv(grid.points, 0) + "1,2\n200,10,5\nnan,1,2\n");
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: fuzz_seed_corpus <fuzz/corpus folder>\n");
@@ -299,6 +319,7 @@ int main(int argc, char** argv) {
   Services(scratch);
   Sounds();
   Models();
+  DemFiles(scratch);
   std::printf("seed corpora written to %s\n", g_root.c_str());
   return 0;
 }

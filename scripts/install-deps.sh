@@ -37,6 +37,11 @@ PACKAGES=(
   locales
   # benchmark peers
   wrk nginx-light
+  # the 3DS export benchmark's peer (assimp export)
+  assimp-utils
+  # orbit benchmark peer: satellite.js from npm, run by node (npm comes with node's own build;
+  # with Debian's nodejs install Debian's npm as well)
+  nodejs
   # desktop front end: Qt 6 Widgets (and QTest), the xcb and offscreen platform plugins, Qt's own
   # texts in Chinese (file dialogs), and a virtual X server for `xvfb-run make run` on a machine
   # without a desktop
@@ -70,7 +75,12 @@ fi
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
+# Another package install (an automatic update, say) may hold the package lock: wait for it
+# rather than fail at once.
+LOCK_WAIT="${APT_LOCK_WAIT:-600}"
+APT_OPTS=(-o "DPkg::Lock::Timeout=${LOCK_WAIT}")
 echo "install-deps: installing ${missing[*]}"
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+echo "install-deps: if another package install holds the package lock, waiting up to ${LOCK_WAIT} s for it (APT_LOCK_WAIT)"
+$SUDO apt-get "${APT_OPTS[@]}" update -q
+$SUDO apt-get "${APT_OPTS[@]}" install -y -q --no-install-recommends "${missing[@]}"
 ensure_locale

@@ -1,6 +1,7 @@
 // draw_icons: draws the program's icons into a folder: the toolbar icons (24x24 PNG), the
 // pictures of the shared image lists (16x16: service states, point states, check states, map
-// marks, saved-region items), the satellite icons (24x24) and the two cursors of the views
+// marks, saved-region items), the satellite icons (24x24), the map tools' toolbar icons (24x24)
+// and the two cursors of the views
 // (32x32, hot spot at 7,7). The pictures in data/images were made with it; they are simple
 // shapes of our own.
 //   draw_icons <folder>
@@ -247,6 +248,42 @@ void CursorSelection(CGraphics& g) {
   g.DrawRectangle(Pen{0xFF000000u, 1.0f, velmora::LineDash::kDash}, GfxRect{13.5f, 13.5f, 15, 12});
 }
 
+// ---- the map tools (24 pixels) ----
+
+void ToolBrowse(CGraphics& g) {
+  // Four arrows out of the centre: the map moves under the mouse.
+  Pen shaft{kOutline, 1.6f};
+  g.DrawLine(shaft, 12, 4, 12, 20);
+  g.DrawLine(shaft, 4, 12, 20, 12);
+  GfxPoint heads[4][3] = {{{12, 1.5f}, {8.5f, 6}, {15.5f, 6}},
+                          {{12, 22.5f}, {8.5f, 18}, {15.5f, 18}},
+                          {{1.5f, 12}, {6, 8.5f}, {6, 15.5f}},
+                          {{22.5f, 12}, {18, 8.5f}, {18, 15.5f}}};
+  for (auto& head : heads) g.FillPolygon(kWater, head, 3);
+  g.FillEllipse(0xFFFFFFFFu, GfxRect{9.5f, 9.5f, 5, 5});
+  g.DrawEllipse(Pen{kOutline, 1.0f}, GfxRect{9.5f, 9.5f, 5, 5});
+}
+
+void ToolBox(CGraphics& g) {
+  // A band drawn over tiles.
+  for (int x = 0; x < 2; ++x)
+    for (int y = 0; y < 2; ++y)
+      g.FillRectangle((x + y) % 2 ? 0xFFD6E8C6u : 0xFFE8F2DCu, GfxRect{2.0f + x * 10, 2.0f + y * 10, 10, 10});
+  g.FillRectangle(0x403C82D2u, GfxRect{5.5f, 6.5f, 14, 11});
+  g.DrawRectangle(Pen{0xFF1F5FA5u, 1.2f, velmora::LineDash::kDash}, GfxRect{5.5f, 6.5f, 14, 11});
+}
+
+void ToolRegion(CGraphics& g) {
+  // A free polygon with its corners.
+  GfxPoint shape[] = {{3, 9}, {10, 3}, {21, 7}, {18, 20}, {7, 21}};
+  g.FillPolygon(0x503C82D2u, shape, 5);
+  g.DrawPolygon(Pen{0xFF1F5FA5u, 1.4f}, shape, 5);
+  for (const GfxPoint& p : shape) {
+    g.FillRectangle(0xFFFFFFFFu, GfxRect{p.x - 1.5f, p.y - 1.5f, 3, 3});
+    g.DrawRectangle(Pen{kOutline, 1.0f}, GfxRect{p.x - 1.5f, p.y - 1.5f, 3, 3});
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -266,6 +303,7 @@ int main(int argc, char** argv) {
       {"mark_7.png", 16, MarkSquare},     {"mark_8.png", 16, MarkTriangle},
       {"mark_9.png", 16, MarkTarget},
       {"cursor_free_region.png", 32, CursorFreeRegion}, {"cursor_selection.png", 32, CursorSelection},
+      {"tool_browse.png", 24, ToolBrowse}, {"tool_box.png", 24, ToolBox}, {"tool_region.png", 24, ToolRegion},
   };
   const Argb pins[] = {0xFFD64541u, 0xFF3C82D2u, 0xFF3BA55Cu, 0xFFE8962Eu, 0xFF8E5BC2u};
   for (int i = 0; i < 5; ++i)

@@ -60,11 +60,65 @@ std::string FormatC(const char* format, ...) {
   return out;
 }
 
+namespace {
+
+// ToCharsFixed for 10 to 14 decimals of a value below 1e9 (what coordinates in metres and
+// degrees printed by FormatNumber14 are): |value| = m·2^-k exactly, so |value|·10^p rounded is
+// (m·10^p) / 2^k rounded, computed in 128-bit integers (m·10^14 stays below 2^100). A tie goes
+// to std::to_chars, which settles it by its own rule. `first` has room for 32 bytes.
+template <typename Slow>
+std::to_chars_result ToCharsFixedWide(char* first, double value, int precision, Slow slow) {
+  uint64_t scale = 1;
+  for (int i = 0; i < precision; ++i) scale *= 10;
+  const double a = std::fabs(value);
+  unsigned __int128 c = 0;
+  if (a != 0) {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &a, sizeof bits);
+    const int biased = static_cast<int>(bits >> 52);
+    if (biased == 0) return slow();  // subnormal
+    const uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+    const int k = 1075 - biased;  // at least 23: a is below 2^30
+    const unsigned __int128 n = static_cast<unsigned __int128>(m) * scale;
+    if (k >= 101) {
+      c = 0;  // n < 2^100 <= 2^(k-1): below half a unit of the last decimal, never a tie
+    } else {
+      const unsigned __int128 one = 1;
+      c = n >> k;
+      const unsigned __int128 rest = n - (c << k);
+      const unsigned __int128 half = one << (k - 1);
+      if (rest == half) return slow();
+      if (rest > half) ++c;
+    }
+  }
+  // Whole part and decimals without a 128-bit division: the whole part is the truncated value
+  // (exact below 1e9), or one more when the rounding carried.
+  uint64_t whole = static_cast<uint64_t>(a);
+  unsigned __int128 rest = c - static_cast<unsigned __int128>(whole) * scale;
+  if (rest >= scale) {
+    ++whole;
+    rest -= scale;
+  }
+  char* p = first;
+  if (std::signbit(value)) *p++ = '-';
+  p = std::to_chars(p, p + 12, whole).ptr;
+  *p++ = '.';
+  uint64_t frac = static_cast<uint64_t>(rest);
+  for (int i = precision - 1; i >= 0; --i) {
+    p[i] = static_cast<char>('0' + frac % 10);
+    frac /= 10;
+  }
+  return {p + precision, std::errc()};
+}
+
+}  // namespace
+
 std::to_chars_result ToCharsFixed(char* first, char* last, double value, int precision) {
   static constexpr uint64_t kPow10[] = {1,      10,      100,      1000,      10000,
                                         100000, 1000000, 10000000, 100000000, 1000000000};
   auto slow = [&] { return std::to_chars(first, last, value, std::chars_format::fixed, precision); };
   const double a = std::fabs(value);
+  if (precision >= 10 && precision <= 14 && a < 1e9 && last - first >= 32) return ToCharsFixedWide(first, value, precision, slow);
   // Sign, ten integer digits, point and nine decimals fit in 21 bytes.
   if (!(a < 1e9) || precision < 0 || precision > 9 || last - first < 24) return slow();
   const uint64_t scale = kPow10[precision];
@@ -113,14 +167,24 @@ std::string FormatFixed(double value, int precision) {
   return std::string(buf, r.ptr);
 }
 
-std::string FormatNumber14(double value) {
-  std::string s = FormatFixed(value, 14);
-  if (s.find('.') != std::string::npos) {
-    while (!s.empty() && s.back() == '0') s.pop_back();
-    if (!s.empty() && s.back() == '.') s.pop_back();
+char* WriteNumber14(char* first, double value) {
+  if (std::isnan(value)) return std::copy_n("nan", 3, first);
+  if (std::isinf(value)) return value < 0 ? std::copy_n("-inf", 4, first) : std::copy_n("inf", 3, first);
+  auto r = ToCharsFixed(first, first + kNumber14Chars, value, 14);
+  if (r.ec != std::errc()) return std::copy_n("nan", 3, first);
+  char* end = r.ptr;
+  while (end > first && end[-1] == '0') --end;
+  if (end > first && end[-1] == '.') --end;
+  if (end - first == 2 && first[0] == '-' && first[1] == '0') {
+    first[0] = '0';
+    return first + 1;
   }
-  if (s == "-0") s = "0";
-  return s;
+  return end;
+}
+
+std::string FormatNumber14(double value) {
+  char buf[kNumber14Chars];
+  return std::string(buf, WriteNumber14(buf, value));
 }
 
 std::string FormatNumber3(double value) { return FormatFixed(value, 3); }

@@ -20,10 +20,14 @@ std::string FormatFixed(double value, int precision);
 // std::to_chars(first, last, value, std::chars_format::fixed, precision), giving exactly its
 // text. Values below 1e9 printed with at most 9 decimals, what coordinates are, take a fast path:
 // the value scaled and rounded in double, the rounding checked exactly in 128-bit integers (a tie
-// or a doubtful case goes to std::to_chars).
+// or a doubtful case goes to std::to_chars). With 10 to 14 decimals (FormatNumber14) the
+// rounding is done in 128-bit integers outright.
 std::to_chars_result ToCharsFixed(char* first, char* last, double value, int precision);
 // "%.14f" with trailing zeros and then a trailing point removed: 120.5 -> "120.5", 120.0 -> "120".
 std::string FormatNumber14(double value);
+// The same text written at `first`, which has room for kNumber14Chars bytes; returns its end.
+inline constexpr size_t kNumber14Chars = 400;
+char* WriteNumber14(char* first, double value);
 // "%.3f".
 std::string FormatNumber3(double value);
 // Degrees to "%d°%02d′%07.4f" with "-" before a negative value. The value is rounded to the

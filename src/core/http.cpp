@@ -92,6 +92,58 @@ int OnProgress(void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return static_cast<const std::atomic<bool>*>(cancel)->load() ? 1 : 0;
 }
 
+// The calling thread's multi handle, kept so that its connections are reused like the easy
+// handle's.
+class ThreadMulti {
+ public:
+  ThreadMulti() : multi_(curl_multi_init()) {}
+  ~ThreadMulti() {
+    if (multi_) curl_multi_cleanup(multi_);
+  }
+  ThreadMulti(const ThreadMulti&) = delete;
+  ThreadMulti& operator=(const ThreadMulti&) = delete;
+  CURLM* Get() const { return multi_; }
+
+ private:
+  CURLM* multi_;
+};
+
+// A transfer that can be cancelled: the progress callback alone comes only about once a second
+// while a server keeps silent, so the transfer is driven here and the flag is looked at every
+// 100 ms as well.
+CURLcode PerformCancellable(CURL* curl, const std::atomic<bool>* cancel) {
+  thread_local ThreadMulti thread_multi;
+  CURLM* multi = thread_multi.Get();
+  if (!multi || curl_multi_add_handle(multi, curl) != CURLM_OK) return curl_easy_perform(curl);
+  CURLcode rc = CURLE_OK;
+  bool done = false;
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      rc = CURLE_RECV_ERROR;
+      break;
+    }
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+      if (msg->msg == CURLMSG_DONE && msg->easy_handle == curl) {
+        rc = msg->data.result;
+        done = true;
+      }
+    }
+    if (done || running == 0) break;
+    if (cancel->load()) {
+      rc = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    if (curl_multi_poll(multi, nullptr, 0, 100, nullptr) != CURLM_OK) {
+      rc = CURLE_RECV_ERROR;
+      break;
+    }
+  }
+  curl_multi_remove_handle(multi, curl);
+  return rc;
+}
+
 }  // namespace
 
 bool HttpResult::IsHtml() const {
@@ -161,8 +213,9 @@ HttpResult HttpFetch(std::string_view url, const HttpOptions& options) {
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(options.cancel));
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   }
-  CURLcode rc = options.cancel && options.cancel->load() ? CURLE_ABORTED_BY_CALLBACK
-                                                         : curl_easy_perform(curl);
+  CURLcode rc = !options.cancel         ? curl_easy_perform(curl)
+                : options.cancel->load() ? CURLE_ABORTED_BY_CALLBACK
+                                         : PerformCancellable(curl, options.cancel);
   if (options.cancel) {
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, nullptr);
@@ -221,5 +274,24 @@ int HttpGet(const char* url, uint8_t** buffer, int size, const char* const* cook
 }
 
 void HttpFreeBuffer(uint8_t* buffer) { std::free(buffer); }
+
+ServiceHost ParseServiceHost(std::string_view setting, std::string_view default_scheme) {
+  ServiceHost out;
+  out.scheme = std::string(default_scheme);
+  if (setting.starts_with("http://")) {
+    out.scheme = "http://";
+    setting.remove_prefix(7);
+  } else if (setting.starts_with("https://")) {
+    out.scheme = "https://";
+    setting.remove_prefix(8);
+  }
+  while (!setting.empty() && setting.back() == '/') setting.remove_suffix(1);
+  out.host = std::string(setting);
+  out.valid = !out.host.empty() && std::all_of(out.host.begin(), out.host.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+           c == '_' || c == ':' || c == '[' || c == ']';
+  });
+  return out;
+}
 
 }  // namespace velmora

@@ -70,6 +70,18 @@ struct HttpResult {
 // Redirects are followed (at most 5).
 HttpResult HttpFetch(std::string_view url, const HttpOptions& options = {});
 
+// A service's endpoint as a setting gives it: an optional "http://" or "https://" (else
+// `default_scheme`), then the host with an optional port; trailing '/' are dropped. `valid` when
+// the host is not empty and holds only letters, digits and ".-_:[]" (nothing that could add a
+// path, a query or a user to the URLs built on it).
+struct ServiceHost {
+  std::string scheme;  // "http://" or "https://"
+  std::string host;
+  bool valid = false;
+  std::string Base() const { return scheme + host; }
+};
+ServiceHost ParseServiceHost(std::string_view setting, std::string_view default_scheme);
+
 // The older contract. Fetches `url` into *buffer:
 //  - *buffer not null: the caller's buffer of `size` bytes. When fewer than `size` bytes arrive a
 //    NUL is written after them. A longer reply fills the buffer and returns -kHttpErrorTooLarge.

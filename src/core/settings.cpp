@@ -159,10 +159,31 @@ bool CAppOptions::Load(const std::string& path) {
   return true;
 }
 
+namespace {
+
+// Keeps a copy of a file that could not be read as "<path>.damaged" before it is replaced. True
+// when the copy was made, or when there is no file left to keep.
+bool KeepDamagedCopy(const std::string& path, const char* what) {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) return true;
+  fs::copy_file(path, path + ".damaged", fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    AppLog("%s: %s could not be read and cannot be kept as %s.damaged (%s); it is not overwritten", what,
+           path.c_str(), path.c_str(), ec.message().c_str());
+    return false;
+  }
+  AppLog("%s: %s could not be read; it is kept as %s.damaged", what, path.c_str(), path.c_str());
+  return true;
+}
+
+}  // namespace
+
 bool CAppOptions::Save(const std::string& path) const {
   std::vector<uint8_t> bytes = Encode();
   // Nothing the user changed would replace the file that could not be read.
   if (path == damaged_path_ && bytes == damaged_baseline_) return true;
+  // The file may name a data folder the user chose: it is kept aside before it is replaced.
+  if (path == damaged_path_ && !KeepDamagedCopy(path, "options")) return false;
   std::string error;
   if (!WriteFileAtomic(path, bytes, &error)) {
     AppLog("options: cannot save %s", error.c_str());
@@ -398,11 +419,9 @@ bool CProfileStore::Save(const std::string& path, bool force) {
   // The file that could not be read is replaced only by something the user set since.
   if (over_damaged && !changed_) return true;
   if (!changed_ && !force) return true;
-  if (over_damaged) {
-    std::error_code ec;
-    fs::copy_file(path, path + ".damaged", fs::copy_options::overwrite_existing, ec);
-    if (ec) AppLog("profile store: cannot keep a copy of %s: %s", path.c_str(), ec.message().c_str());
-  }
+  // The only whole copy of what could not be read is not given up: without its copy aside the
+  // save is refused.
+  if (over_damaged && !KeepDamagedCopy(path, "profile store")) return false;
   ArchiveWriter ar;
   ar.Schema(kProfileSchema);
   ar.U32(static_cast<uint32_t>(values_.size()));
@@ -531,6 +550,8 @@ bool CRegistryProfile::Open(const std::string& path) {
   path_ = path;
   sections_.clear();
   read_failed_ = false;
+  unreadable_lines_ = 0;
+  file_text_.reset();
   if (!FileExists(path)) return true;
   std::string error;
   auto bytes = ReadFileBytes(path, &error);
@@ -541,6 +562,7 @@ bool CRegistryProfile::Open(const std::string& path) {
     return false;
   }
   std::string text(bytes->begin(), bytes->end());
+  file_text_ = text;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   std::string section;
   size_t pos = 0;
@@ -565,15 +587,20 @@ bool CRegistryProfile::Open(const std::string& path) {
       continue;
     }
     size_t eq = line.find('=');
-    if (eq == std::string_view::npos) continue;
+    if (eq == std::string_view::npos) {
+      ++unreadable_lines_;
+      continue;
+    }
     sections_[section][IniUnescape(TrimAscii(line.substr(0, eq)))] =
         IniUnescape(TrimAscii(line.substr(eq + 1)));
   }
   if (gbk_lines > 0) AppLog("profile: %s: lines read as GBK (not UTF-8): %zu", path.c_str(), gbk_lines);
+  if (unreadable_lines_ > 0)
+    AppLog("profile: %s: lines that are neither a section nor a key: %zu", path.c_str(), unreadable_lines_);
   return true;
 }
 
-bool CRegistryProfile::SaveLocked() const {
+bool CRegistryProfile::SaveLocked() {
   if (path_.empty()) return false;
   if (read_failed_) return false;
   std::string text;
@@ -582,11 +609,19 @@ bool CRegistryProfile::SaveLocked() const {
     for (const auto& [key, value] : keys)
       text += IniEscape(key, IniPart::kKey) + "=" + IniEscape(value, IniPart::kValue) + "\n";
   }
+  // The file already says exactly this: it is not written again.
+  if (file_text_ && *file_text_ == text) return true;
+  // Lines that could not be read are lost by a rewrite: the file as it was is kept aside first.
+  if (unreadable_lines_ > 0 && file_text_) {
+    if (!KeepDamagedCopy(path_, "profile")) return false;
+    unreadable_lines_ = 0;
+  }
   std::string error;
   if (!WriteFileAtomic(path_, text.data(), text.size(), &error)) {
     AppLog("profile: cannot save %s", error.c_str());
     return false;
   }
+  file_text_ = text;
   return true;
 }
 

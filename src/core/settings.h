@@ -50,7 +50,8 @@ class CAppOptions {
 
   // Reads the options file. A missing file keeps the values (true). An unreadable or damaged
   // file keeps the values, logs the reason and returns false; Save then leaves that file alone
-  // until some value differs from what it was after the failed load. Values out of range are
+  // until some value differs from what it was after the failed load, and then copies it to
+  // "<path>.damaged" first (no save without that copy). Values out of range are
   // logged and replaced by their defaults. The file holds the data folder only when the user
   // chose one other than the default.
   bool Load(const std::string& path);
@@ -158,7 +159,8 @@ class CProfileStore {
   // Load replaces the contents with the file's; a missing file gives an empty store (true); an
   // unreadable or damaged file leaves the store empty, logs the reason and returns false, and the
   // store remembers not to overwrite that file on Save unless something was set since (then a
-  // copy of the damaged file is kept as "<path>.damaged" first).
+  // copy of the damaged file is kept as "<path>.damaged" first; when that copy cannot be made,
+  // Save refuses, logged, and the damaged file stays as it was).
   bool Load(const std::string& path);
   // Writes the store atomically when it changed (or `force`); clears the changed flag on success.
   bool Save(const std::string& path, bool force = false);
@@ -190,7 +192,9 @@ bool SaveProfileStores();
 // "#" in a key (as "\\", "\n", "\r" and "\xHH"), so that every stored byte string reads back as
 // it was and the file stays UTF-8. Lines starting
 // with ';' or '#' are comments; comments and unreadable lines are not kept when the file is
-// rewritten.
+// rewritten, so a file with unreadable lines is copied to "<path>.damaged" before its first
+// rewrite (no rewrite without that copy). A rewrite that would write what the file already holds
+// is skipped.
 class CRegistryProfile {
  public:
   // Loads the INI file (a missing file is an empty profile). A line that is not valid UTF-8 is
@@ -211,10 +215,15 @@ class CRegistryProfile {
   bool WriteDouble(const std::string& section, const std::string& key, double value);  // "%f"
 
  private:
-  bool SaveLocked() const;
+  bool SaveLocked();
   mutable std::mutex mutex_;
   std::string path_;
   bool read_failed_ = false;
+  // Lines of the file that were neither a section, a key nor a comment: the file is copied to
+  // "<path>.damaged" before the first rewrite (which would drop them).
+  size_t unreadable_lines_ = 0;
+  // The file's bytes as last read or written; a rewrite that would give the same is skipped.
+  std::optional<std::string> file_text_;
   std::map<std::string, std::map<std::string, std::string>> sections_;
 };
 

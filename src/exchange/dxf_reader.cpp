@@ -337,6 +337,7 @@ class Parser {
       }
     }
     pl.closed = (flags & 1) != 0;
+    pl.has_elevation = true;
     for (DxfVertex& vx : pl.points) vx.z = pl.elevation;
     if (!paper && !pl.points.empty()) out_->polylines.push_back(std::move(pl));
     return true;
@@ -365,6 +366,7 @@ class Parser {
     pl.points = {a, b};
     pl.is_3d = a.z != b.z;
     pl.elevation = a.z;
+    pl.has_elevation = true;
     if (!paper) out_->polylines.push_back(std::move(pl));
     return true;
   }
@@ -378,7 +380,10 @@ class Parser {
       if (!Common(p, &pl.layer, &pl.aci, &pl.true_color, &paper, &handled)) return false;
       if (handled) continue;
       if (p.code == 70 && !Integer(p, &flags)) return false;
-      if (p.code == 30 && !Number(p, &pl.elevation)) return false;
+      if (p.code == 30) {
+        if (!Number(p, &pl.elevation)) return false;
+        pl.has_elevation = true;
+      }
     }
     pl.closed = (flags & 1) != 0;
     pl.is_3d = (flags & 8) != 0;

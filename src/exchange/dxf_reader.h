@@ -35,6 +35,9 @@ struct DxfPolyline {
   // A 2D polyline lies at `elevation`; a 3D one has a z per vertex.
   bool is_3d = false;
   double elevation = 0;
+  // The elevation was written (POLYLINE group 30; LWPOLYLINE and LINE always have one, 0 by
+  // default): a POLYLINE head without it has no level of its own.
+  bool has_elevation = false;
   std::vector<DxfVertex> points;
 };
 

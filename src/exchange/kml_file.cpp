@@ -100,9 +100,7 @@ bool CloseKmlFile(FILE* file, std::string* error) {
 
 std::string KmlEscape(std::string_view text) { return XmlEscape(text); }
 
-std::string KmlColor(Argb color) {
-  return FormatC("%08x", (unsigned(ArgbA(color)) << 24) | (unsigned(ArgbB(color)) << 16) |
-                             (unsigned(ArgbG(color)) << 8) | unsigned(ArgbR(color)));
-}
+// KmlColor is defined once, with the shapes' KML output (shapes/map_shape.cpp): a second
+// definition here broke every program that links both.
 
 }  // namespace velmora

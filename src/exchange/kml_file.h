@@ -29,7 +29,7 @@ bool CloseKmlFile(FILE* file, std::string* error = nullptr);
 // and carriage return, U+FFFE, U+FFFF) are dropped.
 std::string KmlEscape(std::string_view text);
 
-// A colour in KML's order: "%08x" of alpha, blue, green, red.
+// A colour in KML's order: "%08x" of alpha, blue, green, red (defined in shapes/map_shape.cpp).
 std::string KmlColor(Argb color);
 
 }  // namespace velmora

@@ -6,6 +6,7 @@
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QFontDatabase>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -29,7 +30,10 @@ namespace {
 // picture instead. Mouse buttons reach the model (a link static answers a click).
 class CTextLabel : public QLabel {
  public:
-  CTextLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
+  CTextLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setMouseTracking(true);  // a static that draws itself may follow the pointer (a chart's crosshair)
+  }
   CStaticBinding* binding = nullptr;
 
  protected:
@@ -51,6 +55,9 @@ class CTextLabel : public QLabel {
   }
   void mouseReleaseEvent(QMouseEvent* event) override {
     if (CWnd* w = Model()) SendMouseRelease(*w, event);
+  }
+  void mouseMoveEvent(QMouseEvent* event) override {
+    if (CWnd* w = Model()) SendMouseMove(*w, event);
   }
 
  private:
@@ -275,6 +282,10 @@ void CEditBinding::SyncFromModel() {
   } else if (auto* plain = qobject_cast<QPlainTextEdit*>(Widget())) {
     if (plain->toPlainText() != text) plain->setPlainText(text);
     plain->setReadOnly(e->IsReadOnly());
+  }
+  if (auto* menu_edit = dynamic_cast<CMenuEdit*>(e); menu_edit && menu_edit->fixed_font) {
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (Widget()->font() != fixed) Widget()->setFont(fixed);
   }
 }
 

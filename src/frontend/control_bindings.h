@@ -24,6 +24,8 @@ class CStaticBinding : public CModelBinding {
  public:
   CStaticBinding(CStatic& window, QWidget* parent);
   void SyncFromModel() override;
+  // A static's own children (a chart's tool tip) live in its label.
+  QWidget* ChildContainer() override { return Widget(); }
   // Fits the text to the label's size (also after a resize).
   void FitText();
 

@@ -15,6 +15,7 @@
 #include "earth/ui/earth_page.h"
 #include "frontend/desktop.h"
 #include "frontend/dialog_units.h"
+#include "frontend/drag_tracker.h"
 #include "frontend/images.h"
 #include "frontend/splash_screen.h"
 #include "frontend/web_view_loader.h"
@@ -93,9 +94,11 @@ CDesktopSession::CDesktopSession(int& argc, char** argv) {
   CSplashScreen::Install();
   InstallWebViews();
   InstallWaitCursorHook();
+  InstallDragTracker();
 }
 
 CDesktopSession::~CDesktopSession() {
+  RemoveDragTracker();
   CloseEarthApplication();  // its page belongs to the web engine, which goes with the application
   UninstallWebViews();
   DestroyMainWindow();

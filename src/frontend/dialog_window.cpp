@@ -2,8 +2,10 @@
 #include "frontend/dialog_window.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -15,6 +17,8 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/property_sheet.h"
+#include "platform/ui/system_menu.h"
+#include "platform/ui/ui_host.h"
 #include "platform/ui/ui_dispatcher.h"
 
 namespace velmora {
@@ -106,6 +110,9 @@ CDialogWindow::CDialogWindow(CDialog& dialog, QWidget* owner)
   content_->setFixedSize(size);
   layout->addWidget(content_);
   if (binding) binding->ReportGeometry(QRect(QPoint(0, 0), size));
+  auto* system_menu = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+  system_menu->setContext(Qt::WindowShortcut);
+  connect(system_menu, &QShortcut::activated, this, [this] { ShowSystemMenu(mapToGlobal(QPoint(0, 0))); });
 }
 
 CDialogWindow::~CDialogWindow() {
@@ -141,6 +148,20 @@ void CDialogWindow::closeEvent(QCloseEvent* event) {
   // dialog ends.
   event->ignore();
   d->SendMessage(WM_CLOSE);
+}
+
+bool CDialogWindow::ShowSystemMenu(const QPoint& global) {
+  CDialog* d = Dialog();
+  const CMenu* menu = d ? FindSystemMenu(*d) : nullptr;
+  if (!menu) return false;
+  HWND hwnd = hwnd_;
+  UINT command = GetUiHost().TrackPopupMenu(*menu, global.x(), global.y(), d);
+  if (command != 0 && Dialog() && Dialog()->GetSafeHwnd() == hwnd) Dialog()->SendMessage(WM_SYSCOMMAND, command);
+  return true;
+}
+
+void CDialogWindow::contextMenuEvent(QContextMenuEvent* event) {
+  if (!ShowSystemMenu(event->globalPos())) QDialog::contextMenuEvent(event);
 }
 
 void CDialogWindow::keyPressEvent(QKeyEvent* event) {

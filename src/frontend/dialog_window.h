@@ -50,8 +50,14 @@ class CDialogWindow : public QDialog {
   void Forget() { dialog_ = nullptr; }
 
   void reject() override;  // Escape: IDCANCEL
+  // The dialog's system menu (platform/ui/system_menu.h) at the screen point: the chosen entry
+  // goes to the dialog as WM_SYSCOMMAND. Alt+Space and a right click on the window's own area
+  // open it (the window manager draws the title bar, whose menu Qt cannot extend). False when the
+  // dialog has no entries.
+  bool ShowSystemMenu(const QPoint& global);
 
  protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
   void closeEvent(QCloseEvent* event) override;  // the window manager's close: WM_CLOSE
   void keyPressEvent(QKeyEvent* event) override;
 

@@ -1,11 +1,13 @@
 // List views and trees on Qt item views.
 #include "frontend/list_bindings.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QItemSelection>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include "platform/ui/image_list.h"
 #include "platform/ui/list_ctrl.h"
 #include "platform/ui/tree_ctrl.h"
+#include "platform/ui/window_drag.h"
 
 namespace velmora {
 namespace {
@@ -71,13 +74,17 @@ class CListView : public QTreeView {
 
   void mousePressEvent(QMouseEvent* event) override {
     CListCtrl* list = List();
+    drag_row_ = -1;
     if (!list) return QTreeView::mousePressEvent(event);
     QModelIndex index = indexAt(event->position().toPoint());
     int row = index.isValid() ? index.row() : -1;
-    int column = index.isValid() ? index.column() : 0;
+    // Below the last row the click still names the column under it (-1 outside the columns).
+    int column = index.isValid() ? index.column() : columnAt(event->position().toPoint().x());
     if (event->button() == Qt::LeftButton &&
         !(event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier))) {
       setFocus(Qt::MouseFocusReason);
+      drag_row_ = row;
+      drag_from_ = event->position().toPoint();
       list->ClickItem(row, column);
       if (binding->Model()) binding->PullSelection();
       return;
@@ -91,13 +98,31 @@ class CListView : public QTreeView {
     }
     QTreeView::mousePressEvent(event);  // ctrl and shift clicks extend the selection
   }
+  // A press on a row followed by a move past the drag distance begins a drag (LVN_BEGINDRAG);
+  // the owner that takes it captures the pointer (frontend/drag_tracker).
+  void mouseMoveEvent(QMouseEvent* event) override {
+    CListCtrl* list = List();
+    if (list && drag_row_ >= 0 && (event->buttons() & Qt::LeftButton) &&
+        (event->position().toPoint() - drag_from_).manhattanLength() >= QApplication::startDragDistance()) {
+      int row = drag_row_;
+      drag_row_ = -1;
+      BeginDragItem(*list, row);
+      return;
+    }
+    QTreeView::mouseMoveEvent(event);
+  }
   void mouseDoubleClickEvent(QMouseEvent* event) override {
     CListCtrl* list = List();
+    drag_row_ = -1;
     if (!list || event->button() != Qt::LeftButton) return;
     QModelIndex index = indexAt(event->position().toPoint());
     list->DoubleClickItem(index.isValid() ? index.row() : -1, index.isValid() ? index.column() : 0);
     if (binding->Model()) binding->PullSelection();
   }
+
+ private:
+  int drag_row_ = -1;
+  QPoint drag_from_;
 };
 
 // ---- the tree's view ----
@@ -121,7 +146,15 @@ class CTreeView : public QTreeView {
     HTREEITEM item = ItemAt(p);
     setFocus(Qt::MouseFocusReason);
     if (event->button() == Qt::LeftButton) {
-      tree->SelectItem(item);
+      if (item) {
+        // The item's picture sits at the left of its cell: a click there is a click on its icon
+        // (the satellite library ticks items so).
+        const int icon = iconSize().isValid() ? iconSize().width() : style()->pixelMetric(QStyle::PM_SmallIconSize);
+        const bool on_icon = tree->GetImageList() && p.x() < visualRect(index).x() + icon + 4;
+        tree->ClickItem(item, on_icon ? TVHT_ONITEMICON : TVHT_ONITEMLABEL);
+      } else {
+        tree->SelectItem(item);
+      }
     } else if (event->button() == Qt::RightButton) {
       QPoint global = event->globalPosition().toPoint();
       tree->RightClickItem(item, POINT{global.x(), global.y()});

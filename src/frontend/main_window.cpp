@@ -2,6 +2,7 @@
 #include "frontend/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QGuiApplication>
@@ -17,6 +18,7 @@
 #include <QToolBar>
 #include <QToolBox>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 #include "core/settings.h"
@@ -306,19 +308,31 @@ void CQtMainWindow::SyncChildren() {
     }
     CWnd* window = panel->GetPanelWnd();
     if (window && window->IsWindow() && !mirror.Find(window)) {
+      // At least the panel's own size (its template's, in pixels); wider when the bar is. The
+      // size is taken before the bar's layout reports its own width back to the panel.
+      RECT r = window->GetWindowRect();
       if (CModelBinding* b = mirror.Bind(*window, page, false)) {
-        // At least the panel's own size (its template's, in pixels); wider when the bar is.
-        RECT r = window->GetWindowRect();
+        r = window->GetWindowRect();
+        panel_widths_[panel] = std::max(r.Width(), 0);
         b->Widget()->setMinimumSize(std::max(r.Width(), 0), std::max(r.Height(), 0));
         page->layout()->addWidget(b->Widget());
         b->Widget()->show();
       }
     }
   }
+  // The bar's least width comes from the panels' own widths, never from the widths they were
+  // given since: the bar keeps its width from one sync to the next.
   int widest = 0;
-  for (ISideBarPanel* panel : panels)
-    if (CWnd* window = panel->GetPanelWnd(); window && window->IsWindow()) widest = std::max(widest, window->GetWindowRect().Width());
-  side_dock_->setMinimumWidth(std::max(200, widest + 24));
+  for (auto it = panel_widths_.begin(); it != panel_widths_.end();) {
+    if (std::find(panels.begin(), panels.end(), it->first) == panels.end()) {
+      it = panel_widths_.erase(it);
+    } else {
+      widest = std::max(widest, it->second);
+      ++it;
+    }
+  }
+  const int least = std::max(200, widest + 24);
+  if (side_dock_->minimumWidth() != least) side_dock_->setMinimumWidth(least);
   side_dock_->setVisible(frame->IsControlBarVisible(CMainFrame::Bar::kSideBar) && !panels.empty());
 
   // Child views: each view's window in the centre; the visible one is current.
@@ -332,7 +346,13 @@ void CQtMainWindow::SyncChildren() {
       if (b && window->IsWindowVisible() && view == app->GetCurrentView()) current = b->Widget();
     }
   }
-  if (stack_->currentWidget() != current) stack_->setCurrentWidget(current);
+  if (stack_->currentWidget() != current) {
+    QWidget* before = stack_->currentWidget();
+    const bool had_focus = before && before->isAncestorOf(QApplication::focusWidget());
+    stack_->setCurrentWidget(current);
+    // The view shown takes the keys (and the one hidden gives them up), as a click into it would.
+    if (current != hint_ && (had_focus || isActiveWindow())) current->setFocus(Qt::OtherFocusReason);
+  }
 }
 
 void CQtMainWindow::SyncIdle() {
@@ -391,6 +411,17 @@ void CQtMainWindow::SaveGeometry() const {
   WriteProfileInt(kGeometrySection, "width", normal.width());
   WriteProfileInt(kGeometrySection, "height", normal.height());
   WriteProfileInt(kGeometrySection, "maximized", isMaximized() ? 1 : 0);
+}
+
+bool CQtMainWindow::event(QEvent* event) {
+  // A view that draws through the GPU (the web views) makes Qt create the top window anew on its
+  // first show; the new native window does not carry the state the window had (maximised, full
+  // screen), which it then loses with the window manager. The widget still knows it: hand it on.
+  if (event->type() == QEvent::WinIdChange && shown_once_ && windowHandle() &&
+      (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) &&
+      windowHandle()->windowStates() != windowState())
+    windowHandle()->setWindowStates(windowState());
+  return QMainWindow::event(event);
 }
 
 void CQtMainWindow::ReportFrameRect() {

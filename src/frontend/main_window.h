@@ -57,6 +57,7 @@ class CQtMainWindow : public QMainWindow {
   static QString NetStateText(int state);
 
  protected:
+  bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
@@ -84,6 +85,7 @@ class CQtMainWindow : public QMainWindow {
   QLabel* net_;
   int net_shown_ = -1;
   std::map<const void*, QWidget*> panel_pages_;  // side-bar page of each panel
+  std::map<const void*, int> panel_widths_;      // each panel's own width, taken at its binding
   bool shown_once_ = false;
   int listener_ = 0;
 };

@@ -11,12 +11,14 @@
 #include "frontend/dispatcher_bridge.h"
 #include "frontend/list_bindings.h"
 #include "frontend/model_binding.h"
+#include "frontend/tool_tip_binding.h"
 #include "frontend/widget_registry.h"
 #include "platform/ui/combo_box_ex.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/list_ctrl.h"
 #include "platform/ui/property_sheet.h"
+#include "platform/ui/tool_tip_ctrl.h"
 #include "platform/ui/tree_ctrl.h"
 
 namespace velmora {
@@ -81,6 +83,7 @@ void CWindowMirror::ConvertTemplateRects(CDialog& dialog) {
 
 CModelBinding* CWindowMirror::MakeBinding(CWnd& w, QWidget* parent) {
   if (CModelBinding* b = MakeRegisteredBinding(w, parent)) return b;
+  if (auto* tip = dynamic_cast<CToolTipCtrl*>(&w)) return new CToolTipBinding(*tip, parent);
   if (auto* sheet = dynamic_cast<CPropertySheet*>(&w)) return new CSheetBinding(*sheet, parent);
   if (auto* dialog = dynamic_cast<CDialog*>(&w)) return new CDialogContentBinding(*dialog, parent);
   if (auto* list = dynamic_cast<CListCtrl*>(&w)) return new CListBinding(*list, parent);

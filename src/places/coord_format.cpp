@@ -33,15 +33,16 @@ char* WriteText(char* p, const std::string& text) {
   return p + text.size();
 }
 
-// Decimal degrees rounded to kDegreeDecimals, without trailing zeros or a trailing point. A
+// Decimal degrees as FormatNumber14 writes them (kDegreeDecimals, then trailing zeros and a
+// trailing point removed), written in place. A
 // number below 1e15 takes at most kNumberChars bytes; any double at most kHugeNumberChars.
 constexpr size_t kNumberChars = 48;
 constexpr size_t kHugeNumberChars = 400;
 bool IsHuge(double v) { return std::fabs(v) >= 1e15; }
 
-char* WriteDegrees(char* p, double v) {
+char* WriteDegrees(char* p, double v, int decimals) {
   if (!std::isfinite(v)) return WriteText(p, FormatFixed(v, 0));
-  auto r = ToCharsFixed(p, p + kHugeNumberChars, v, kDegreeDecimals);
+  auto r = ToCharsFixed(p, p + kHugeNumberChars, v, decimals);
   char* end = r.ptr;
   while (end > p && end[-1] == '0') --end;
   if (end > p && end[-1] == '.') --end;
@@ -132,17 +133,13 @@ bool ParsePackedDms(std::string_view text, double* degrees) {
   auto r = std::from_chars(s.data(), s.data() + s.size(), d);
   if (r.ec != std::errc()) return false;
   s.remove_prefix(static_cast<size_t>(r.ptr - s.data()));
-  // Minutes and seconds as two digits each, padded with zeros (120.2 is 120.2000).
-  char digits[4] = {'0', '0', '0', '0'};
-  std::string_view fraction;
-  if (!s.empty()) {
-    if (s.front() != '.') return false;
-    s.remove_prefix(1);
-    for (char c : s)
-      if (c < '0' || c > '9') return false;
-    for (size_t i = 0; i < 4 && i < s.size(); ++i) digits[i] = s[i];
-    if (s.size() > 4) fraction = s.substr(4);
-  }
+  // A point and two digits each of minutes and seconds, then the decimals of the second.
+  if (s.size() < 5 || s.front() != '.') return false;
+  s.remove_prefix(1);
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  const char* digits = s.data();
+  std::string_view fraction = s.substr(4);
   int minutes = (digits[0] - '0') * 10 + (digits[1] - '0');
   int whole_seconds = (digits[2] - '0') * 10 + (digits[3] - '0');
   if (minutes > 59 || whole_seconds > 59) return false;
@@ -249,6 +246,7 @@ CoordLineError ParseCoordLine(std::string_view line, const CoordFormatSettings& 
 CCoordFormatter::CCoordFormatter(const CoordFormatSettings& settings, CoordTextEncoding encoding)
     : format_(settings.target_format == kNotationDms ? kNotationDms : kNotationDegrees),
       lat_first_(settings.target_lat_first),
+      degree_decimals_(std::clamp(settings.target_degree_decimals, 0, kDegreeDecimals)),
       separator_(Encode(settings.target_separator, encoding)),
       degree_(Encode(settings.target_degree_mark, encoding)),
       minute_(Encode(settings.target_minute_mark, encoding)),
@@ -263,11 +261,13 @@ size_t CCoordFormatter::MaxValueChars(bool huge) const {
 }
 
 char* CCoordFormatter::WriteValue(char* p, double value, bool latitude) const {
-  if (format_ == kNotationDegrees) return WriteDegrees(p, value);
+  if (format_ == kNotationDegrees) return WriteDegrees(p, value, degree_decimals_);
   DmsParts parts;
-  if (!SplitDegreesRounded(value, kDmsSecondDecimals, &parts)) return WriteDegrees(p, value);
-  const std::string& word = words_[latitude ? (parts.negative ? kHemiSouth : kHemiNorth)
-                                            : (parts.negative ? kHemiWest : kHemiEast)];
+  if (!SplitDegreesRounded(value, kDmsSecondDecimals, &parts)) return WriteDegrees(p, value, degree_decimals_);
+  // The side follows the value itself: 0 and below are west or south, above 0 east or north.
+  const bool west_or_south = !(value > 0);
+  const std::string& word = words_[latitude ? (west_or_south ? kHemiSouth : kHemiNorth)
+                                            : (west_or_south ? kHemiWest : kHemiEast)];
   // One sign only: the west or south word when there is one, else the minus sign.
   if (parts.negative && word.empty()) *p++ = '-';
   p = WriteInt(p, parts.degrees);
@@ -275,13 +275,21 @@ char* CCoordFormatter::WriteValue(char* p, double value, bool latitude) const {
   p = WriteInt(p, parts.minutes);
   p = WriteText(p, minute_);
   p = WriteInt(p, parts.seconds);
-  *p++ = '.';
+  // The decimals of the second without trailing zeros (and without the point when none is left).
   long long f = parts.fraction;
-  for (int i = kDmsSecondDecimals - 1; i >= 0; --i) {
-    p[i] = static_cast<char>('0' + f % 10);
+  int decimals = kDmsSecondDecimals;
+  while (decimals > 0 && f % 10 == 0) {
     f /= 10;
+    --decimals;
   }
-  p += kDmsSecondDecimals;
+  if (decimals > 0) {
+    *p++ = '.';
+    for (int i = decimals - 1; i >= 0; --i) {
+      p[i] = static_cast<char>('0' + f % 10);
+      f /= 10;
+    }
+    p += decimals;
+  }
   p = WriteText(p, second_);
   return WriteText(p, word);
 }

@@ -22,10 +22,12 @@ enum CoordNotation : int {
 // Hemisphere marks and words are kept in this order.
 enum HemisphereIndex : int { kHemiWest = 0, kHemiEast = 1, kHemiSouth = 2, kHemiNorth = 3 };
 
-// Seconds are printed with this many decimals (0.0001″ is about 3 mm on the ground).
+// Seconds are rounded to this many decimals (0.0001″ is about 3 mm on the ground) and printed
+// without trailing zeros (30″, 34.56″).
 inline constexpr int kDmsSecondDecimals = 4;
-// Decimal degrees are printed with at most this many decimals (1e-8° is about 1 mm).
-inline constexpr int kDegreeDecimals = 8;
+// Decimal degrees are printed as FormatNumber14 prints them: 14 decimals, then trailing zeros
+// and a trailing point removed, so what the user typed comes back.
+inline constexpr int kDegreeDecimals = 14;
 
 struct CoordFormatSettings {
   // ---- source ----
@@ -45,9 +47,13 @@ struct CoordFormatSettings {
   std::string target_minute_mark = "′";
   std::string target_second_mark = "″";
   bool target_lat_first = false;
-  // Words written after a degrees-minutes-seconds value (west, east, south, north). When both
-  // words of an axis are empty, a negative value of that axis is written with a minus sign
-  // instead: a value carries either a sign or a word, never both.
+  // Decimals of a decimal-degree value (0-14) before trailing zeros are removed.
+  int target_degree_decimals = kDegreeDecimals;
+  // Words written after a degrees-minutes-seconds value (west, east, south, north). The word
+  // follows the value, not its printed digits: 0 and below take the west or south word (also a
+  // value that prints as 0°0′0″), anything above 0 the east or north word. When that word is
+  // empty, a negative value is written with a minus sign instead: a value carries either a sign
+  // or a word, never both.
   std::array<std::string, 4> target_hemisphere = {"西经", "东经", "南纬", "北纬"};
 };
 
@@ -118,8 +124,10 @@ CoordLineError ParseCoordLine(std::string_view line, const CoordFormatSettings& 
                               GeoPoint* point);
 
 // Reads a packed "D.FFMM" value: degrees, a point, two digits of minutes, two digits of seconds
-// and the decimals of the second (120.234556 = 120°23′45.56″). Missing digits count as zeros
-// (120.2 = 120°20′). The sign comes from the text, so "-0.3000" is -0.5°.
+// and the decimals of the second (120.234556 = 120°23′45.56″). All four digits after the point
+// are needed: "120.2" or "120" is refused rather than padded with zeros, since it is most likely
+// decimal degrees typed under the wrong source notation. The sign comes from the text, so
+// "-0.3000" is -0.5°.
 bool ParsePackedDms(std::string_view text, double* degrees);
 
 enum class CoordTextEncoding { kUtf8, kGbk };
@@ -137,6 +145,7 @@ class CCoordFormatter {
   char* WriteValue(char* p, double value, bool latitude) const;
   int format_;
   bool lat_first_;
+  int degree_decimals_;
   std::string separator_;
   std::string degree_, minute_, second_;
   std::array<std::string, 4> words_;

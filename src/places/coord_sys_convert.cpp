@@ -34,19 +34,17 @@ double UtmCentralMeridian(int zone) { return zone * 6.0 - 183.0; }
 GaussKrugerBand GaussKrugerBandOf(double lng, bool three_degree) {
   GaussKrugerBand b;
   if (!std::isfinite(lng)) return b;
-  double east = std::fmod(lng, 360.0);
-  if (east < 0) east += 360.0;
-  double meridian;
+  // Bands are counted from 0° both ways, so a western longitude has a negative band. A 3° band
+  // is centred on its meridian (rounded down: -121.4° lies in band -40 around -120°, as 121.4°
+  // lies in band 40 around 120°); a 6° band ends on its eastern edge (rounded up: 120° is in
+  // band 20, -119° in band -19, both 3° west of the edge).
   if (three_degree) {
-    b.band = static_cast<int>(east / 3.0 + 0.5);
-    meridian = b.band * 3.0;
+    b.band = static_cast<int>(std::floor(lng / 3.0 + 0.5));
+    b.central_meridian = b.band * 3.0;
   } else {
-    b.band = static_cast<int>(east / 6.0);
-    if (b.band * 6.0 < east) ++b.band;
-    meridian = b.band * 6.0 - 3.0;
+    b.band = static_cast<int>(std::ceil(lng / 6.0));
+    b.central_meridian = b.band * 6.0 - 3.0;
   }
-  if (meridian > 180.0) meridian -= 360.0;
-  b.central_meridian = meridian;
   return b;
 }
 
@@ -92,6 +90,12 @@ CoordSysResult ConvertCoordSystemText(std::string_view text, const CoordSysConve
     result.status = CoordSysStatus::kEmptySeparator;
     return result;
   }
+  // Values are separated by one character; a longer separator never matches between them, so
+  // every line becomes an error line (the skipped columns alone may use a longer one).
+  size_t separator_chars = 0;
+  for (char c : options.separator)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++separator_chars;
+  const bool single_separator = separator_chars == 1;
 
   // Read every line first: PROJ converts the whole array in one call.
   struct Line {
@@ -106,7 +110,7 @@ CoordSysResult ConvertCoordSystemText(std::string_view text, const CoordSysConve
     CoordLineError error = CoordLineError::kNone;
     double v[3] = {0, 0, 0};
     bool found = false;
-    if (!splitter.Skip(&rest, options.skip_columns)) {
+    if (!splitter.Skip(&rest, options.skip_columns) || !single_separator) {
       error = CoordLineError::kMissingSeparator;
     } else {
       std::string_view fx = splitter.Next(&rest, &found);
@@ -141,9 +145,9 @@ CoordSysResult ConvertCoordSystemText(std::string_view text, const CoordSysConve
     }
   }
 
-  const int decimals = options.target == kCoordLonLat ? kDegreeDecimals : 3;
   size_t k = 0;
   result.output.reserve(lines.size() * 48);
+  char numbers[3 * kNumber14Chars + 2];
   for (const Line& line : lines) {
     CoordLineError error = line.error;
     if (error == CoordLineError::kNone) {
@@ -151,11 +155,13 @@ CoordSysResult ConvertCoordSystemText(std::string_view text, const CoordSysConve
       if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || p[0] == HUGE_VAL || p[1] == HUGE_VAL) {
         error = CoordLineError::kNotConvertible;
       } else {
-        result.output += FormatFixed(p[0], decimals);
-        result.output += ',';
-        result.output += FormatFixed(p[1], decimals);
-        result.output += ',';
-        result.output += FormatFixed(p[2], 3);
+        char* out = numbers;
+        out = WriteNumber14(out, p[0]);
+        *out++ = ',';
+        out = WriteNumber14(out, p[1]);
+        *out++ = ',';
+        out = WriteNumber14(out, p[2]);
+        result.output.append(numbers, out);
         ++result.points;
       }
     }

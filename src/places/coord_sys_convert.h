@@ -25,21 +25,24 @@ int UtmZoneOfLongitude(double lng);
 // The central meridian of a UTM zone.
 double UtmCentralMeridian(int zone);
 
-// A Gauss-Krüger band: its number and central meridian in degrees (-180, 180].
+// A Gauss-Krüger band: its number and central meridian in degrees.
 struct GaussKrugerBand {
   int band = 0;
   double central_meridian = 0;
 };
-// The 3° band (three_degree) or the 6° band of a longitude, counted eastwards from 0° (a western
-// longitude counts as 360° + lng): 6° bands end on their eastern edge (120° is in band 20,
-// meridian 117°); a 3° band is centred on its meridian (121.4° is in band 40, meridian 120°).
+// The 3° band (three_degree) or the 6° band of a longitude, counted from 0° both ways (western
+// bands are negative): 6° bands end on their eastern edge (120° is in band 20, meridian 117°;
+// -119° in band -19, meridian -117°); a 3° band is centred on its meridian (121.4° is in band
+// 40, meridian 120°; -121.4° in band -40, meridian -120°).
 GaussKrugerBand GaussKrugerBandOf(double lng, bool three_degree);
 
 // ---- text conversion ----
 struct CoordSysConvertOptions {
   int source = 0;  // index in the coordinate-system table
   int target = 1;
-  std::string separator = ",";  // between the values of an input line (any length)
+  // Between the values of an input line: one character (a longer one finds no values, so every
+  // line is an error line); skipped columns are found by the whole text.
+  std::string separator = ",";
   int skip_columns = 0;
 };
 
@@ -68,7 +71,7 @@ std::string CoordSysStatusText(const CoordSysResult& result);
 
 // Reads "x<sep>y[<sep>z]" lines (after skipping columns; z is 0 when missing, further values are
 // ignored), converts them from the source to the target system with the converter's slots (0
-// and 1) and writes "x,y,z": metres with 3 decimals, degrees with 8. A line that cannot be read,
+// and 1) and writes "x,y,z", each number as FormatNumber14 prints it. A line that cannot be read,
 // or a point PROJ cannot convert, becomes an error line and an entry of `issues`.
 CoordSysResult ConvertCoordSystemText(std::string_view text, const CoordSysConvertOptions& options);
 

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
+#include "places/reply_scan.h"
 #include "platform/text.h"
 
 namespace velmora {
@@ -17,13 +19,6 @@ namespace {
 constexpr size_t npos = std::string_view::npos;
 constexpr int kMaxBoundsZoom = 22;
 constexpr char kReplacement[] = "\xEF\xBF\xBD";
-
-// The reply as UTF-8: itself when it is valid UTF-8, else decoded as GBK into `storage`.
-std::string_view AsUtf8(std::string_view reply, std::string& storage) {
-  if (IsValidUtf8(reply)) return reply;
-  storage = AnsiToUtf8(reply);
-  return storage;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -163,11 +158,99 @@ bool TakeString(std::string_view text, size_t start, std::string* out, size_t* e
       continue;
     }
     const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) AppendCodePoint(*out, u);
-    else out->push_back(c);
-    ++i;
+    if (u < 0x80) {
+      if (u < 0x20 || u == 0x7F) AppendCodePoint(*out, u);
+      else out->push_back(c);
+      ++i;
+      continue;
+    }
+    // Each text is checked on its own: a byte that starts no well-formed UTF-8 sequence becomes
+    // U+FFFD and the rest of the text stays as it is. (A continuation byte is never a quote,
+    // so a sequence cannot run over the closing quote.)
+    const size_t n = Utf8SequenceLength(text.substr(i, 4));
+    if (n == 0) {
+      *out += kReplacement;
+      ++i;
+    } else {
+      out->append(text.substr(i, n));
+      i += n;
+    }
   }
   return false;
+}
+
+// The position after the closing quote of the string whose opening quote is at `quote`; npos
+// when it does not close.
+size_t StringEnd(std::string_view text, size_t quote) {
+  for (size_t i = quote + 1; i < text.size(); ++i) {
+    if (text[i] == '\\') ++i;
+    else if (text[i] == '"') return i + 1;
+  }
+  return npos;
+}
+
+// The position after the '}' or ']' that closes the object or array opening at `open`; npos
+// when the reply ends first or `open` opens neither.
+size_t ContainerEnd(std::string_view text, size_t open) {
+  if (open >= text.size() || (text[open] != '{' && text[open] != '[')) return npos;
+  size_t depth = 0;
+  for (size_t i = open; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"') {
+      i = StringEnd(text, i);
+      if (i == npos) return npos;
+      --i;
+    } else if (c == '{' || c == '[') {
+      ++depth;
+    } else if (c == '}' || c == ']') {
+      if (--depth == 0) return i + 1;
+    }
+  }
+  return npos;
+}
+
+// One record of a result list: an object [begin, end) that holds the record's key itself (not
+// only inside a nested object); `value` is where that key's value starts.
+struct RecordSpan {
+  size_t begin = 0;
+  size_t end = 0;
+  size_t value = 0;
+};
+
+// The closed objects from `from` on that hold the key `name` themselves, in the order in which
+// they open. With `one_value` the walk ends where the object or array opening at `from` closes;
+// otherwise it runs to the end of the reply (closers without an opener are passed over). An
+// object that never closes (a cut reply) is no record: its last number may be cut short too.
+std::vector<RecordSpan> FindRecords(std::string_view text, std::string_view name, size_t from, bool one_value) {
+  struct Open {
+    size_t pos;
+    bool object;
+    size_t value;
+  };
+  std::vector<Open> stack;
+  std::vector<RecordSpan> records;
+  for (size_t i = from; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"') {
+      const size_t end = StringEnd(text, i);
+      if (end == npos) break;
+      if (!stack.empty() && stack.back().object && stack.back().value == npos) {
+        const size_t value = ValueAfterKey(text, i, name);
+        if (value != npos) stack.back().value = value;
+      }
+      i = end - 1;
+    } else if (c == '{' || c == '[') {
+      stack.push_back({i, c == '{', npos});
+    } else if (c == '}' || c == ']') {
+      if (stack.empty()) continue;
+      const Open top = stack.back();
+      stack.pop_back();
+      if (top.object && top.value != npos) records.push_back({top.pos, i + 1, top.value});
+      if (stack.empty() && one_value) break;
+    }
+  }
+  std::sort(records.begin(), records.end(), [](const RecordSpan& a, const RecordSpan& b) { return a.begin < b.begin; });
+  return records;
 }
 
 // A finite number at `pos` (blanks first); *end after it. False when none can be read there.
@@ -186,9 +269,19 @@ bool TakeNumber(std::string_view text, size_t pos, double* value, size_t* end) {
   return true;
 }
 
-// Coordinates outside the world are unreadable: 0.
-double CheckedLat(double v) { return v >= -90.0 && v <= 90.0 ? v : 0.0; }
-double CheckedLng(double v) { return v >= -180.0 && v <= 180.0 ? v : 0.0; }
+// A place outside the world is no place: its result is dropped.
+bool InWorld(double lat, double lng) { return lat >= -90.0 && lat <= 90.0 && lng >= -180.0 && lng <= 180.0; }
+
+// The number inside the string whose text starts at `start` (after its quote): the whole text
+// must be the number.
+bool QuotedNumber(std::string_view text, size_t start, double* value) {
+  std::string digits;
+  size_t end = 0;
+  if (!TakeString(text, start, &digits, &end)) return false;
+  size_t number_end = 0;
+  const std::string_view d = TrimAscii(digits);
+  return TakeNumber(d, 0, value, &number_end) && number_end == d.size();
+}
 
 // The number of a key `"name"` in [from, limit); *end after the number.
 bool KeyNumber(std::string_view text, std::string_view name, size_t from, size_t limit, double* value,
@@ -222,10 +315,15 @@ int ZoomFromBounds(double lat1, double lng1, double lat2, double lng2) {
   return std::min(std::max(zx, zy), kMaxBoundsZoom);
 }
 
-bool ParseGeocoderReply(std::string_view reply, std::deque<GeoResult>& out) {
-  std::string storage;
-  const std::string_view text = AsUtf8(reply, storage);
-  GeoResult* current = nullptr;  // deque insertion at the front keeps references valid
+bool ParseGeocoderReply(std::string_view text, std::deque<GeoResult>& out) {
+  GeoResult* current = nullptr;  // always out.front(): results are added at the front
+  bool located = false;          // the current result has taken its location
+  bool dropped = false;          // the current result has a place that cannot be right
+  auto close_result = [&] {
+    if (current != nullptr && dropped) out.pop_front();
+    current = nullptr;
+    located = dropped = false;
+  };
   // The end of the current result's text: where the next result's components begin. Found once
   // per result (the walk only moves forward).
   size_t next_result = 0;
@@ -238,10 +336,16 @@ bool ParseGeocoderReply(std::string_view reply, std::deque<GeoResult>& out) {
     }
     return next_result;
   };
+  // The object that a key's value opens, [value, end); empty when the value is no closed object.
+  auto object_end = [&](size_t value) {
+    const size_t end = value < text.size() && text[value] == '{' ? ContainerEnd(text, value) : npos;
+    return end == npos ? value : end;
+  };
   size_t pos = 0;
   while ((pos = text.find('"', pos)) != npos) {
     const std::string_view rest = text.substr(pos + 1);
     if (rest.starts_with("address_components\"")) {
+      close_result();
       out.emplace_front();
       current = &out.front();
       pos += 20;
@@ -272,21 +376,36 @@ bool ParseGeocoderReply(std::string_view reply, std::deque<GeoResult>& out) {
     }
     value = ValueAfterKey(text, pos, "location");
     if (value != npos) {
-      if (current == nullptr || current->lat != 0 || current->lng != 0) return false;
-      const size_t limit = result_end(value);
-      double lat = 0, lng = 0;
-      size_t end = value;
-      if (KeyNumber(text, "lat", value, limit, &lat, &end)) {
-        current->lat = CheckedLat(lat);
-        if (KeyNumber(text, "lng", end, limit, &lng, &end)) current->lng = CheckedLng(lng);
+      if (current == nullptr || located) {
+        close_result();
+        return false;
       }
-      pos = std::max(end, value);
+      // Latitude and longitude are read inside the location object, in either order. Neither
+      // leaves the place unknown (0, 0); one alone, or one outside the world, would give a
+      // plainly wrong place, so the result is dropped.
+      const size_t limit = object_end(value);
+      double lat = 0, lng = 0;
+      size_t lat_end = value, lng_end = value;
+      const bool has_lat = KeyNumber(text, "lat", value, limit, &lat, &lat_end);
+      const bool has_lng = KeyNumber(text, "lng", value, limit, &lng, &lng_end);
+      if (has_lat && has_lng && InWorld(lat, lng)) {
+        current->lat = lat;
+        current->lng = lng;
+        located = true;
+      } else if (has_lat || has_lng) {
+        dropped = true;
+        located = true;
+      }
+      pos = std::max({lat_end, lng_end, value});
       continue;
     }
     value = ValueAfterKey(text, pos, "bounds");
     if (value != npos) {
-      if (current == nullptr || current->zoom != 0) return false;
-      const size_t limit = result_end(value);
+      if (current == nullptr || current->zoom != 0) {
+        close_result();
+        return false;
+      }
+      const size_t limit = object_end(value);
       double v[4] = {0, 0, 0, 0};
       size_t end = value;
       static constexpr std::string_view kKeys[4] = {"lat", "lng", "lat", "lng"};
@@ -298,77 +417,67 @@ bool ParseGeocoderReply(std::string_view reply, std::deque<GeoResult>& out) {
     }
     ++pos;
   }
+  close_result();
   return true;
 }
 
-bool ParsePlaceSearchReply(std::string_view reply, std::deque<GeoResult>& out) {
-  std::string storage;
-  const std::string_view text = AsUtf8(reply, storage);
+bool ParsePlaceSearchReply(std::string_view text, std::deque<GeoResult>& out) {
   KeyHit results = FindKey(text, "results", 0, npos);
   while (results.found() && (results.value >= text.size() || text[results.value] != '['))
     results = FindKey(text, "results", results.key + 1, npos);
   if (!results.found()) return true;
-  size_t pos = results.value + 1;
-  for (;;) {
-    KeyHit name_key = FindStringKey(text, "name", pos, npos);
-    if (!name_key.found()) break;
-    std::string name;
-    size_t after = 0;
-    if (!TakeString(text, name_key.value, &name, &after)) break;
-    // A result's keys lie before the next result's name.
-    const size_t limit = FindStringKey(text, "name", after, npos).key;
+  // Each object of the list that holds a "name" is one result; its other keys are looked for
+  // inside it, in any order. A result that lacks one is skipped, and the next one is read.
+  for (const RecordSpan& record : FindRecords(text, "name", results.value, true)) {
+    std::string name, address;
+    size_t end = 0;
+    if (record.value >= text.size() || text[record.value] != '"' ||
+        !TakeString(text, record.value + 1, &name, &end))
+      continue;
     double lat = 0, lng = 0;
-    size_t lat_end = 0, lng_end = 0, address_end = 0;
-    if (!KeyNumber(text, "lat", after, limit, &lat, &lat_end)) break;
-    if (!KeyNumber(text, "lng", after, limit, &lng, &lng_end)) break;
-    KeyHit address_key = FindStringKey(text, "address", after, limit);
-    std::string address;
-    if (!address_key.found() || !TakeString(text, address_key.value, &address, &address_end)) break;
+    size_t lat_end = 0, lng_end = 0;
+    if (!KeyNumber(text, "lat", record.begin, record.end, &lat, &lat_end) ||
+        !KeyNumber(text, "lng", record.begin, record.end, &lng, &lng_end) || !InWorld(lat, lng))
+      continue;
+    KeyHit address_key = FindStringKey(text, "address", record.begin, record.end);
+    if (!address_key.found() || !TakeString(text, address_key.value, &address, &end)) continue;
     GeoResult result;
     result.components.push_back({JoinNameAddress(name, address), kAddrPointOfInterest});
-    result.lat = CheckedLat(lat);
-    result.lng = CheckedLng(lng);
+    result.lat = lat;
+    result.lng = lng;
     out.push_front(std::move(result));
-    pos = std::max({lat_end, lng_end, address_end});
   }
   return true;
 }
 
-bool ParsePoiSearchReply(std::string_view reply, std::deque<GeoResult>& out) {
-  std::string storage;
-  const std::string_view text = AsUtf8(reply, storage);
+bool ParsePoiSearchReply(std::string_view text, std::deque<GeoResult>& out) {
   if (text.find("\":\"E0\"") == npos) return false;
-  size_t pos = 0;
-  for (;;) {
-    KeyHit address_key = FindStringKey(text, "address", pos, npos);
-    if (!address_key.found()) break;
+  // Each object that holds an "address" is one place; its name and its "y" and "x" (numbers
+  // in strings) are looked for inside it, in any order. A place that lacks one is skipped.
+  for (const RecordSpan& record : FindRecords(text, "address", 0, false)) {
     std::string address, name;
-    size_t address_end = 0, name_end = 0;
-    if (!TakeString(text, address_key.value, &address, &address_end)) break;
-    KeyHit name_key = FindStringKey(text, "name", address_end, npos);
-    if (!name_key.found() || !TakeString(text, name_key.value, &name, &name_end)) break;
-    // The coordinates of this place lie before the next place's address, in either order.
-    const size_t limit = FindStringKey(text, "address", name_end, npos).key;
-    KeyHit y_key = FindStringKey(text, "y", name_end, limit);
-    KeyHit x_key = FindStringKey(text, "x", name_end, limit);
+    size_t end = 0;
+    if (record.value >= text.size() || text[record.value] != '"' ||
+        !TakeString(text, record.value + 1, &address, &end))
+      continue;
+    KeyHit name_key = FindStringKey(text, "name", record.begin, record.end);
+    KeyHit y_key = FindStringKey(text, "y", record.begin, record.end);
+    KeyHit x_key = FindStringKey(text, "x", record.begin, record.end);
     double lat = 0, lng = 0;
-    size_t y_end = 0, x_end = 0;
-    if (!y_key.found() || !x_key.found() || !TakeNumber(text, y_key.value, &lat, &y_end) ||
-        !TakeNumber(text, x_key.value, &lng, &x_end))
-      break;
+    if (!name_key.found() || !TakeString(text, name_key.value, &name, &end) || !y_key.found() ||
+        !x_key.found() || !QuotedNumber(text, y_key.value, &lat) || !QuotedNumber(text, x_key.value, &lng) ||
+        !InWorld(lat, lng))
+      continue;
     GeoResult result;
     result.components.push_back({JoinNameAddress(name, address), kAddrPointOfInterest});
-    result.lat = CheckedLat(lat);
-    result.lng = CheckedLng(lng);
+    result.lat = lat;
+    result.lng = lng;
     out.push_front(std::move(result));
-    pos = std::max(y_end, x_end);
   }
   return true;
 }
 
-bool ParseSuggestReply(std::string_view reply, AddressHitList& out) {
-  std::string storage;
-  const std::string_view text = AsUtf8(reply, storage);
+bool ParseSuggestReply(std::string_view text, AddressHitList& out) {
   constexpr std::string_view kQuery = "query:\"";
   constexpr std::string_view kLat = "lat_e7:";
   constexpr std::string_view kLng = "lng_e7:";
@@ -426,5 +535,40 @@ bool ParseSearchReply(int geocoder_id, std::string_view reply, std::deque<GeoRes
     default: return false;
   }
 }
+
+
+// ---- the scanners for other reply readers (places/reply_scan.h) ----------------------------------
+
+namespace reply_scan {
+
+std::string_view Utf8Text(std::string_view reply, std::string& storage) {
+  if (IsValidUtf8(reply)) return reply;
+  storage = AnsiToUtf8(reply);
+  return storage;
+}
+
+size_t FindKeyValue(std::string_view text, std::string_view name, size_t from, size_t limit, size_t* value) {
+  KeyHit hit = FindKey(text, name, from, limit);
+  if (value) *value = hit.value;
+  return hit.key;
+}
+
+bool StringValue(std::string_view text, std::string_view name, size_t from, size_t limit, std::string* out,
+                 size_t* end) {
+  KeyHit hit = FindStringKey(text, name, from, limit);
+  return hit.found() && TakeString(text, hit.value, out, end);
+}
+
+bool NumberValue(std::string_view text, std::string_view name, size_t from, size_t limit, double* out,
+                 size_t* end) {
+  return KeyNumber(text, name, from, limit, out, end);
+}
+
+bool NumberAt(std::string_view text, size_t pos, double* out, size_t* end) { return TakeNumber(text, pos, out, end); }
+
+double LatOrZero(double v) { return v >= -90.0 && v <= 90.0 ? v : 0.0; }
+double LngOrZero(double v) { return v >= -180.0 && v <= 180.0 ? v : 0.0; }
+
+}  // namespace reply_scan
 
 }  // namespace velmora

@@ -3,11 +3,15 @@
 // point-of-interest search (id 112) and the suggestion service.
 //
 // The parsers scan the reply for fixed key patterns rather than parse JSON as a whole: each
-// reads only what it needs, and a key that is missing ends the parse early, keeping the results
-// read so far. Every search stays inside the reply (a missing closing quote ends the parse), so
-// truncated or hostile replies are safe. Texts are returned as UTF-8: a reply that is not valid
-// UTF-8 is read as GBK; JSON string escapes (\" \\ \uXXXX ...) are decoded and control
-// characters become U+FFFD (line breaks and tabs a blank).
+// reads only what it needs. The place and point-of-interest parsers read each result inside its
+// own object, so a result that lacks a key (or is cut off at the reply's end) is skipped and the
+// results after it still come out; a key is never taken from a neighbouring result. A result
+// whose coordinates lie outside ±90/±180 is dropped, never moved to 0. Every search stays
+// inside the reply, so truncated or hostile replies are safe. Texts are returned as UTF-8, each
+// checked on its own: in a text, each byte that starts no well-formed UTF-8 sequence becomes
+// U+FFFD, and every other text of the reply stays whole; JSON string escapes
+// (\" \\ \uXXXX ...) are decoded and control characters become U+FFFD (line breaks and tabs a
+// blank).
 #pragma once
 #include <deque>
 #include <string>
@@ -38,15 +42,18 @@ struct GeoResult {
 //
 // Geocoder (8): "address_components" starts a result; each "long_name" adds a component at the
 // front with the first name of its "types" list (postal codes and postal code prefixes are left
-// out); "location" gives latitude and longitude, "bounds" the zoom. False when a "location" or
-// "bounds" comes before any result or a second time for one result (the parse ends there).
+// out); "location" gives latitude and longitude (read inside its object, in either order),
+// "bounds" the zoom. A location with neither leaves the place unknown (0, 0); one with only one
+// of them, or outside the world, drops the result. False when a "location" or "bounds" comes
+// before any result or a second time for one result (the parse ends there).
 bool ParseGeocoderReply(std::string_view reply, std::deque<GeoResult>& out);
-// Place search (111): after "results":[ each "name" with the "lat", "lng" and "address" that
-// follow it (before the next "name") gives one result with the component "<name> - <address>"
-// of type point of interest. True (no results) when the reply has no result list.
+// Place search (111): in the list after "results":[ each closed object holding a "name" with a
+// "lat", "lng" and "address" of its own gives one result with the component
+// "<name> - <address>" of type point of interest. True (no results) when the reply has no
+// result list.
 bool ParsePlaceSearchReply(std::string_view reply, std::deque<GeoResult>& out);
 // Point-of-interest search (112): the reply must hold ":"E0" (false otherwise); then each
-// "address", "name" and the "y" and "x" before the next "address" give one result.
+// closed object holding an "address" with a "name", "y" and "x" of its own gives one result.
 bool ParsePoiSearchReply(std::string_view reply, std::deque<GeoResult>& out);
 // Suggestions: each query:"<text>" with the lat_e7: and lng_e7: of its own entry (integers in
 // 1e-7 degree) appends a point-of-interest hit without zoom or parent. Always true.

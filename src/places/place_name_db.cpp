@@ -3,9 +3,12 @@
 #include "places/place_name_db.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <utility>
@@ -275,9 +278,34 @@ bool CPlaceNameDb::BeginImport() {
   return false;
 }
 
+std::string CPlaceNameDb::IndexPathFor(const std::string& database_path) {
+  const std::string name = GetFileNamePart(database_path);
+  const size_t dot = name.rfind('.');
+  const std::string stem = dot == std::string::npos ? database_path
+                                                    : database_path.substr(0, database_path.size() - (name.size() - dot));
+  return stem + ".kan";
+}
+
+std::string CPlaceNameDb::IndexPath() {
+  auto lock = Lock();
+  return IsOpen() ? IndexPathFor(Db().Path()) : std::string();
+}
+
 bool CPlaceNameDb::EndImport(bool commit) {
   auto lock = Lock();
   if (!IsOpen()) return false;
+  if (commit) {
+    // The tree trusts its index while the database is not new: the index goes before the rows
+    // it lacks are committed, so that a kill before it is written again leaves no index (it is
+    // rebuilt at the next start) rather than an old one.
+    const std::string index = IndexPathFor(Db().Path());
+    if (::unlink(index.c_str()) != 0 && errno != ENOENT) {
+      AppLog("place-name index %s cannot be removed before the import is stored: %s", index.c_str(),
+             std::strerror(errno));
+      Db().Exec("ROLLBACK");
+      return false;
+    }
+  }
   if (commit && Db().Exec("COMMIT")) return true;
   if (commit) AppLog("place-name database %s: %s", Db().Path().c_str(), Db().LastError().c_str());
   Db().Exec("ROLLBACK");

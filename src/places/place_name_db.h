@@ -71,7 +71,15 @@ class CPlaceNameDb : public CAdoConnection {
   std::vector<PlaceRecord> FindByName(std::string_view text);
   int64_t PlaceCount();
 
-  // The import's transaction: the rows of one file are written together or not at all.
+  // The index of the tree beside a database: its path with the extension ".kan"
+  // ("adn.adr" -> "adn.kan"); IndexPath() of the open database ("" when closed).
+  static std::string IndexPathFor(const std::string& database_path);
+  std::string IndexPath();
+
+  // The import's transaction: the rows of one file are written together or not at all. A
+  // commit first removes the tree's index (IndexPath): it no longer matches, and a kill before
+  // the tree writes it again must not leave the old one to be trusted at the next start. When
+  // the index cannot be removed nothing is committed (false).
   bool BeginImport();
   bool EndImport(bool commit);
 

@@ -25,26 +25,10 @@ constexpr char kDefaultPoiCookie[] = "c4f07a9b21d86e35f9a01b7c6d2e48f3";
 constexpr char kDefaultSuggestHost[] = "suggest.example.invalid";
 constexpr double kRangePerDegree = 111319490.79327357;
 
-bool IsHostChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-         c == '_' || c == ':' || c == '[' || c == ']';
-}
-
 // "scheme://host[:port]" of a setting ("" when it is not a host with an optional scheme).
 std::string BaseUrl(std::string_view value, std::string_view default_scheme) {
-  std::string_view scheme = default_scheme;
-  if (value.starts_with("http://")) {
-    scheme = "http://";
-    value.remove_prefix(7);
-  } else if (value.starts_with("https://")) {
-    scheme = "https://";
-    value.remove_prefix(8);
-  }
-  while (!value.empty() && value.back() == '/') value.remove_suffix(1);
-  if (value.empty()) return {};
-  for (char c : value)
-    if (!IsHostChar(c)) return {};
-  return std::string(scheme) + std::string(value);
+  const ServiceHost service = ParseServiceHost(value, default_scheme);
+  return service.valid ? service.Base() : std::string();
 }
 
 // The endpoint of a service: its own setting, else the catalogue's host of its source (with

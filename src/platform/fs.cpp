@@ -2,6 +2,7 @@
 #include "platform/fs.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -9,6 +10,9 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <set>
+#include <string_view>
 
 namespace velmora {
 namespace fs = std::filesystem;
@@ -36,14 +40,76 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path, std::
   return bytes;
 }
 
+void IgnoreFileSizeSignal() {
+  struct sigaction current {};
+  if (::sigaction(SIGXFSZ, nullptr, &current) != 0) return;
+  // Only the default (ending the process) is replaced: a handler installed on purpose stays.
+  if ((current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL) return;
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+long AtomicTemporaryOwner(std::string_view name) {
+  const size_t tmp = name.rfind(".tmp");
+  if (tmp == std::string_view::npos || tmp == 0) return 0;
+  const std::string_view rest = name.substr(tmp + 4);
+  const size_t dash = rest.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash + 1 == rest.size() || dash > 9) return 0;
+  auto digits = [](std::string_view d) {
+    for (char c : d)
+      if (c < '0' || c > '9') return false;
+    return true;
+  };
+  if (!digits(rest.substr(0, dash)) || !digits(rest.substr(dash + 1))) return 0;
+  return std::stol(std::string(rest.substr(0, dash)));
+}
+
+size_t RemoveDeadTemporaries(const std::string& folder) {
+  std::error_code ec;
+  std::vector<fs::path> dead;
+  const pid_t self = ::getpid();
+  for (fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const long pid = AtomicTemporaryOwner(it->path().filename().string());
+    if (pid <= 0 || pid == self) continue;
+    // A process that still runs (or that we may not signal) may be writing it.
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    std::error_code type_ec;
+    if (it->is_regular_file(type_ec)) dead.push_back(it->path());
+  }
+  size_t removed = 0;
+  for (const fs::path& p : dead)
+    if (::unlink(p.c_str()) == 0) ++removed;
+  return removed;
+}
+
 bool WriteFileAtomic(const std::string& path, const void* data, size_t size, std::string* error) {
   auto fail = [&](const std::string& what) {
     if (error) *error = path + ": " + what + ": " + std::strerror(errno);
     return false;
   };
+  // A file-size limit makes the write fail (EFBIG) like a full disk instead of ending the
+  // program.
+  static std::once_flag signal_once;
+  std::call_once(signal_once, IgnoreFileSizeSignal);
   std::error_code ec;
   fs::path parent = fs::path(path).parent_path();
   if (!parent.empty()) fs::create_directories(parent, ec);
+  {
+    // The temporaries that killed processes left in this folder go the first time this process
+    // writes there. The record is never destroyed: stores still save from the destructors of
+    // static objects at exit, after function-local statics may be gone.
+    static std::mutex* const folders_lock = new std::mutex;
+    static std::set<std::string>* const cleaned = new std::set<std::string>;
+    const std::string folder = parent.string();
+    bool first = false;
+    {
+      std::lock_guard<std::mutex> lock(*folders_lock);
+      first = cleaned->insert(folder).second;
+    }
+    if (first) RemoveDeadTemporaries(folder);
+  }
   // The temporary name is unique per process and call, so that two threads replacing the same
   // file never write into one temporary file; O_EXCL skips a leftover of a crashed run.
   static std::atomic<unsigned> serial{0};

@@ -146,7 +146,7 @@ size_t CWmtsServer::MimeTypeCount() const {
   return mime_types_.size();
 }
 
-bool CWmtsServer::Start() {
+bool CWmtsServer::PrepareAnswers() {
   InitMimeTypes();
   if (!CWmtsWebFiles::Load()) {
     {
@@ -154,19 +154,37 @@ bool CWmtsServer::Start() {
       mime_types_.clear();
     }
     AppLog("map publishing: the web files (wi.kmp, wd.kmp) are missing; no service is started");
-    LoadServices(false);  // kept in the list so that a later save does not lose them
     return false;
   }
   if (!public_ip_thread_.IsRunning() && public_ip_quit_.Valid()) {
     public_ip_quit_.Reset();
     public_ip_thread_.Start("WmtsPublicIp", [this] { PublicIpThreadProc(); });
   }
-  if (GetProfileInt(kRequestLogSection, kRequestLogKey, 0) != 0 && !request_log_.IsOpen())
-    request_log_.Open(AppOptions().data_dir + kRequestLogFileName);
   // Thousands of connections need more descriptors than the usual soft limit of 1024.
   RaiseOpenFileLimit(65536);
+  return true;
+}
+
+bool CWmtsServer::Start() {
+  {
+    std::lock_guard<std::mutex> lock(prepare_lock_);
+    prepared_ = true;
+  }
+  if (!PrepareAnswers()) {
+    LoadServices(false);  // kept in the list so that a later save does not lose them
+    return false;
+  }
+  if (GetProfileInt(kRequestLogSection, kRequestLogKey, 0) != 0 && !request_log_.IsOpen())
+    request_log_.Open(AppOptions().data_dir + kRequestLogFileName);
   LoadServices(true);
   return true;
+}
+
+void CWmtsServer::PrepareForServices() {
+  std::lock_guard<std::mutex> lock(prepare_lock_);
+  if (prepared_) return;
+  prepared_ = true;
+  PrepareAnswers();
 }
 
 void CWmtsServer::StopServices(uint16_t port) {

@@ -120,6 +120,12 @@ class CWmtsServer : public CWmtsServiceList, public CWmtsWebFiles {
   // Missing: the MIME table is emptied again and the services are only loaded (not started), so
   // that a later save keeps them. True when the web files were loaded.
   bool Start();
+  // A service is about to listen (the services dialog starts one) while Start never ran: the
+  // publishing option was off at start-up. Once per run, does what Start does before it turns to
+  // the services: fills the MIME table, loads the web files and starts the public-address thread;
+  // the saved services are neither loaded nor started here. With the web files missing the MIME
+  // table stays empty (answers typed "text/html", no example page), as after Start.
+  void PrepareForServices();
   // Stops the accept threads and the connections of every service on that port (0: of all
   // services, and the public-address thread too). Services stay in the list.
   void StopServices(uint16_t port);
@@ -195,6 +201,9 @@ class CWmtsServer : public CWmtsServiceList, public CWmtsWebFiles {
   const CLayerManager& Layers() const;
   const std::vector<uint8_t>& MissingTilePng();
   void SetPublicAddress(const std::string& address);
+  // The MIME table, the web files and the public-address thread; false when the web files are
+  // missing (the MIME table is then empty).
+  bool PrepareAnswers();
 
   WmtsServerOptions options_;
 
@@ -206,6 +215,9 @@ class CWmtsServer : public CWmtsServiceList, public CWmtsWebFiles {
 
   std::once_flag placeholder_once_;
   std::vector<uint8_t> placeholder_png_;
+
+  std::mutex prepare_lock_;
+  bool prepared_ = false;  // Start or PrepareForServices ran (prepare_lock_)
 
   bool services_loaded_ = false;
   bool services_file_damaged_ = false;  // or not read whole: kept aside before a rewrite

@@ -22,6 +22,8 @@ namespace {
 
 // How long the most connections seen count as the service's load.
 constexpr uint64_t kPeakMs = 1000;
+// How long the accept thread waits for a connection closed for a descriptor to be gone.
+constexpr int kDescriptorWaitMs = 200;
 // Addresses whose connections dawdled: how long one is remembered, and how many at most.
 constexpr uint64_t kDawdlerMemoryMs = 60000;
 constexpr size_t kMaxDawdlers = 4096;
@@ -117,6 +119,9 @@ void CWmtsService::Serialize(ArchiveReader& ar) {
 // ---- running -----------------------------------------------------------------------------------
 
 bool CWmtsService::StartAccept() {
+  // A service started from the dialogs while publishing was off at start-up: the server's answers
+  // (MIME types, web files) are made ready first.
+  server_->PrepareForServices();
   std::lock_guard<std::mutex> lock(run_lock_);
   if (accept_thread_.IsRunning()) return false;
   const uint16_t port = Port();
@@ -273,7 +278,8 @@ uint32_t CWmtsService::StrikesLocked(uint32_t address, uint64_t now) const {
   return it->second.strikes;
 }
 
-std::shared_ptr<CWmtsClient> CWmtsService::EvictLocked(uint64_t now, const uint32_t* address, bool incomplete_only) {
+std::shared_ptr<CWmtsClient> CWmtsService::EvictLocked(uint64_t now, const uint32_t* address, bool incomplete_only,
+                                                       bool by_strikes) {
   using Stage = CWmtsClient::Stage;
   const uint64_t grace = server_->Options().slow_request_grace_ms;
   // A few tries: a chosen connection may move on before it is marked.
@@ -302,9 +308,10 @@ std::shared_ptr<CWmtsClient> CWmtsService::EvictLocked(uint64_t now, const uint3
         rank = incomplete ? (old ? 0 : 2) : (old ? 1 : 3);
       }
       // Without a whole request, the connections of clients whose connections ended without one
-      // before go first: a new client whose request was not read yet (its loop is busy) is not
-      // cut for a returning abuser's.
-      const uint32_t strikes = incomplete ? c->strikes_ : 0;
+      // before go first when the service is full: a new client whose request was not read yet
+      // (its loop is busy) is not cut for a returning abuser's. While the service has room (a
+      // shortage of descriptors) a client's past does not count against it.
+      const uint32_t strikes = incomplete && by_strikes ? c->strikes_ : 0;
       if (rank < best_rank ||
           (rank == best_rank && (strikes > best_strikes || (strikes == best_strikes && since < best_since)))) {
         best = c;
@@ -351,14 +358,14 @@ bool CWmtsService::AddClient(std::shared_ptr<CWmtsClient> client) {
           ++incomplete;
       }
       if (incomplete >= o.max_incomplete_per_address) {
-        std::shared_ptr<CWmtsClient> victim = EvictLocked(now, &address, true);
+        std::shared_ptr<CWmtsClient> victim = EvictLocked(now, &address, true, true);
         if (victim) evicted.push_back(std::move(victim));
         else admit = false;
       }
     }
     if (admit && evicted.empty() &&
         static_cast<size_t>(std::max(live_.load(std::memory_order_acquire), 0)) >= o.max_clients_per_service) {
-      std::shared_ptr<CWmtsClient> victim = EvictLocked(now, nullptr, false);
+      std::shared_ptr<CWmtsClient> victim = EvictLocked(now, nullptr, false, true);
       if (victim) evicted.push_back(std::move(victim));
       else admit = false;
     }
@@ -402,10 +409,15 @@ bool CWmtsService::EvictForDescriptor() {
   std::shared_ptr<CWmtsClient> victim;
   {
     std::lock_guard<std::mutex> lock(client_lock_);
-    victim = EvictLocked(NonZeroTick(), nullptr, false);
+    victim = EvictLocked(NonZeroTick(), nullptr, false, false);
   }
   if (!victim) return false;
   victim->Loop()->PostClose(victim);
+  // Until its loop has closed it no descriptor is free: another try before that would close
+  // one more connection for the same shortage (the newest ones last, but all the same).
+  std::unique_lock<std::mutex> lock(finish_lock_);
+  client_finished_.wait_for(lock, std::chrono::milliseconds(kDescriptorWaitMs),
+                            [&] { return victim->IsFinished(); });
   return true;
 }
 

@@ -6,9 +6,10 @@
 // No client can shut the others out: a client address may hold only so many connections (and
 // fewer that dawdle over their request); when the service is full a new connection takes the
 // place of one that has not sent its request (or read its answer) in time, else of the longest
-// idle one, and is refused only when every other connection is being answered; clients whose
-// connections dawdled before lose theirs first; the header time-out shortens as the service
-// fills.
+// idle one, and is refused only when every other connection is being answered; then clients
+// whose connections dawdled before lose theirs first. While the service has room (the process
+// is short of descriptors) a client's past does not count: the oldest connection goes. The
+// header time-out shortens as the service fills.
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -130,9 +131,14 @@ class CWmtsService {
   // that has not finished its request (or whose answer has not moved) within the grace time,
   // else the longest idle one, else one younger than the grace without a whole request. Only
   // connections of `address` when given; only those past the grace without a whole request
-  // when `incomplete_only`. Null when none may go.
-  std::shared_ptr<CWmtsClient> EvictLocked(uint64_t now, const uint32_t* address, bool incomplete_only);
-  // Makes room when no descriptor is left for the next connection; true when one was closed.
+  // when `incomplete_only`. With `by_strikes`, among connections without a whole request those
+  // of clients whose connections ended without one before go first; without it (the service
+  // still has room) the oldest goes first, whoever its client. Null when none may go.
+  std::shared_ptr<CWmtsClient> EvictLocked(uint64_t now, const uint32_t* address, bool incomplete_only,
+                                           bool by_strikes);
+  // Makes room when no descriptor is left for the next connection: closes one connection and
+  // waits (briefly) until its descriptor is free, so that one shortage never closes several.
+  // True when one was closed.
   bool EvictForDescriptor();
   // Remembers that a connection of the address ended without a request (caller holds
   // peer_lock_).

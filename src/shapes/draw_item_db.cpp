@@ -140,17 +140,23 @@ bool CDrawItemDB::AddItem(CMapShape& shape) {
   return AddItems({&shape}) == 1;
 }
 
+void CDrawItemDB::ReportWriteFailure(const char* what) {
+  Report(std::string(what) + ": " + (error_.empty() ? std::string("写入失败") : error_));
+}
+
 size_t CDrawItemDB::AddItems(const std::vector<CMapShape*>& shapes) {
   std::lock_guard lock(mutex_);
   if (state_ != State::kOpen) return 0;
   SqliteTransaction tx(db_);
   if (!tx.Active()) {
     error_ = db_.LastError();
+    ReportWriteFailure(kSaveFailedText);
     return 0;
   }
   SqliteStatement st = db_.Prepare("INSERT INTO data (type, name, data, west, south, east, north) VALUES (?, ?, ?, ?, ?, ?, ?)");
   if (!st) {
     error_ = db_.LastError();
+    ReportWriteFailure(kSaveFailedText);
     return 0;
   }
   std::vector<std::pair<CMapShape*, int64_t>> ids;
@@ -165,12 +171,14 @@ size_t CDrawItemDB::AddItems(const std::vector<CMapShape*>& shapes) {
     BindBox(st, 4, *shape);
     if (st.StepRow() != SqliteStatement::Step::kDone) {
       error_ = st.Error();
+      ReportWriteFailure(kSaveFailedText);
       return 0;  // the transaction rolls back
     }
     ids.emplace_back(shape, db_.LastInsertRowId());
   }
   if (!tx.Commit()) {
     error_ = db_.LastError();
+    ReportWriteFailure(kSaveFailedText);
     return 0;
   }
   for (auto& [shape, id] : ids) shape->db_id = id;
@@ -182,7 +190,11 @@ bool CDrawItemDB::UpdateItem(const CMapShape& shape) {
   if (state_ != State::kOpen || shape.db_id <= 0) return false;
   std::vector<uint8_t> bytes = shape.Store();
   SqliteStatement st = db_.Prepare("UPDATE data SET type = ?, name = ?, data = ?, west = ?, south = ?, east = ?, north = ? WHERE id = ?");
-  if (!st) return false;
+  if (!st) {
+    error_ = db_.LastError();
+    ReportWriteFailure(kSaveFailedText);
+    return false;
+  }
   st.Bind(1, shape.GetType());
   st.Bind(2, std::string_view(shape.Name()));
   st.BindBlob(3, bytes.data(), bytes.size());
@@ -190,6 +202,7 @@ bool CDrawItemDB::UpdateItem(const CMapShape& shape) {
   st.Bind(8, shape.db_id);
   if (st.StepRow() != SqliteStatement::Step::kDone) {
     error_ = st.Error();
+    ReportWriteFailure(kSaveFailedText);
     return false;
   }
   return db_.Changes() == 1;
@@ -200,6 +213,7 @@ bool CDrawItemDB::DeleteItem(int64_t id) {
   if (state_ != State::kOpen) return false;
   if (!db_.Execute("DELETE FROM data WHERE id = ?", {id})) {
     error_ = db_.LastError();
+    ReportWriteFailure(kDeleteFailedText);
     return false;
   }
   return db_.Changes() == 1;

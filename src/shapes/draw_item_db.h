@@ -22,6 +22,10 @@ namespace velmora {
 class CDrawItemDB {
  public:
   static constexpr const char* kFileName = "drawitem.kdb";
+  // The start of the report of a write that failed (a full disk, a file-size limit, I/O); the
+  // reason follows after ": ".
+  static constexpr const char* kSaveFailedText = "标注无法保存到数据库";
+  static constexpr const char* kDeleteFailedText = "标注无法从数据库删除";
   static constexpr const char* kTable = "data";
   enum class State { kClosed, kOpen, kDamaged };
 
@@ -42,7 +46,8 @@ class CDrawItemDB {
   void SetReportSink(std::function<void(const std::string&)> sink);
 
   // Stores the shape as a new row and sets its db_id. False when the database is not open or
-  // the write failed.
+  // the write failed; a failed write (a full disk) is also reported through the sink and the
+  // log, and LastError() tells why. The same for every write below.
   bool AddItem(CMapShape& shape);
   // Stores several shapes in one transaction; all or none. Returns how many were stored.
   size_t AddItems(const std::vector<CMapShape*>& shapes);
@@ -62,6 +67,8 @@ class CDrawItemDB {
  private:
   bool OpenLocked(const std::string& path);
   void Report(const std::string& text);
+  // Reports `what` with error_ (caller holds mutex_).
+  void ReportWriteFailure(const char* what);
 
   mutable std::mutex mutex_;
   SqliteDb db_;

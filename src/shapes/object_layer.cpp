@@ -10,7 +10,8 @@ void CObjectLayer::SetDatabase(CDrawItemDB* db) {
   db_ = db;
 }
 
-size_t CObjectLayer::Add(std::vector<std::unique_ptr<CMapShape>> shapes, bool store) {
+size_t CObjectLayer::Add(std::vector<std::unique_ptr<CMapShape>> shapes, bool store, bool* stored) {
+  if (stored) *stored = true;
   std::vector<CMapShape*> accepted;
   CDrawItemDB* db;
   {
@@ -24,22 +25,35 @@ size_t CObjectLayer::Add(std::vector<std::unique_ptr<CMapShape>> shapes, bool st
   }
   // The database has its own lock; rows are written outside the layer's so that drawing does
   // not wait for the disk.
-  if (store && db && !accepted.empty()) db->AddItems(accepted);
+  if (store && db && !accepted.empty() && db->AddItems(accepted) != accepted.size() && stored) *stored = false;
   return accepted.size();
 }
 
-bool CObjectLayer::Add(std::unique_ptr<CMapShape> shape, bool store) {
+bool CObjectLayer::Add(std::unique_ptr<CMapShape> shape, bool store, bool* stored) {
   std::vector<std::unique_ptr<CMapShape>> one;
   one.push_back(std::move(shape));
-  return Add(std::move(one), store) == 1;
+  return Add(std::move(one), store, stored) == 1;
 }
 
-bool CObjectLayer::Remove(const CMapShape* shape, bool delete_stored) {
-  std::unique_ptr<CMapShape> removed;
+bool CObjectLayer::Remove(const CMapShape* shape, bool delete_stored, bool* deleted) {
+  if (deleted) *deleted = true;
   CDrawItemDB* db;
+  int64_t id = 0;
   {
     std::lock_guard lock(mutex_);
     db = db_;
+    if (!Contains(shape, lock)) return false;
+    id = shape->db_id;
+  }
+  // The row goes first: a shape whose row stays would come back at the next start, so when the
+  // row cannot be deleted the shape stays too.
+  if (delete_stored && db && id > 0 && !db->DeleteItem(id)) {
+    if (deleted) *deleted = false;
+    return false;
+  }
+  std::unique_ptr<CMapShape> removed;
+  {
+    std::lock_guard lock(mutex_);
     for (auto it = shapes_.begin(); it != shapes_.end(); ++it) {
       if (it->get() == shape) {
         removed = std::move(*it);
@@ -48,9 +62,7 @@ bool CObjectLayer::Remove(const CMapShape* shape, bool delete_stored) {
       }
     }
   }
-  if (!removed) return false;
-  if (delete_stored && db && removed->db_id > 0) db->DeleteItem(removed->db_id);
-  return true;
+  return removed != nullptr;
 }
 
 void CObjectLayer::Clear(bool delete_stored) {
@@ -79,6 +91,10 @@ size_t CObjectLayer::Count() const {
 
 bool CObjectLayer::Contains(const CMapShape* shape) const {
   std::lock_guard lock(mutex_);
+  return Contains(shape, lock);
+}
+
+bool CObjectLayer::Contains(const CMapShape* shape, const std::lock_guard<std::mutex>&) const {
   for (const auto& s : shapes_)
     if (s.get() == shape) return true;
   return false;

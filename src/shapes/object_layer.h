@@ -27,12 +27,15 @@ class CObjectLayer {
   void SetDatabase(CDrawItemDB* db);
 
   // Takes the shapes. Null shapes and shapes without a point are refused (destroyed). With
-  // `store`, the accepted shapes are written to the database as well (kept in the layer even
-  // when that fails). Returns how many the layer took.
-  size_t Add(std::vector<std::unique_ptr<CMapShape>> shapes, bool store);
-  bool Add(std::unique_ptr<CMapShape> shape, bool store);
-  // Removes one shape; `delete_stored` also deletes its database row. False when it is not here.
-  bool Remove(const CMapShape* shape, bool delete_stored);
+  // `store`, the accepted shapes are written to the database as well (kept in the layer for this
+  // run even when that fails: then *stored is false and the database has reported it). Returns
+  // how many the layer took.
+  size_t Add(std::vector<std::unique_ptr<CMapShape>> shapes, bool store, bool* stored = nullptr);
+  bool Add(std::unique_ptr<CMapShape> shape, bool store, bool* stored = nullptr);
+  // Removes one shape; `delete_stored` also deletes its database row first. False when it is
+  // not here, or when its row cannot be deleted (the shape then stays, *deleted is false and
+  // the database has reported it).
+  bool Remove(const CMapShape* shape, bool delete_stored, bool* deleted = nullptr);
   // Removes every shape (rows stay unless `delete_stored`).
   void Clear(bool delete_stored = false);
   // Removes and returns the shapes (ownership passes to the caller).
@@ -53,6 +56,8 @@ class CObjectLayer {
   CMapShape* HitTest(const CMapProjector& p, double x, double y) const;
 
  private:
+  bool Contains(const CMapShape* shape, const std::lock_guard<std::mutex>& held) const;
+
   std::string name_;
   mutable std::mutex mutex_;
   std::vector<std::unique_ptr<CMapShape>> shapes_;

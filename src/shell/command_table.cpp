@@ -2,6 +2,10 @@
 #include "shell/command_table.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "shell/kovra_home_ex_app.h"
 
 namespace velmora {
 namespace {
@@ -122,6 +126,23 @@ void CCommandTable::Clear() {
 CCommandTable& AppCommands() {
   static CCommandTable* table = new CCommandTable();  // registered into from anywhere, any order
   return *table;
+}
+
+void RegisterCommandStep(CKovraHomeExApp& app, std::string name, std::vector<AppCommand> commands,
+                         std::function<void()> on_stop) {
+  auto shared = std::make_shared<const std::vector<AppCommand>>(std::move(commands));
+  AppStep step;
+  step.name = std::move(name);
+  step.phase = AppPhase::kFrame;
+  step.start = [shared](CKovraHomeExApp&) {
+    for (const AppCommand& command : *shared) AppCommands().Register(command);
+    return true;
+  };
+  step.stop = [shared, on_stop = std::move(on_stop)](CKovraHomeExApp&) {
+    for (const AppCommand& command : *shared) AppCommands().Unregister(command.id);
+    if (on_stop) on_stop();
+  };
+  app.RegisterStep(std::move(step));
 }
 
 }  // namespace velmora

@@ -73,6 +73,13 @@ class CCommandTable {
 // The program's command table.
 CCommandTable& AppCommands();
 
+class CKovraHomeExApp;
+// A start-up step of the frame phase named `name` that puts `commands` into the program's
+// command table when the main frame is made and, when it stops, takes them out again and then
+// runs `on_stop` (empty: nothing more).
+void RegisterCommandStep(CKovraHomeExApp& app, std::string name, std::vector<AppCommand> commands,
+                         std::function<void()> on_stop = {});
+
 // The frame's own command ids (the framework's standard ones) and the view-switch commands.
 constexpr UINT ID_APP_ABOUT = 0xE140;
 constexpr UINT ID_APP_EXIT = 0xE141;

@@ -5,11 +5,11 @@
 
 #include "core/format.h"
 #include "core/log.h"
-#include "exchange/excel_auto.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 #include "platform/ui/file_dialog.h"
 #include "platform/ui/menu.h"
+#include "terrain/dem_files.h"
 
 namespace velmora {
 namespace {
@@ -82,51 +82,16 @@ std::string CCoordList::ItemText(int item, int sub_item) const {
   }
 }
 
+// The point files are the elevation tools' own formats (terrain/dem_files.h).
 std::string CCoordList::TextExport() const {
-  const bool dms = UseDms();
-  std::string out = kTextHeader;
-  if (points_)
-    for (const Point3D& p : *points_)
-      out += Coordinate(p.x, dms) + "\t" + Coordinate(p.y, dms) + "\t" + FormatNumber3(p.z) + "\n";
-  return out;
+  return points_ ? FormatPointsText(*points_, UseDms() ? 1 : 0) : std::string(kTextHeader);
 }
 
-std::string CCoordList::CsvExport() const {
-  const bool dms = UseDms();
-  std::string out;
-  if (points_)
-    for (const Point3D& p : *points_)
-      out += Coordinate(p.x, dms) + "," + Coordinate(p.y, dms) + "," + FormatNumber3(p.z) + "\n";
-  return out;
-}
+std::string CCoordList::CsvExport() const { return points_ ? FormatPointsCsv(*points_, UseDms() ? 1 : 0) : std::string(); }
 
 bool CCoordList::ExportExcel(const std::string& path, std::string* written, std::string* error) const {
-  const bool dms = UseDms();
-  CExcelAuto book;
-  book.Open();
-  const char* heads[] = {"序号", "经度", "纬度", "海拔"};
-  for (int c = 0; c < 4; ++c) book.SetData(0, c, heads[c]);
-  if (points_) {
-    int row = 1;
-    for (const Point3D& p : *points_) {
-      book.SetNumber(row, 0, row);
-      if (dms) {
-        book.SetData(row, 1, FormatDms(p.x));
-        book.SetData(row, 2, FormatDms(p.y));
-        book.SetData(row, 3, FormatNumber3(p.z));
-      } else {
-        book.SetNumber(row, 1, p.x);
-        book.SetNumber(row, 2, p.y);
-        book.SetNumber(row, 3, p.z);
-      }
-      ++row;
-    }
-  }
-  if (!book.Save(path, written)) {
-    if (error) *error = book.LastError();
-    return false;
-  }
-  return true;
+  static const std::vector<Point3D> kNone;
+  return velmora::ExportExcel(path, points_ ? *points_ : kNone, UseDms() ? 1 : 0, written, error);
 }
 
 bool CCoordList::ExportFile(const std::string& path, std::string* written, std::string* error) const {

@@ -297,6 +297,9 @@ IChildView* CKovraHomeExApp::SwitchView(int kind) {
   if (current_view_ && current_view_->GetWnd()) current_view_->GetWnd()->ShowWindow(SW_HIDE);
   if (CWnd* window = view->GetWnd()) window->ShowWindow(SW_SHOW);
   current_view_ = view;
+  // The frame's centre changed: its front end shows the view now current (a view shown again is
+  // not created, so nothing else tells the frame).
+  if (frame_ && frame_->IsWindow()) frame_->Invalidate();
   return view;
 }
 

@@ -6,6 +6,7 @@
 #include "shell/command_table.h"
 #include "shell/kovra_home_ex_app.h"
 #include "shell/map_status_bar.h"
+#include "shell/map_view_commands.h"
 #include "shell/options_sheet.h"
 
 namespace velmora {
@@ -78,6 +79,7 @@ void CMainFrame::RegisterFrameCommands() {
   table.Register(bar_command(ID_VIEW_TOOLBAR, Bar::kToolBar, "工具栏(&T)", "显示或隐藏工具栏\n切换工具栏", 10));
   table.Register(bar_command(ID_VIEW_STATUS_BAR, Bar::kStatusBar, "状态栏(&S)", "显示或隐藏状态栏\n切换状态栏", 11));
   RegisterOptionsCommand();
+  map_commands_ = RegisterMapViewCommands();
 
   // One command per view kind that a module can make; kinds not built have none.
   CKovraHomeExApp* app = GetApp();
@@ -113,6 +115,8 @@ void CMainFrame::CloseFrame() {
   CCommandTable& table = AppCommands();
   for (UINT id : {ID_APP_EXIT, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_VIEW_SIDEBAR}) table.Unregister(id);
   UnregisterOptionsCommand();
+  UnregisterMapViewCommands(map_commands_);
+  map_commands_.clear();
   for (int kind = kViewMap2D; kind <= kViewWebMap; ++kind) table.Unregister(ID_VIEW_KIND_FIRST + static_cast<UINT>(kind));
   address_control_ = nullptr;
   // Panels go in the reverse order of their adding: later panels may use earlier ones.

@@ -67,6 +67,7 @@ class CMainFrame : public CWnd {
   CWnd* address_control_ = nullptr;
   bool bars_[4] = {true, true, true, true};
   int show_cmd_ = SW_HIDE;
+  std::vector<UINT> map_commands_;  // the map tools and source items the frame registered
 };
 
 }  // namespace velmora

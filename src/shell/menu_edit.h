@@ -22,6 +22,8 @@ class CMenuEdit : public CEdit {
   std::string cue_text;
   uint32_t cue_color = 0xB4B4B4;  // 0x00BBGGRR
   bool hollow_background = false;
+  // Shows the text in the system's fixed-width font (source text such as HTML).
+  bool fixed_font = false;
 
   // Shows the cue text whenever the field is empty.
   void ShowCueText();

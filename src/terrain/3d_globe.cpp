@@ -15,6 +15,22 @@ C3DGlobe::~C3DGlobe() {
   torus_ = nullptr;
 }
 
+bool C3DGlobe::SetPicture(const CBitmap& picture) {
+  IDirect3DDevice9* device = g_pD3DDevice;
+  if (!device || picture.IsEmpty()) return false;
+  IDirect3DTexture9* made = nullptr;
+  if (FAILED(D3DXCreateTexture(device, uint32_t(picture.Width()), uint32_t(picture.Height()), 0, 0, D3DFMT_A8R8G8B8,
+                               D3DPOOL_MANAGED, &made)))
+    return false;
+  if (FAILED(FillTextureFromBitmap(made, picture))) {
+    made->Release();
+    return false;
+  }
+  if (texture_) texture_->Release();
+  texture_ = made;
+  return true;
+}
+
 bool C3DGlobe::Create(int slices, int stacks) {
   key_low_ = key_high_ = 0;
   cols_ = slices;

@@ -2,6 +2,7 @@
 // sight and by the layer statistics panel. Its picture is "images/world.jpg" of the program
 // folder; without it the globe draws untextured.
 #pragma once
+#include "platform/gfx/bitmap.h"
 #include "terrain/3d_mesh.h"
 
 namespace velmora {
@@ -18,6 +19,9 @@ class C3DGlobe : public C3DMesh {
   // the mesh cannot be made (slices and stacks 1 or more, at most 65,535 vertices).
   bool Create(int slices, int stacks);
   ID3DXMesh* Torus() const { return torus_; }
+  // Replaces the globe's texture with the picture (plate carrée, the whole world). False (the
+  // texture unchanged) without a device or for an empty picture.
+  bool SetPicture(const CBitmap& picture);
 
  private:
   ID3DXMesh* torus_ = nullptr;

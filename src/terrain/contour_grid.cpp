@@ -250,6 +250,11 @@ void CContourGrid::Smooth() {
     float* row = Row(r);
     float* above = Row(r + 1);
     for (int c = 1; c + 1 < nx_; ++c) {
+      // A node without data, or one beside it, keeps its value: the hole neither grows nor
+      // pulls its neighbours towards NaN.
+      bool hole = false;
+      for (int k = -1; k <= 1; ++k) hole |= std::isnan(below[c + k]) || std::isnan(row[c + k]) || std::isnan(above[c + k]);
+      if (hole) continue;
       double corners = static_cast<double>(below[c - 1]) + below[c + 1] + above[c - 1] + above[c + 1];
       double sides = static_cast<double>(below[c]) + above[c] + row[c - 1] + row[c + 1];
       row[c] = static_cast<float>((corners + 2.0 * sides + 4.0 * row[c]) * 0.0625);
@@ -260,6 +265,16 @@ void CContourGrid::Smooth() {
 bool CContourGrid::InGrid(const Edge& e) const {
   if (e.row < 0 || e.col < 0) return false;
   return e.horizontal ? (e.row < ny_ && e.col < nx_ - 1) : (e.row < ny_ - 1 && e.col < nx_);
+}
+
+bool CContourGrid::NoDataBeside(const Edge& e) const {
+  auto hole = [this](int row, int col) {
+    return row >= 0 && col >= 0 && row < ny_ && col < nx_ && std::isnan(Value(row, col));
+  };
+  if (e.horizontal) {
+    return hole(e.row - 1, e.col) || hole(e.row - 1, e.col + 1) || hole(e.row + 1, e.col) || hole(e.row + 1, e.col + 1);
+  }
+  return hole(e.row, e.col - 1) || hole(e.row + 1, e.col - 1) || hole(e.row, e.col + 1) || hole(e.row + 1, e.col + 1);
 }
 
 bool CContourGrid::Crossing(const Edge& e, float level, ContourPoint* point) const {
@@ -285,7 +300,7 @@ ContourLine* CContourGrid::StartLine(const Edge& start, float level, bool start_
   ContourLine* line = lines_.back().get();
   line->level = level;
   line->points.push_back(p);
-  border_ends_.push_back(start_on_border ? 1 : 0);
+  border_ends_.push_back(start_on_border || NoDataBeside(start) ? 1 : 0);
   Follow(line, start, level);
   return line;
 }
@@ -335,7 +350,8 @@ void CContourGrid::Follow(ContourLine* line, Edge cur, float level) {
     cur = edges[best];
   }
   const bool end_on_border = cur.horizontal ? (cur.row == 0 || cur.row == ny_ - 1) : (cur.col == 0 || cur.col == nx_ - 1);
-  if (end_on_border) border_ends_.back() |= 2;
+  // A line that stops at a node without data ends there as it would at the border.
+  if (end_on_border || NoDataBeside(cur)) border_ends_.back() |= 2;
 }
 
 void CContourGrid::TraceLevel(float level) {
@@ -386,7 +402,11 @@ ContourStatus CContourGrid::Compute(int interval) {
   try {
     hflag_.assign(static_cast<size_t>(ny_) * (nx_ - 1), 0);
     vflag_.assign(static_cast<size_t>(ny_ - 1) * nx_, 0);
-    for (float level : levels) TraceLevel(level);
+    line_ends_.clear();
+    for (float level : levels) {
+      TraceLevel(level);
+      line_ends_.insert(line_ends_.end(), border_ends_.begin(), border_ends_.end());
+    }
   } catch (const std::bad_alloc&) {
     FreeLines();
     return ContourStatus::kOutOfMemory;
@@ -396,11 +416,18 @@ ContourStatus CContourGrid::Compute(int interval) {
   const float right = static_cast<float>(nx_ - 2);
   const float top = static_cast<float>(ny_ - 2);
   auto on_border = [&](const ContourPoint& p) { return p.x <= 0 || p.x >= right || p.y <= 0 || p.y >= top; };
-  std::erase_if(lines_, [&](const std::unique_ptr<ContourLine>& line) {
-    const std::vector<ContourPoint>& p = line->points;
-    if (p.size() <= static_cast<size_t>(min_points_)) return true;
-    return !(on_border(p.front()) || on_border(p.back()) || p.front().x == p.back().x || p.front().y == p.back().y);
-  });
+  // Lines that end at a hole in the data are kept as those that leave the grid.
+  size_t out = 0;
+  for (size_t k = 0; k < lines_.size(); ++k) {
+    const std::vector<ContourPoint>& p = lines_[k]->points;
+    const bool hole_end = k < line_ends_.size() && line_ends_[k] != 0;
+    const bool keep = p.size() > static_cast<size_t>(min_points_) &&
+                      (hole_end || on_border(p.front()) || on_border(p.back()) || p.front().x == p.back().x ||
+                       p.front().y == p.back().y);
+    if (keep) lines_[out++] = std::move(lines_[k]);
+  }
+  lines_.resize(out);
+  line_ends_.clear();
   return ContourStatus::kOk;
 }
 

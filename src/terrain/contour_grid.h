@@ -1,7 +1,9 @@
 // CContourGrid: the grid tracer of the map view's contour dialog. Its owner (the elevation chart)
 // fills a grid of heights and the node positions; Compute traces every level at a whole-number
 // interval into lines in grid units (column, row), joining the fragments of each level and keeping
-// the lines that are closed or reach the border.
+// the lines that are closed or reach the border. A node without data is NaN: no line crosses a
+// cell that has one, and a line that stops beside such a node is kept as one that reaches the
+// border.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -49,7 +51,8 @@ class CContourGrid {
   // kept and nothing is traced; out of memory leaves no lines.
   ContourStatus Compute(int interval);
   // Smooths the inner nodes in place, row by row, with the 1-2-1 kernel in both directions
-  // (earlier nodes already smoothed).
+  // (earlier nodes already smoothed). Nodes without data (NaN) and their neighbours stay as they
+  // are.
   void Smooth();
   void FreeLines() { lines_.clear(); }
 
@@ -69,6 +72,8 @@ class CContourGrid {
     return e.horizontal ? hflag_[static_cast<size_t>(e.row) * (nx_ - 1) + e.col]
                         : vflag_[static_cast<size_t>(e.row) * nx_ + e.col];
   }
+  // True when a node of either cell beside the edge holds no data (NaN).
+  bool NoDataBeside(const Edge& e) const;
   // True, with the crossing point in grid units, when the level crosses the edge.
   bool Crossing(const Edge& e, float level, ContourPoint* point) const;
   void TraceLevel(float level);
@@ -80,6 +85,8 @@ class CContourGrid {
   // Per line of the level being traced: bit 0 set when its first point lies on a border edge,
   // bit 1 when its last point does. Such ends are where the line really leaves the grid.
   std::vector<uint8_t> border_ends_;
+  // The same bits for every line of the run, in line order, for the final sieve.
+  std::vector<uint8_t> line_ends_;
   int nx_ = 0;
   int ny_ = 0;
   int min_points_ = 3;

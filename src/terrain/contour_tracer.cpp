@@ -150,6 +150,7 @@ void CContourTracer::ClearMarks() {
 
 void CContourTracer::MarkCrossings() {
   ClearMarks();
+  touches_no_data_ = false;
   if (nx_ < 2 || ny_ < 2) return;
   dx_ = (x_range.max - x_range.min) / (nx_ - 1);
   dy_ = (y_range.max - y_range.min) / (ny_ - 1);
@@ -163,7 +164,10 @@ void CContourTracer::MarkCrossings() {
     const size_t hbase = static_cast<size_t>(r) * (nx - 1);
     ForEachDifference(below_row, below_row + 1, nx - 1, [&](size_t c) {
       float ratio = CrossingRatio(level, v[c], v[c + 1]);
-      if (ratio < 0) return;
+      if (ratio < 0) {
+        touches_no_data_ = true;
+        return;
+      }
       hmarked_.push_back(static_cast<uint32_t>(hbase + c));  // first, so a failed push leaves no stray mark
       hratio_[hbase + c] = ratio;
     });
@@ -173,7 +177,10 @@ void CContourTracer::MarkCrossings() {
     const size_t vbase = static_cast<size_t>(r) * nx;
     ForEachDifference(below_row, above_row, nx, [&](size_t c) {
       float ratio = CrossingRatio(level, v[c], up[c]);
-      if (ratio < 0) return;
+      if (ratio < 0) {
+        touches_no_data_ = true;
+        return;
+      }
       vmarked_.push_back(static_cast<uint32_t>(vbase + c));
       vratio_[vbase + c] = ratio;
     });
@@ -326,6 +333,52 @@ void CContourTracer::TraceOpen() {
   for (int r = 0; r + 1 < ny_; ++r) {  // right border, walking left
     Crossing e{r, nx_ - 1, false};
     if (Valid(e)) TraceOpenLine(e, e);
+  }
+  if (touches_no_data_) TraceFromNoData();
+}
+
+bool CContourTracer::CellHasNoData(int row, int col) const {
+  if (row < 0 || col < 0 || row + 1 >= ny_ || col + 1 >= nx_) return false;
+  return std::isnan(Value(row, col)) || std::isnan(Value(row, col + 1)) || std::isnan(Value(row + 1, col)) ||
+         std::isnan(Value(row + 1, col + 1));
+}
+
+void CContourTracer::TraceFromNoData() {
+  // A line that runs into a cell with a no-data corner ends there. Its other end is traced from
+  // that cell's side like a border start, walking away from the hole, so that the line comes out
+  // whole instead of in the pieces a closed walk would leave.
+  std::vector<Crossing> starts;
+  for (uint32_t i : hmarked_) {
+    Crossing e{static_cast<int>(i / (nx_ - 1)), static_cast<int>(i % (nx_ - 1)), true};
+    const bool below = CellHasNoData(e.row - 1, e.col), above = CellHasNoData(e.row, e.col);
+    if (below != above) starts.push_back(e);
+  }
+  for (uint32_t i : vmarked_) {
+    Crossing e{static_cast<int>(i / nx_), static_cast<int>(i % nx_), false};
+    const bool left = CellHasNoData(e.row, e.col - 1), right = CellHasNoData(e.row, e.col);
+    if (left != right) starts.push_back(e);
+  }
+  // Only where the hole cell offers no other crossing does the line end there; a line that passes
+  // through a cell with a no-data corner is left to the closed walk.
+  auto ends_in = [this](const Crossing& e, int row, int col) {
+    const Crossing sides[4] = {{row, col, true}, {row + 1, col, true}, {row, col, false}, {row, col + 1, false}};
+    for (const Crossing& s : sides) {
+      if (s.row == e.row && s.col == e.col && s.horizontal == e.horizontal) continue;
+      if (Valid(s)) return false;
+    }
+    return true;
+  };
+  for (const Crossing& e : starts) {
+    if (!Valid(e)) continue;
+    const int hole_row = e.horizontal && CellHasNoData(e.row - 1, e.col) ? e.row - 1 : e.row;
+    const int hole_col = !e.horizontal && CellHasNoData(e.row, e.col - 1) ? e.col - 1 : e.col;
+    if (!ends_in(e, hole_row, hole_col)) continue;
+    // The previous crossing lies on the hole's side, so the first step leaves the hole.
+    if (e.horizontal) {
+      TraceOpenLine(e, CellHasNoData(e.row - 1, e.col) ? Crossing{e.row - 1, e.col, true} : e);
+    } else {
+      TraceOpenLine(e, CellHasNoData(e.row, e.col - 1) ? Crossing{e.row, e.col - 1, false} : e);
+    }
   }
 }
 

@@ -88,6 +88,10 @@ class CContourTracer {
   void TraceClosedLine(const Crossing& start);
   // Returns the crossings of the previous marking to the unused state.
   void ClearMarks();
+  // Whether a cell (its lower-left node given) has a NaN corner; false outside the grid.
+  bool CellHasNoData(int row, int col) const;
+  // Open lines from the sides of cells with no data (TraceOpen does it when the level met NaN).
+  void TraceFromNoData();
 
   CContourLineSet set_;
   std::vector<float> values_;
@@ -104,6 +108,7 @@ class CContourTracer {
   std::vector<uint8_t> mask_a_;  // node-above-level flags of two adjacent rows (scratch)
   std::vector<uint8_t> mask_b_;
   float level_ = 0;
+  bool touches_no_data_ = false;  // the marking refused a crossing next to a NaN
   double dx_ = 0;
   double dy_ = 0;
   ContourLine* line_ = nullptr;

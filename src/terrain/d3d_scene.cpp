@@ -4,6 +4,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/format.h"
+#include "platform/gfx/graphics.h"
 #include "platform/sync.h"
 #include "terrain/d3d_context.h"
 
@@ -105,6 +107,34 @@ HRESULT CD3DScene::Render(R3dWindow window) {
   device->SetTransform(D3DTS_PROJECTION, &projection_);
   device->SetTransform(D3DTS_VIEW, &view_);
   return device->SetTransform(D3DTS_WORLD, &world_);
+}
+
+HRESULT CD3DScene::RenderInto(R3dWindow window, CBitmap& canvas, bool* drawn) {
+  const HRESULT result = Render(window);
+  IDirect3DDevice9* device = g_pD3DDevice;
+  *drawn = result == 0 && device && device->CopyPresentedFrameInto(window, &canvas);
+  if (!*drawn) PaintRenderFallback(canvas, result == 0 ? 1 : result);
+  return result;
+}
+
+void CD3DScene::SceneButtonDown(int x, int y) { arcball_.BeginDrag(x, y); }
+
+bool CD3DScene::SceneMouseMove(bool left_down, int x, int y, uint32_t now_ms) {
+  // A mouse move this long after the previous one starts a new drag instead of turning the view.
+  constexpr uint32_t kDragPauseMs = 50;
+  // Ticks of 32 bits: the difference is right across a wrap.
+  const bool turned = left_down && now_ms - last_tick_ < kDragPauseMs;
+  if (turned) arcball_.Drag(x, y);
+  last_x_ = x;
+  last_y_ = y;
+  last_tick_ = now_ms;
+  return turned;
+}
+
+void PaintRenderFallback(CBitmap& canvas, HRESULT result) {
+  canvas.Clear(kRenderFallbackColor);
+  CGraphics g(canvas);
+  g.DrawString(FormatC("%x", static_cast<unsigned>(result)), CFont(), 0xFF000000u, 0, 0);
 }
 
 void CD3DScene::Resize(uint32_t width, uint32_t height) {

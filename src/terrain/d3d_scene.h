@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/gfx/bitmap.h"
 #include "platform/r3d/device.h"
 #include "terrain/arc_ball.h"
 
@@ -29,6 +30,16 @@ class CD3DScene {
   // Viewport (0, 0, width, height, 0, 1), aspect width / height (1 while the height is 0), and
   // the arcball's window size.
   void Resize(uint32_t width, uint32_t height);
+  // Render, then the presented frame copied into the canvas (of the viewport's size); where no
+  // frame could be had, the canvas is painted grey with the result in hexadecimal and *drawn is
+  // false. Returns Render's result.
+  HRESULT RenderInto(R3dWindow window, CBitmap& canvas, bool* drawn);
+
+  // The owning window's mouse, shared by every window that shows a scene: a left-button press
+  // starts an arcball drag; a move with the left button down within 50 ms of the previous move
+  // turns the arcball (true: the window repaints), a later one only starts over from there.
+  void SceneButtonDown(int x, int y);
+  bool SceneMouseMove(bool left_down, int x, int y, uint32_t now_ms);
 
   virtual void RestoreDeviceObjects() {}
   virtual void InvalidateDeviceObjects() {}
@@ -63,6 +74,11 @@ class CD3DScene {
   int last_y_ = 0;
   uint32_t last_tick_ = 0;
 };
+
+// The grey of a window whose frame could not be rendered.
+inline constexpr Argb kRenderFallbackColor = 0xFFC8C8C8u;
+// Paints the canvas in kRenderFallbackColor with the code in hexadecimal at the top left.
+void PaintRenderFallback(CBitmap& canvas, HRESULT result);
 
 // The rectangle text gets: 20 pixels per byte wide and 20 pixels per line high.
 R3dRect Text3DRect(const char* text, int x, int y);

@@ -2,7 +2,10 @@
 // scanning of its replies.
 #include "terrain/elev_cache_db.h"
 
+#include <sqlite3.h>
+
 #include <atomic>
+#include <filesystem>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -12,6 +15,7 @@
 #include "core/format.h"
 #include "core/http.h"
 #include "core/log.h"
+#include "core/net_state_sink.h"
 #include "core/settings.h"
 #include "core/work_thread.h"
 #include "platform/fs.h"
@@ -52,25 +56,19 @@ std::optional<double> ReadValueAfterColon(std::string_view text, size_t pos, siz
 
 bool Contains(std::string_view text, std::string_view what) { return text.find(what) != std::string_view::npos; }
 
-std::mutex g_net_sink_mutex;
-std::function<void(int)> g_net_sink;
-
-void SetNetState(int state) {
-  std::function<void(int)> sink;
-  {
-    std::lock_guard<std::mutex> lock(g_net_sink_mutex);
-    sink = g_net_sink;
-  }
-  if (sink) sink(state);
+CNetStateSink& NetSink() {
+  static CNetStateSink sink;
+  return sink;
 }
+
+void SetNetState(int state) { NetSink().Report(state); }
 
 bool StoreOk(int status) { return status == kElevFetched || status == kElevFound; }
 
 }  // namespace
 
 void SetElevationNetStateSink(std::function<void(int net_state)> sink) {
-  std::lock_guard<std::mutex> lock(g_net_sink_mutex);
-  g_net_sink = std::move(sink);
+  NetSink().Set(std::move(sink));
 }
 
 size_t PathReplyLimit(int samples) {
@@ -120,20 +118,67 @@ std::string CElevCacheDb::Folder() const {
   return WithTrailingSlash(folder_.empty() ? AppOptions().data_dir : folder_);
 }
 
+namespace {
+
+// SQLite's word that a file is not a database or that its pages do not read.
+bool IsDamage(int code) {
+  code &= 0xFF;
+  return code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+}
+
+}  // namespace
+
+bool CElevCacheDb::SetAsideIfDamaged(SqliteDb& db, std::string path, int code) {
+  if (!IsDamage(code)) return false;
+  db.Close();
+  // Only a cache: what it held is asked of the service again. The damaged file is kept for a
+  // look (with its journal, which must not be applied to the new file).
+  std::error_code ec;
+  std::filesystem::rename(path, path + ".damaged", ec);
+  if (ec) {
+    AppLog("elevation cache %s is damaged and cannot be set aside: %s", path.c_str(), ec.message().c_str());
+    return false;
+  }
+  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+    std::error_code ignored;
+    if (std::filesystem::exists(path + suffix, ignored))
+      std::filesystem::rename(path + suffix, path + ".damaged" + suffix, ignored);
+  }
+  AppLog("elevation cache %s was damaged; kept as %s.damaged and a new one is started", path.c_str(), path.c_str());
+  return true;
+}
+
+bool CElevCacheDb::OpenCacheFile(SqliteDb& db, const std::string& path, const char* create_sql) {
+  if (OpenStore(db, path, "tiles", create_sql)) return true;
+  // A damaged file is set aside once and a new one made in its place.
+  return SetAsideIfDamaged(db, path, db.LastErrorCode()) && OpenStore(db, path, "tiles", create_sql);
+}
+
 bool CElevCacheDb::Open() {
   std::lock_guard lock(StoreMutex());
   if (pos_db_.IsOpen() && lnglat_db_.IsOpen()) return true;
   const std::string folder = Folder();
   EnsureFolder(folder);
-  if (!OpenStore(pos_db_, folder + kPosCacheFileName, "tiles",
-                 "CREATE TABLE tiles (pos int, h float, PRIMARY KEY (pos))")) {
-    return false;
-  }
-  if (!lnglat_db_.IsOpen()) {
-    if (!OpenStore(lnglat_db_, folder + kLngLatCacheFileName, "tiles",
-                   "CREATE TABLE tiles (lng double, lat double, h float)")) {
+  // Every fetched point commits two single-row inserts: with a rollback journal and full syncs
+  // each costs a few disk flushes, far more than the request. The cache holds only what the
+  // service can give again, so a write-ahead log synced at checkpoints is safe enough (a crash of
+  // the program loses nothing; a power cut at most the last answers). A file that cannot switch
+  // (read-only) keeps its mode.
+  auto tune = [](SqliteDb& db) {
+    db.Exec("PRAGMA journal_mode=WAL");
+    db.Exec("PRAGMA synchronous=NORMAL");
+  };
+  if (!pos_db_.IsOpen()) {
+    if (!OpenCacheFile(pos_db_, folder + kPosCacheFileName, "CREATE TABLE tiles (pos int, h float, PRIMARY KEY (pos))")) {
       return false;
     }
+    tune(pos_db_);
+  }
+  if (!lnglat_db_.IsOpen()) {
+    if (!OpenCacheFile(lnglat_db_, folder + kLngLatCacheFileName, "CREATE TABLE tiles (lng double, lat double, h float)")) {
+      return false;
+    }
+    tune(lnglat_db_);
     // Every store looks the location up first, and the region export selects by range: both
     // need the index (a file that cannot take it, e.g. read-only, still answers, only slower).
     if (!lnglat_db_.Exec("CREATE INDEX IF NOT EXISTS tiles_lnglat ON tiles (lng, lat)")) {
@@ -224,11 +269,18 @@ bool CElevCacheDb::Request(const std::string& query, size_t limit, bool indicate
 int CElevCacheDb::InsertPos(int64_t key, float height) {
   std::lock_guard lock(StoreMutex());
   SqliteStatement select = pos_db_.Prepare("SELECT * from tiles WHERE pos = ?1");
-  if (!select || !select.Bind(1, key)) return kElevBadReply;
+  if (!select || !select.Bind(1, key)) {
+    SetAsideIfDamaged(pos_db_, pos_db_.Path(), pos_db_.LastErrorCode());
+    return kElevBadReply;
+  }
   const SqliteStatement::Step step = select.StepRow();
+  const int code = select.LastCode();
   select.Finalize();
   if (step == SqliteStatement::Step::kRow) return kElevFound;
-  if (step == SqliteStatement::Step::kError) return kElevBadReply;
+  if (step == SqliteStatement::Step::kError) {
+    SetAsideIfDamaged(pos_db_, pos_db_.Path(), code);
+    return kElevBadReply;
+  }
   SqliteStatement insert = pos_db_.Prepare("INSERT OR IGNORE INTO tiles(pos, h) values( ?1, ?2 )");
   if (!insert || !insert.Bind(1, key) || !insert.Bind(2, static_cast<double>(height))) {
     AppLog("elevation cache: %s", pos_db_.LastError().c_str());
@@ -236,6 +288,9 @@ int CElevCacheDb::InsertPos(int64_t key, float height) {
   }
   if (insert.StepRow() != SqliteStatement::Step::kDone) {
     AppLog("elevation cache: cannot store: %s", insert.Error().c_str());
+    const int code = insert.LastCode();
+    insert.Finalize();
+    SetAsideIfDamaged(pos_db_, pos_db_.Path(), code);
     return kElevBadReply;
   }
   return pos_db_.Changes() > 0 ? kElevFetched : kElevFound;
@@ -252,11 +307,18 @@ int CElevCacheDb::PutLngLat(double lng, double lat, float height) {
   if (!std::isfinite(lng) || !std::isfinite(lat)) return kElevBadReply;
   std::lock_guard lock(StoreMutex());
   SqliteStatement select = lnglat_db_.Prepare("SELECT * from tiles WHERE lng = ?1 AND lat = ?2");
-  if (!select || !select.Bind(1, lng) || !select.Bind(2, lat)) return kElevBadReply;
+  if (!select || !select.Bind(1, lng) || !select.Bind(2, lat)) {
+    SetAsideIfDamaged(lnglat_db_, lnglat_db_.Path(), lnglat_db_.LastErrorCode());
+    return kElevBadReply;
+  }
   const SqliteStatement::Step step = select.StepRow();
+  const int code = select.LastCode();
   select.Finalize();
   if (step == SqliteStatement::Step::kRow) return kElevFound;
-  if (step == SqliteStatement::Step::kError) return kElevBadReply;
+  if (step == SqliteStatement::Step::kError) {
+    SetAsideIfDamaged(lnglat_db_, lnglat_db_.Path(), code);
+    return kElevBadReply;
+  }
   SqliteStatement insert = lnglat_db_.Prepare("insert into tiles(lng, lat, h) values( ?1, ?2, ?3 )");
   if (!insert || !insert.Bind(1, lng) || !insert.Bind(2, lat) || !insert.Bind(3, static_cast<double>(height))) {
     AppLog("elevation cache: %s", lnglat_db_.LastError().c_str());
@@ -264,6 +326,9 @@ int CElevCacheDb::PutLngLat(double lng, double lat, float height) {
   }
   if (insert.StepRow() != SqliteStatement::Step::kDone) {
     AppLog("elevation cache: cannot store: %s", insert.Error().c_str());
+    const int code = insert.LastCode();
+    insert.Finalize();
+    SetAsideIfDamaged(lnglat_db_, lnglat_db_.Path(), code);
     return kElevBadReply;
   }
   return kElevFetched;
@@ -278,6 +343,7 @@ int CElevCacheDb::GetByPos(float* lon, float* lat, float* height) {
     SqliteStatement select = pos_db_.Prepare("SELECT * from tiles WHERE pos = ?1");
     if (!select || !select.Bind(1, asked)) {
       AppLog("elevation cache: %s", pos_db_.LastError().c_str());
+      SetAsideIfDamaged(pos_db_, pos_db_.Path(), pos_db_.LastErrorCode());
       return kElevNoCache;
     }
     switch (select.StepRow()) {
@@ -286,10 +352,15 @@ int CElevCacheDb::GetByPos(float* lon, float* lat, float* height) {
         return kElevFound;
       case SqliteStatement::Step::kDone:
         break;
-      case SqliteStatement::Step::kError:
-        // A database that cannot answer is no hit (its error must not read as height 0).
+      case SqliteStatement::Step::kError: {
+        // A database that cannot answer is no hit (its error must not read as height 0). A
+        // damaged one is set aside: the next look-up starts a new cache.
         AppLog("elevation cache: %s", select.Error().c_str());
+        const int code = select.LastCode();
+        select.Finalize();
+        SetAsideIfDamaged(pos_db_, pos_db_.Path(), code);
         return kElevNoCache;
+      }
     }
   }
   float x = *lon, y = *lat;

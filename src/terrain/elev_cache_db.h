@@ -63,7 +63,8 @@ class CElevCacheDb : public CSqliteApi {
   ~CElevCacheDb() override;
 
   // Opens what is not open yet, creating the files, tables and index that are missing. True when
-  // both databases are open. The operations below call it first and answer kElevNoCache when it
+  // both databases are open. A damaged file (not a database, or pages that do not read, found
+  // here or by any later operation) is set aside as "<file>.damaged" and a new cache started. The operations below call it first and answer kElevNoCache when it
   // fails.
   bool Open();
   void Close();
@@ -100,6 +101,12 @@ class CElevCacheDb : public CSqliteApi {
   bool Request(const std::string& query, size_t limit, bool indicate_no_reply, std::string* reply, int* status);
   // Inserts under a position key unless it exists: 5 inserted, 6 present, 2 failure.
   int InsertPos(int64_t key, float height);
+  // OpenStore, and when the file is damaged (not a database, or pages that do not read) it is
+  // set aside and a new one is made.
+  bool OpenCacheFile(SqliteDb& db, const std::string& path, const char* create_sql);
+  // When `code` says that the file is damaged: closes it and renames it (and its journal) to
+  // "<file>.damaged", logged, so that the next Open starts a new one. True when that was done.
+  bool SetAsideIfDamaged(SqliteDb& db, std::string path, int code);
 
   std::string folder_;
   SqliteDb pos_db_;     // "gdem.kdb"

@@ -121,6 +121,27 @@ HRESULT D3DXSaveMeshToX(const char* path, ID3DXMesh* mesh, const uint32_t*, cons
     for (uint32_t f = 0; f < nf; ++f) Face(out, "  ", &indices[3 * size_t(f)], f + 1 == nf);
     out += " }\n";
   }
+  if (fvf & D3DFVF_DIFFUSE) {
+    // Each vertex's colour, so that a model without a texture keeps the colours it is drawn with.
+    const size_t color_at = 12 + (normals ? 12 : 0) + ((fvf & 0x020) ? 4 : 0);
+    Count(out, "\n MeshVertexColors {\n  ", nv, ";\n");
+    for (uint32_t v = 0; v < nv; ++v) {
+      uint32_t argb = 0;
+      std::memcpy(&argb, vertices.data() + size_t(v) * stride + color_at, 4);
+      const D3DCOLORVALUE c{((argb >> 16) & 0xFF) / 255.0f, ((argb >> 8) & 0xFF) / 255.0f, (argb & 0xFF) / 255.0f,
+                            (argb >> 24) / 255.0f};
+      Count(out, "  ", v, ";");
+      Number(out, c.r);
+      out += ';';
+      Number(out, c.g);
+      out += ';';
+      Number(out, c.b);
+      out += ';';
+      Number(out, c.a);
+      out += v + 1 < nv ? ";;,\n" : ";;;\n";
+    }
+    out += " }\n";
+  }
   if (texcoords) {
     Count(out, "\n MeshTextureCoords {\n  ", nv, ";\n");
     for (uint32_t v = 0; v < nv; ++v) {

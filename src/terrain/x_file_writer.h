@@ -1,5 +1,5 @@
-// DirectX .x files of meshes, in the format's text form: the vertices, the triangles, normals
-// and texture coordinates when the mesh has them, and a material list with one material per
+// DirectX .x files of meshes, in the format's text form: the vertices, the triangles, normals,
+// vertex colours and texture coordinates when the mesh has them, and a material list with one material per
 // face attribute. Readers of .x files take the text and binary forms alike, so the binary and
 // compressed forms asked for are written as text too.
 #pragma once

@@ -27,6 +27,23 @@ constexpr int kMaxSourceId = static_cast<int>(kKeyValueMask / kZoomsPerSource);
 constexpr int kEvictScanSteps = 256;
 // libcurl's "transferred a partial file": the body was cut short.
 constexpr int kCurlPartialFile = 18;
+// libcurl's codes of a host that cannot be reached at all: its name not resolved, or no
+// connection (refused, no route, network unreachable).
+constexpr int kCurlHostNotResolved = 6;
+constexpr int kCurlCannotConnect = 7;
+
+// "host:port" of an absolute URL, lower case ("" when it has none).
+std::string UrlAuthority(std::string_view url) {
+  size_t start = url.find("://");
+  if (start == std::string_view::npos) return std::string();
+  start += 3;
+  size_t end = url.find_first_of("/?#", start);
+  std::string authority(url.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+  if (size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+  for (char& c : authority)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return authority;
+}
 
 std::chrono::steady_clock::time_point TickToTime(uint64_t tick) {
   return std::chrono::steady_clock::time_point(std::chrono::milliseconds(tick));
@@ -426,6 +443,25 @@ void CTileManager::ReportNetState(int state) {
   if (net_sink_) net_sink_(state);
 }
 
+bool CTileManager::HostUnreachable(const std::string& host) {
+  if (host.empty() || options_.host_failure_ms == 0) return false;
+  std::lock_guard lock(hosts_mutex_);
+  auto it = unreachable_hosts_.find(host);
+  if (it == unreachable_hosts_.end()) return false;
+  if (NowTick() < it->second) return true;
+  unreachable_hosts_.erase(it);  // lapsed: the next fetch asks the host again
+  return false;
+}
+
+void CTileManager::NoteHostReply(const std::string& host, bool unreachable) {
+  if (host.empty() || options_.host_failure_ms == 0) return;
+  std::lock_guard lock(hosts_mutex_);
+  if (unreachable)
+    unreachable_hosts_[host] = NowTick() + options_.host_failure_ms;
+  else
+    unreachable_hosts_.erase(host);
+}
+
 void CTileManager::ReportDiskFull(const std::string& message) {
   if (disk_full_reported_.exchange(true)) return;
   AppLog("tile store: the disk is full, tiles are not saved: %s", message.c_str());
@@ -527,6 +563,10 @@ CTileManager::FetchResult CTileManager::Fetch(CTile& tile) {
   if (source == nullptr) return {DS_NOT_EXIST, true};
   std::string url = BuildTileUrl(*source, key);
   if (url.empty()) return {DS_NOT_EXIST, true};
+  // A host found unreachable a moment ago: this tile fails as its fetch would, without the wait.
+  // It counts a retry like any failure; once the memory lapses the host is asked again.
+  const std::string host = UrlAuthority(url);
+  if (HostUnreachable(host)) return {DS_FAILED, false, true};
 
   HttpOptions options;
   options.max_bytes = kMaxTileBytes;
@@ -537,6 +577,9 @@ CTileManager::FetchResult CTileManager::Fetch(CTile& tile) {
   if (std::string agent = SourceUserAgentHeader(*source); !agent.empty()) options.headers.push_back(agent);
   HttpResult reply = HttpFetch(url, options);
   if (reply.Cancelled()) return {DS_UNDOWN};
+  // Through a proxy the failure is the proxy's, which the proxy list rotates away from.
+  if (reply.proxy.empty())
+    NoteHostReply(host, reply.curl_code == kCurlHostNotResolved || reply.curl_code == kCurlCannotConnect);
   if (reply.NetworkError()) {
     if (reply.TooLarge()) return {DS_NOT_EXIST, true};  // no tile is that large
     OnProxyFailure(1);
@@ -650,7 +693,7 @@ bool CTileManager::Finish(const std::shared_ptr<CTile>& tile, FetchResult result
   }
   if (wake) download_cv_.notify_one();
   NotifyStateChanged();
-  if (net != 0) ReportNetState(net);
+  if (net != 0 && !result.quiet) ReportNetState(net);
   return pause;
 }
 

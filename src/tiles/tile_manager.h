@@ -61,6 +61,10 @@ struct TileManagerOptions {
   // finished tiles are dropped (a decoded 256 x 256 tile takes 256 KiB).
   size_t max_tiles = 2048;
   bool use_download_list = true;     // read "kovra.udl" at Start, write it at Stop
+  // A host that could not be reached at all (its name not resolved, no route to it, connection
+  // refused) is remembered this long: the other tiles of that host fail at once instead of each
+  // waiting for its own failed look-up or connection. 0 remembers nothing.
+  unsigned host_failure_ms = 5000;
 };
 
 class CTileManager {
@@ -124,6 +128,8 @@ class CTileManager {
   // Null when the id cannot be a source or the store cannot be opened (logged). The store lives
   // as long as the manager.
   CTileStore* OpenStore(int id);
+  // The same for a reader: null when the source has no store yet (none is created).
+  CTileStore* FindStore(int id) { return OpenStoreImpl(id, false); }
 
   // Offline mode. Switching it off sends the DS_OFFLINE tiles back to DS_UNDOWN.
   void SetOffline(bool offline);
@@ -173,6 +179,7 @@ class CTileManager {
   struct FetchResult {
     int state = DS_FAILED;
     bool final = false;
+    bool quiet = false;  // no news of the network: the net state is not reported again
   };
 
   // All *Locked members require mutex_.
@@ -194,6 +201,9 @@ class CTileManager {
   // Applies the outcome of a fetch to the tile; true when the thread should pause.
   bool Finish(const std::shared_ptr<CTile>& tile, FetchResult result);
   void ReportNetState(int state);
+  // Hosts ("host:port" of the URL) that could not be reached lately.
+  bool HostUnreachable(const std::string& host);
+  void NoteHostReply(const std::string& host, bool unreachable);
   void ReportDiskFull(const std::string& message);
 
   CTileStore* OpenStoreImpl(int id, bool create);
@@ -228,6 +238,9 @@ class CTileManager {
   std::mutex listeners_mutex_;  // held while listeners run, so that removal waits for them
   std::vector<std::pair<int, std::function<void()>>> listeners_;
   int next_listener_ = 1;
+
+  std::mutex hosts_mutex_;
+  std::unordered_map<std::string, uint64_t> unreachable_hosts_;  // host -> tick it is tried again
 
   std::mutex sink_mutex_;
   std::function<void(int)> net_sink_;

@@ -16,6 +16,11 @@ namespace velmora {
 CPDView::CPDView(MapViewSinks sinks, TileEngineOptions options, CDrawItemDB* db)
     : sinks_(std::move(sinks)), engine_(options), db_(db ? db : &DrawItemDB()) {
   engine_.SetRedrawSink([this] { Invalidate(); });
+  const std::pair<UINT, Tool> tools[] = {{ID_TOOL_BROWSE, Tool::kPan}, {ID_TOOL_BOX, Tool::kBox}, {ID_TOOL_REGION, Tool::kRegion}};
+  for (auto [id, tool] : tools) {
+    MapCommand(id, [this, tool = tool] { SetTool(tool); });
+    MapUpdateCommandUI(id, [this, tool = tool](CCmdUI& ui) { ui.SetCheck(tool_ == tool ? 1 : 0); });
+  }
 }
 
 CPDView::~CPDView() {
@@ -112,6 +117,16 @@ LRESULT CPDView::WindowProc(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_LBUTTONDBLCLK:
       OnDoubleClick(x, y);
       return 0;
+    case WM_RBUTTONUP:
+      // A right click clears the free region (drawn or closed) and a band under way; with neither
+      // it goes on to the message map (a mark's pop-up editor, say).
+      if (region_ || tracker_.IsTracking()) {
+        tracker_.Cancel();
+        region_.reset();
+        Invalidate();
+        return 0;
+      }
+      break;
     case WM_MOUSEWHEEL:
       OnWheel(GET_WHEEL_DELTA_WPARAM(wparam), x, y);
       return 0;
@@ -273,6 +288,14 @@ void CPDView::OnBox(const RECT& band) {
   if (dialog.DoModal() == IDOK) ShowRegion(dialog.m_lt[0], dialog.m_lt[1], dialog.m_rb[0], dialog.m_rb[1]);
 }
 
+bool CPDView::SetBaseSource(int source_id) {
+  if (!engine_.SetBaseSource(source_id)) return false;
+  if (IsWindow()) SaveCamera();
+  ReportCenter();
+  Invalidate();
+  return true;
+}
+
 void CPDView::SetBoxHandler(std::function<void(const float[2], const float[2])> handler) {
   box_handler_ = std::move(handler);
 }
@@ -373,22 +396,36 @@ bool CPDView::AddTrackShapes(std::unique_ptr<CMapShape> shape, int, int) {
 }
 
 bool CPDView::AddObject(std::unique_ptr<CMapShape> shape, bool store) {
-  bool taken = engine_.Objects().Add(std::move(shape), store);
+  bool stored = true;
+  bool taken = engine_.Objects().Add(std::move(shape), store, &stored);
   Invalidate();
+  if (taken && !stored) {
+    // Shown for this run, but gone at the next start: the person must know.
+    if (sinks_.message) sinks_.message(std::string(CDrawItemDB::kSaveFailedText) + ": " + db_->LastError());
+    return false;
+  }
   return taken;
 }
 
 void CPDView::ShowBoundary(const std::vector<std::vector<ShapePoint>>& polygons, bool clear, bool centre) {
-  if (clear) engine_.Boundaries().Clear(false);
-  std::vector<std::unique_ptr<CMapShape>> rings;
-  GeoBox box;
+  std::vector<std::unique_ptr<CPolygonShape>> shapes;
   for (const auto& ring : polygons) {
     auto polygon = std::make_unique<CPolygonShape>();
     polygon->SetPoints(ring);
-    if (polygon->PointCount() < 3) continue;
-    polygon->editable = false;
     polygon->line_color = 0xFFE04040u;
     polygon->fill_color = 0x20E04040u;
+    shapes.push_back(std::move(polygon));
+  }
+  ShowBoundary(std::move(shapes), clear, centre);
+}
+
+void CPDView::ShowBoundary(std::vector<std::unique_ptr<CPolygonShape>> polygons, bool clear, bool centre) {
+  if (clear) engine_.Boundaries().Clear(false);
+  std::vector<std::unique_ptr<CMapShape>> rings;
+  GeoBox box;
+  for (auto& polygon : polygons) {
+    if (!polygon || polygon->PointCount() < 3) continue;
+    polygon->editable = false;
     GeoBox b = polygon->Bounds();
     box.Add(b.west, b.south), box.Add(b.east, b.north);
     rings.push_back(std::move(polygon));

@@ -39,6 +39,12 @@ class CPDView : public CWnd, public IChildView {
   // Commands of the view that later dialogs take over (MapCommand on the view).
   static constexpr UINT ID_CONTOUR = 32711;
   static constexpr UINT ID_DEM_FETCH = 32768;
+  // The frame's map tools, taken by the view when it is current: browse (drag pans), box (a
+  // rubber band, then the area dialog), free region (clicks add corners, a double click closes
+  // the ring, a right click clears it). The earth views map the same ids.
+  static constexpr UINT ID_TOOL_BROWSE = 32749;
+  static constexpr UINT ID_TOOL_BOX = 32716;
+  static constexpr UINT ID_TOOL_REGION = 32779;
   // Zoom levels per wheel notch (120 units); finer wheels zoom in proportion.
   static constexpr double kWheelStep = 0.5;
   // A press and release closer than this many pixels is a click, not a drag.
@@ -74,6 +80,9 @@ class CPDView : public CWnd, public IChildView {
   CTileEngine& Engine() { return engine_; }
   const CTileEngine& Engine() const { return engine_; }
   double GetZoom() const { return engine_.GetCamera().zoom; }
+  // The base map (a source of the layer manager's catalogue, not a geocoder); kept in the
+  // profile as the view's saved source. False (nothing changes) for an unknown id.
+  bool SetBaseSource(int source_id);
   void SetSinks(MapViewSinks sinks) { sinks_ = std::move(sinks); }
 
   // ---- objects ----
@@ -82,11 +91,15 @@ class CPDView : public CWnd, public IChildView {
   // Takes a shape for the tracks layer and redraws; false (the shape is destroyed) when it has
   // no point.
   bool AddTrackShapes(std::unique_ptr<CMapShape> shape, int reserved1 = 0, int reserved2 = 0);
-  // The user's own object; with `store` it is kept in the drawn-item database.
+  // The user's own object; with `store` it is kept in the drawn-item database. False when it
+  // was refused, or could not be stored: then it is shown for this run only and the message
+  // sink says so.
   bool AddObject(std::unique_ptr<CMapShape> shape, bool store);
   // Boundary regions: earlier ones removed first with `clear`; the camera fits them with
   // `centre`. Rings of fewer than three valid points are skipped.
   void ShowBoundary(const std::vector<std::vector<ShapePoint>>& polygons, bool clear, bool centre);
+  // The same with polygons made by the caller (names and looks kept).
+  void ShowBoundary(std::vector<std::unique_ptr<CPolygonShape>> polygons, bool clear, bool centre);
   // Hands every polyline (type 40021) to `make_line` (the 3D view makes its line objects);
   // returns how many.
   size_t CopyPolylinesTo3D(const std::function<void(const CPolylineShape&)>& make_line) const;

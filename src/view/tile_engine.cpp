@@ -499,6 +499,22 @@ void CTileEngine::SetWeather(std::vector<std::string> lines, std::shared_ptr<con
   weather_icon_ = std::move(icon);
 }
 
+void CTileEngine::SetWeatherStyle(WeatherStyle style) {
+  std::lock_guard lock(mutex_);
+  weather_style_ = std::move(style);
+}
+
+void CTileEngine::SetOverlayPainter(const std::string& key, OverlayPainter painter) {
+  {
+    std::lock_guard lock(mutex_);
+    if (painter)
+      painters_[key] = std::move(painter);
+    else
+      painters_.erase(key);
+  }
+  MarkDirty();
+}
+
 void CTileEngine::ShowWeather(bool shown) {
   std::lock_guard lock(mutex_);
   weather_shown_ = shown;

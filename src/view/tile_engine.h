@@ -22,6 +22,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -74,6 +75,16 @@ struct TileEngineOptions {
   int margin = 128;
   // Whole-pixel tile and image copies without cairo (the same pixels, several times faster).
   bool fast_blit = true;
+};
+
+// How the weather text is drawn: font, text colour, a background behind the text (alpha 0: none)
+// and whether the icon shows.
+struct WeatherStyle {
+  std::string face = "Microsoft Sans Serif";
+  float size = 12.0f;
+  Argb text = 0xFF103060u;
+  Argb background = 0;
+  bool show_icon = true;
 };
 
 // What the navigation control at the top-left answers for a pixel.
@@ -194,6 +205,12 @@ class CTileEngine : public IMapViewState {
   void SetWeather(std::vector<std::string> lines, std::shared_ptr<const CBitmap> icon);
   void ShowWeather(bool shown);
   bool WeatherShown() const;
+  void SetWeatherStyle(WeatherStyle style);
+  // Drawings of other modules over the objects (bus lines), by key, painted in key order on the
+  // user-interface thread; an empty painter removes its key. Painters must not call back into
+  // the engine's setters.
+  using OverlayPainter = std::function<void(CGraphics& g, const CMapProjector& p)>;
+  void SetOverlayPainter(const std::string& key, OverlayPainter painter);
   void ShowNavigation(bool shown);
   void ShowScaleBar(bool shown);
   NavHit HitNavigation(double x, double y) const;
@@ -263,6 +280,8 @@ class CTileEngine : public IMapViewState {
   std::vector<std::string> weather_lines_;
   std::shared_ptr<const CBitmap> weather_icon_;
   bool weather_shown_ = false;
+  WeatherStyle weather_style_;
+  std::map<std::string, OverlayPainter> painters_;
   bool nav_shown_ = true;
   bool scale_shown_ = true;
 

@@ -144,6 +144,12 @@ void CTileEngine::Paint(CBitmap& canvas) {
   boundaries_.Draw(g, p);
   tracks_.Draw(g, p);
   objects_.Draw(g, p);
+  std::map<std::string, OverlayPainter> painters;
+  {
+    std::lock_guard lock(mutex_);
+    painters = painters_;
+  }
+  for (const auto& [key, paint] : painters) paint(g, p);
   PaintOverlays(g, p);
 }
 
@@ -152,14 +158,16 @@ void CTileEngine::PaintOverlays(CGraphics& g, const CMapProjector& p) {
   float region[4];
   std::vector<std::string> lines;
   std::shared_ptr<const CBitmap> icon;
+  WeatherStyle style;
   {
     std::lock_guard lock(mutex_);
+    style = weather_style_;
     has_region = has_region_;
     std::copy(region_, region_ + 4, region);
     nav = nav_shown_;
     scale = scale_shown_;
     weather = weather_shown_;
-    if (weather) lines = weather_lines_, icon = weather_icon_;
+    if (weather) lines = weather_lines_, icon = style.show_icon ? weather_icon_ : nullptr;
   }
   const CFont font("Microsoft Sans Serif", 12.0f);
   if (has_region) {
@@ -227,10 +235,11 @@ void CTileEngine::PaintOverlays(CGraphics& g, const CMapProjector& p) {
       g.DrawImage(*icon, GfxRect{x - iw, y, iw, ih});
       y += ih + 4;
     }
-    const CFont wf(font.Face(), font.PixelSize(), CFont::kHalo);
+    const CFont wf(style.face, style.size, (style.background >> 24) ? 0 : CFont::kHalo);
     for (const std::string& line : lines) {
       TextExtent e = g.MeasureString(line, wf);
-      g.DrawString(line, wf, 0xFF103060u, x - e.width, y);
+      if (style.background >> 24) g.FillRectangle(style.background, GfxRect{x - e.width - 2, y - 1, e.width + 4, e.height + 2});
+      g.DrawString(line, wf, style.text, x - e.width, y);
       y += e.height + 2;
     }
   }

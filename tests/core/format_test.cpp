@@ -173,8 +173,9 @@ TEST(Format, FastFixedPrintingEqualsToChars) {
                                 120.39598888888889, 36.2096, -179.99999999, 0.1, 0.7, 1e-300, 5e-324};
   for (int i = 0; i < 200000; ++i) {
     double v;
-    switch (rng() % 4) {
+    switch (rng() % 5) {
       case 0: v = std::uniform_real_distribution<double>(-180, 180)(rng); break;
+      case 4: v = std::uniform_real_distribution<double>(-1e7, 1e7)(rng); break;  // metres
       case 1: v = std::ldexp(static_cast<double>(rng() % 100000), -static_cast<int>(rng() % 40)); break;  // dyadic ties
       case 2: v = std::uniform_real_distribution<double>(-1e10, 1e10)(rng); break;
       default: v = static_cast<double>(rng() % 2000000) / 1e6 + 0.5e-8 * (rng() % 3); break;
@@ -182,7 +183,7 @@ TEST(Format, FastFixedPrintingEqualsToChars) {
     values.push_back(v);
   }
   for (double v : values) {
-    for (int precision = 0; precision <= 11; ++precision) {
+    for (int precision = 0; precision <= 15; ++precision) {
       char fast[64], plain[64];
       auto a = ToCharsFixed(fast, fast + sizeof fast, v, precision);
       auto b = std::to_chars(plain, plain + sizeof plain, v, std::chars_format::fixed, precision);

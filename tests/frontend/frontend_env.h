@@ -14,15 +14,18 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "frontend/desktop_session.h"
+#include "frontend/dialog_window.h"
 #include "frontend/window_mirror.h"
 #include "platform/ui/window.h"
 #include "shell/kovra_home_ex_app.h"
@@ -82,6 +85,35 @@ inline void Settle() {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
+}
+
+// Runs `act` once `ready` holds, polled by a timer in whichever event loop runs then (a modal
+// dialog's, a menu's), so that the step may open nested loops of its own.
+inline void When(std::function<bool()> ready, std::function<void()> act) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, ready, act] {
+    if (!ready()) return;
+    timer->stop();
+    timer->deleteLater();
+    act();
+  });
+  timer->start();
+}
+
+// The modal dialog shown now when its title is `title`, else null.
+inline CDialogWindow* ModalTitled(const char* title) {
+  auto* w = dynamic_cast<CDialogWindow*>(QApplication::activeModalWidget());
+  return w && w->isVisible() && w->windowTitle() == QString::fromUtf8(title) ? w : nullptr;
+}
+
+inline QMenu* Popup() { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); }
+
+// Chooses the item of the open pop-up menu with the keyboard.
+inline void Choose(QMenu* menu, const char* text) {
+  for (QAction* a : menu->actions())
+    if (a->text() == QString::fromUtf8(text)) menu->setActiveAction(a);
+  QTest::keyClick(menu, Qt::Key_Return);
 }
 
 template <class W = QWidget>

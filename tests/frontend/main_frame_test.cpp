@@ -160,7 +160,7 @@ TEST_F(FrontendMainFrameTest, FrameShowsMenusToolbarBarsAndTheCurrentView) {
   // Only the view kinds that are built have a command.
   EXPECT_EQ(Texts(TopMenu(QStringLiteral("视图"))),
             (QStringList{QStringLiteral("工具栏(&T)"), QStringLiteral("状态栏(&S)"), QStringLiteral("-"),
-                         QStringLiteral("二维地图")}));
+                         QStringLiteral("二维地图"), QStringLiteral("地图源")}));
   QAction* service_action = main->ActionFor(kIdMapService);
   ASSERT_TRUE(service_action);
   EXPECT_EQ(service_action->toolTip(), QStringLiteral("地图服务"));

@@ -29,33 +29,10 @@ using test::PumpUntil;
 using test::RawClient;
 using test::TileUrl;
 
-// Runs `act` once `ready` holds, polled by a timer in whichever event loop runs then (a modal
-// dialog's, a menu's), so that the step may open nested loops of its own.
-void When(std::function<bool()> ready, std::function<void()> act) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, ready, act] {
-    if (!ready()) return;
-    timer->stop();
-    timer->deleteLater();
-    act();
-  });
-  timer->start();
-}
-
-CDialogWindow* ModalTitled(const char* title) {
-  auto* w = dynamic_cast<CDialogWindow*>(QApplication::activeModalWidget());
-  return w && w->isVisible() && w->windowTitle() == QString::fromUtf8(title) ? w : nullptr;
-}
-
-QMenu* Popup() { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); }
-
-// Chooses the item of the open pop-up menu with the keyboard.
-void Choose(QMenu* menu, const char* text) {
-  for (QAction* a : menu->actions())
-    if (a->text() == QString::fromUtf8(text)) menu->setActiveAction(a);
-  QTest::keyClick(menu, Qt::Key_Return);
-}
+using test::Choose;
+using test::ModalTitled;
+using test::Popup;
+using test::When;
 
 QTreeView* ListView(const CDialog& dialog, int id) { return test::ControlWidget<QTreeView>(dialog, id); }
 

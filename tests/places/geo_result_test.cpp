@@ -1,5 +1,6 @@
 // The reply parsers on recorded replies of the four services, the zoom of a bounds box, and
-// hostile replies: cut at every byte, quotes missing, NUL bytes, oversized and GBK replies.
+// hostile replies: cut at every byte or inside a character, quotes missing, incomplete results,
+// NUL bytes, oversized replies.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -18,6 +19,16 @@ std::vector<std::string> Names(const GeoResult& r) {
   std::vector<std::string> names;
   for (const AddressComponent& c : r.components) names.push_back(c.name);
   return names;
+}
+
+// The text with every `from` replaced by `to`.
+std::string Replaced(std::string_view text, std::string_view from, std::string_view to) {
+  std::string out;
+  for (size_t at = text.find(from); at != std::string_view::npos; at = text.find(from)) {
+    out.append(text.substr(0, at)).append(to);
+    text.remove_prefix(at + from.size());
+  }
+  return out.append(text);
 }
 
 TEST(GeocoderReply, ComponentsWidestFirstWithoutThePostalCode) {
@@ -84,18 +95,49 @@ TEST(GeocoderReply, EscapesCompactFormAndGbk) {
   ASSERT_EQ(out[0].components.size(), 1u);
   EXPECT_EQ(out[0].components[0].name, "O\"Neil 青岛 \xF0\x9F\x98\x80");
   EXPECT_EQ(out[0].lat, -33.5);
-  // A reply that is not UTF-8 is read as GBK.
-  out.clear();
-  const std::string gbk = Utf8ToAnsi(std::string_view(Recorded("geocoder_jinan.json")));
-  ASSERT_TRUE(ParseGeocoderReply(gbk, out));
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(Names(out[0]), (std::vector<std::string>{"中国", "山东省", "济南市", "历下区"}));
-  // Coordinates outside the world are not taken.
+  // Coordinates outside the world, or a latitude without its longitude, drop the result: it is
+  // never stored at 0. A location with neither leaves the place unknown.
   out.clear();
   ASSERT_TRUE(ParseGeocoderReply(
-      R"({"address_components":[{"long_name":"x","types":["route"]}],"location":{"lat":95,"lng":1e999}})", out));
+      R"({"address_components":[{"long_name":"x","types":["route"]}],"location":{"lat":95,"lng":1e999}},)"
+      R"({"address_components":[{"long_name":"y","types":["route"]}],"location":{"lat":30,"lng":-180.5}},)"
+      R"({"address_components":[{"long_name":"z","types":["route"]}],"location":{"lat":30.5},"bounds":{}},)"
+      R"({"address_components":[{"long_name":"w","types":["route"]}],"location":{"lng":110.5,"lat":-30.25}},)"
+      R"({"address_components":[{"long_name":"v","types":["route"]}],"location":{}})",
+      out));
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(Names(out[1]), std::vector<std::string>{"w"});  // keys in the other order
+  EXPECT_EQ(out[1].lat, -30.25);
+  EXPECT_EQ(out[1].lng, 110.5);
+  EXPECT_EQ(Names(out[0]), std::vector<std::string>{"v"});
   EXPECT_EQ(out[0].lat, 0);
-  EXPECT_EQ(out[0].lng, 0);
+}
+
+// Each text is converted on its own: a stray byte or a character cut short spoils only the text
+// it stands in (the bad byte becomes U+FFFD); every other name of the reply stays whole.
+TEST(GeocoderReply, BrokenBytesSpoilOnlyTheirOwnText) {
+  std::string reply = Replaced(Recorded("geocoder_qingdao.json"), "青岛市", "青\xFF岛市");  // a stray byte
+  reply = Replaced(reply, "香港中路", "香\xE6中路");  // 港 cut after its first byte
+  std::deque<GeoResult> out;
+  ASSERT_TRUE(ParseGeocoderReply(reply, out));
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(Names(out[1]), (std::vector<std::string>{"中国", "山东省", "青\uFFFD岛市", "市南区",
+                                                      "香\uFFFD中路", "12号"}));
+  EXPECT_EQ(Names(out[0]), (std::vector<std::string>{"中国", "山东省", "青\uFFFD岛市", "崂山区"}));
+  // A GBK reply's names are not read as UTF-8 names: they come out replaced, never as other
+  // Chinese characters.
+  out.clear();
+  ASSERT_TRUE(ParseGeocoderReply(Utf8ToAnsi(std::string_view(Recorded("geocoder_jinan.json"))), out));
+  ASSERT_EQ(out.size(), 1u);
+  for (const std::string& name : Names(out[0])) EXPECT_TRUE(IsValidUtf8(name)) << name;
+  EXPECT_NE(Names(out[0])[0], "中国");
+  // The place and point-of-interest parsers treat their texts alike.
+  const std::string place = Replaced(Recorded("place_search.json"), "栈桥", "栈\x80桥");
+  out.clear();
+  ASSERT_TRUE(ParsePlaceSearchReply(place, out));
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[1].components[0].name, "青岛站 - 市南区泰安路2号");
+  EXPECT_EQ(out[0].components[0].name, "栈\uFFFD桥 - 市南区太平路12号");
 }
 
 TEST(GeocoderReply, ZoomOfBounds) {
@@ -118,16 +160,47 @@ TEST(PlaceSearchReply, NameAddressAndPosition) {
   EXPECT_DOUBLE_EQ(out[1].lng, 120.313049);
   EXPECT_EQ(out[1].zoom, 0);
   EXPECT_EQ(out[0].components[0].name, "栈桥 - 市南区太平路12号");
-  // Without a result list there is nothing; a result without its address ends the list there.
+  // Without a result list there is nothing.
   out.clear();
   EXPECT_TRUE(ParsePlaceSearchReply(R"({"status":"OK","name":"x"})", out));
   EXPECT_TRUE(out.empty());
+}
+
+// An incomplete result (no address, no location, one coordinate only, outside the world) is
+// skipped without taking its neighbour's keys; the complete results after it still come out,
+// also with their keys in another order. A result cut off at the reply's end is dropped.
+TEST(PlaceSearchReply, IncompleteResultsAreSkipped) {
+  std::deque<GeoResult> out;
   EXPECT_TRUE(ParsePlaceSearchReply(
       R"({"results":[{"name":"A","location":{"lat":1,"lng":2},"address":"a"},)"
-      R"({"name":"B","location":{"lat":3,"lng":4}},{"name":"C","location":{"lat":5,"lng":6},"address":"c"}]})",
+      R"({"name":"B","location":{"lat":3,"lng":4}},)"
+      R"({"name":"C","address":"c"},)"
+      R"({"name":"D","location":{"lat":7},"address":"d"},)"
+      R"({"name":"E","location":{"lat":91,"lng":8},"address":"e"},)"
+      R"({"address":"f","location":{"lng":-10.5,"lat":-20.25},"name":"F"},)"
+      R"({"name":"G","detail":{"tag":"x"},"location":{"lat":5,"lng":6},"address":"g"},)"
+      R"({"name":"H","location":{"lat":36.06,"lng":120.3)",
       out));
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].components[0].name, "A - a");
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[2].components[0].name, "A - a");
+  EXPECT_EQ(out[1].components[0].name, "F - f");
+  EXPECT_EQ(out[1].lat, -20.25);
+  EXPECT_EQ(out[1].lng, -10.5);
+  EXPECT_EQ(out[0].components[0].name, "G - g");
+  EXPECT_EQ(out[0].lat, 5);
+  // Point-of-interest places alike: one without "y", one outside the world, one with its name
+  // first; the numbers in their strings must be whole numbers.
+  out.clear();
+  EXPECT_TRUE(ParsePoiSearchReply(
+      R"(AMap([3])({"status":"E0","list":[{"address":"a","name":"A","x":"120.5"},)"
+      R"({"address":"b","name":"B","x":"200","y":"30"},{"name":"C","y":"30.5","address":"c","x":"120.25"},)"
+      R"({"address":"d","name":"D","x":"12x","y":"30"},{"address":"e","name":"E","y":"-1","x":"-2"}]}))",
+      out));
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[1].components[0].name, "C - c");
+  EXPECT_EQ(out[1].lat, 30.5);
+  EXPECT_EQ(out[1].lng, 120.25);
+  EXPECT_EQ(out[0].components[0].name, "E - e");
 }
 
 TEST(PoiSearchReply, PlacesInEitherCoordinateOrder) {

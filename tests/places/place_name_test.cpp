@@ -425,5 +425,41 @@ TEST(PlaceNameIndex, FileSavedWholeAndMissingOrDamagedTold) {
   EXPECT_TRUE(read.empty());
 }
 
+// An import that commits a province makes the tree's index stale: it is removed before the
+// commit, so that a kill before the tree writes it again leaves no index (rebuilt from the
+// database at the next start) rather than the old list. An import cut short commits nothing and
+// keeps the index; an index that cannot be removed stops the commit.
+TEST_F(PlaceNameDbTest, ImportCommitsOnlyAfterTheOldIndexIsGone) {
+  const std::string index = dir.File("adn.kan");
+  EXPECT_EQ(db.IndexPath(), index);
+  EXPECT_EQ(CPlaceNameDb::IndexPathFor("/d/x.y/adn"), "/d/x.y/adn.kan");
+  ASSERT_TRUE(SavePlaceIndex(index, SampleGroups()));
+
+  Collect stopped;
+  stopped.stop_after = 5;
+  EXPECT_TRUE(ImportPlaceNameKml(db, kSamples + "shandong.kml", stopped).stopped);
+  EXPECT_TRUE(std::filesystem::exists(index));  // nothing committed: still the database's list
+
+  // The index is a folder that cannot be removed: the file's rows are not committed either.
+  std::filesystem::remove(index);
+  std::filesystem::create_directories(index + "/x");
+  Collect blocked;
+  EXPECT_EQ(ImportPlaceNameKml(db, kSamples + "shandong.kml", blocked).files_failed, 1);
+  EXPECT_EQ(db.PlaceCount(), 0);
+  std::filesystem::remove_all(index);
+
+  ASSERT_TRUE(SavePlaceIndex(index, SampleGroups()));
+  Collect sink;
+  ASSERT_EQ(ImportPlaceNameKml(db, kSamples + "shandong.kml", sink).files, 1);
+  // The state a kill right after the commit leaves: the rows are there, the old index is not.
+  EXPECT_EQ(db.PlaceCount(), 17);
+  std::vector<PlaceIndexGroup> read;
+  EXPECT_EQ(LoadPlaceIndex(index, &read), ArchiveLoad::kMissing);
+  CPlaceNameDb reopened;
+  ASSERT_TRUE(reopened.OpenDatabase(dir.File("adn.adr"), ""));
+  EXPECT_FALSE(reopened.IsNewDatabase());
+  EXPECT_TRUE(reopened.HasProvince("山东省"));
+}
+
 }  // namespace
 }  // namespace velmora

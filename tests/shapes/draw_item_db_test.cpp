@@ -1,10 +1,16 @@
 // The drawn-item database on real SQLite files: shapes kept across reopening, queries by type,
 // queries that would change the table refused, damaged files reported and left byte for byte,
-// rows that cannot be rebuilt skipped without being touched, and the object layer's storing.
+// rows that cannot be rebuilt skipped without being touched, the object layer's storing, and
+// a full disk.
 #include "shapes/draw_item_db.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <functional>
 
 #include "core/format.h"
 #include "shapes/mark_shape.h"
@@ -205,6 +211,78 @@ TEST(DrawItemDB, ObjectLayerStoresOnRequestAndRefusesEmptyShapes) {
   layer.Clear(false);
   EXPECT_EQ(layer.Count(), 0u);
   EXPECT_EQ(db.ItemCount(), 1);  // clearing the view keeps what is stored
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// Runs `body` with files limited to `limit` bytes, SIGXFSZ ignored as the program ignores it.
+void WithFileSizeLimit(uint64_t limit, const std::function<void()>& body) {
+  struct sigaction ignore {}, old_action {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &old_action);
+  rlimit old_limit{};
+  getrlimit(RLIMIT_FSIZE, &old_limit);
+  rlimit limited = old_limit;
+  limited.rlim_cur = limit;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  body();
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  sigaction(SIGXFSZ, &old_action, nullptr);
+}
+
+// A full disk (made with a file-size limit) fails the write of a drawn item: the database says
+// so to its sink and to the caller, the object layer tells its caller that the shape was not
+// stored, and after a reopen only what was stored is there. A row that cannot be deleted keeps
+// its shape in the layer.
+TEST(DrawItemDB, FullDiskIsReportedAndNothingIsLost) {
+  test::TempDir dir;
+  const std::string path = dir.File("drawitem.kdb");
+  std::vector<std::string> reports;
+  {
+    CDrawItemDB db;
+    ASSERT_TRUE(db.Open(path));
+    db.SetReportSink([&](const std::string& text) { reports.push_back(text); });
+    CObjectLayer layer("objects");
+    layer.SetDatabase(&db);
+    bool stored = false;
+    ASSERT_TRUE(layer.Add(Mark("kept", 120, 36), true, &stored));
+    EXPECT_TRUE(stored);
+    const uintmax_t size = std::filesystem::file_size(path);
+    // A shape far larger than the file may grow to.
+    auto big = std::make_unique<CPolylineShape>();
+    for (int i = 0; i < 20000; ++i) big->AddPoint(100 + i * 1e-3f, 30);
+    CMapShape* big_shape = big.get();
+    WithFileSizeLimit(size, [&] {
+      EXPECT_TRUE(layer.Add(std::move(big), true, &stored));
+      EXPECT_FALSE(stored);
+    });
+    EXPECT_EQ(big_shape->db_id, 0);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].rfind(CDrawItemDB::kSaveFailedText, 0), 0u) << reports[0];
+    EXPECT_NE(db.LastError(), "");
+    EXPECT_TRUE(layer.Contains(big_shape));  // shown for this run
+    EXPECT_EQ(db.ItemCount(), 1);
+
+    // A row that cannot be deleted (the database is gone) keeps its shape: it would come back.
+    std::vector<CMapShape*> marks;
+    layer.GetShapesByType(kAllShapeTypes, marks);
+    CMapShape* kept = marks.at(0);
+    db.Close();
+    bool deleted = true;
+    EXPECT_FALSE(layer.Remove(kept, true, &deleted));
+    EXPECT_FALSE(deleted);
+    EXPECT_TRUE(layer.Contains(kept));
+    EXPECT_TRUE(layer.Remove(kept, false));
+  }
+  CDrawItemDB again;
+  ASSERT_TRUE(again.Open(path));
+  std::vector<std::unique_ptr<CMapShape>> rows;
+  ASSERT_EQ(again.LoadItems("SELECT * FROM data", rows), 1);
+  EXPECT_EQ(rows[0]->Name(), "kept");
 }
 
 }  // namespace

@@ -212,6 +212,40 @@ TEST(ContourGrid, SmoothUsesTheAlreadySmoothedNeighbours) {
   EXPECT_EQ(g.Value(0, 0), 0.0f);
 }
 
+TEST(ContourGrid, HolesWithoutDataStayHolesAndLinesEndingThereAreKept) {
+  // A plane rising to the east with bands of NaN nodes across rows 0-1, 8-11 and 18-19: every
+  // line runs from one band to the next and touches no border.
+  CContourGrid g;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  Fill(g, 40, 20, [](double x, double) { return 10 * x; });
+  for (int r : {0, 1, 8, 9, 10, 11, 18, 19})
+    for (int c = 0; c < 40; ++c) g.Value(r, c) = nan;
+  g.Smooth();
+  int holes = 0;
+  for (int r = 0; r < 20; ++r) {
+    for (int c = 0; c < 40; ++c) {
+      holes += std::isnan(g.Value(r, c));
+      if (!std::isnan(g.Value(r, c))) {
+        EXPECT_FLOAT_EQ(g.Value(r, c), 10.0f * c);  // a plane stays a plane
+      }
+    }
+  }
+  EXPECT_EQ(holes, 8 * 40);
+  ASSERT_EQ(g.Compute(50), ContourStatus::kOk);
+  // Levels 50 ... 350: one line in each of the two bands with data.
+  auto levels = ByLevel(g);
+  ASSERT_EQ(levels.size(), 7u);
+  for (const auto& [level, lines] : levels) {
+    ASSERT_EQ(lines.size(), 2u) << level;
+    for (const ContourLine* line : lines) {
+      for (const ContourPoint& p : line->points) {
+        EXPECT_NEAR(p.x, level / 10.0, 1e-4);
+        EXPECT_TRUE((p.y >= 2.0f && p.y <= 7.0f) || (p.y >= 12.0f && p.y <= 17.0f)) << "in a hole at " << p.y;
+      }
+    }
+  }
+}
+
 TEST(ContourGrid, RefusalsKeepTheOldLines) {
   CContourGrid g;
   Fill(g, 20, 20, [](double x, double y) { return x * y; });

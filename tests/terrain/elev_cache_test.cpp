@@ -118,6 +118,21 @@ TEST_F(CacheTest, UnusableDatabasesGiveStatusZeroAndNoRequest) {
   EXPECT_EQ(cache.GetByPos(&lon, &lat, &h), kElevNoCache);
   EXPECT_EQ(h, -1);
   EXPECT_EQ(server.RequestCount(), 0u);
+  // It is not refused for good: the damaged file is set aside as it was and the next look-up
+  // starts a new cache (the height is asked of the service again).
+  EXPECT_EQ(test::ReadTestFile(dir.File("gdem.kdb.damaged")), bytes);
+  EXPECT_EQ(cache.GetByPos(&lon, &lat, &h), kElevFetched);
+  EXPECT_EQ(server.RequestCount(), 1u);
+  EXPECT_EQ(cache.GetByPos(&lon, &lat, &h), kElevFound);
+  EXPECT_GE(Rows("gdem.kdb"), 1);
+
+  // A file that is not a database at all is set aside at the open.
+  cache.Close();
+  test::WriteTestFile(dir.File(kLngLatCacheFileName), std::string(8192, 'x'));
+  ASSERT_TRUE(cache.Open());
+  EXPECT_EQ(test::ReadTestFile(dir.File("gd.kd.damaged")), std::string(8192, 'x'));
+  EXPECT_EQ(cache.PutLngLat(116.4, 39.9, 5), kElevFetched);
+  EXPECT_EQ(Rows("gd.kd"), 1);
 }
 
 TEST_F(CacheTest, PositionKeysAndStores) {

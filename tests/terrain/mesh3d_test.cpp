@@ -363,7 +363,11 @@ TEST_F(MeshTest, PlainGridsTakeWideIndicesWhenNeeded) {
 TEST_F(MeshTest, GlobeOfWholeDegrees) {
   C3DGlobe globe;
   ASSERT_TRUE(globe.Create(240, 120));
-  EXPECT_EQ(globe.Texture(), nullptr);  // no world picture in the program folder
+  ASSERT_NE(globe.Texture(), nullptr);  // the shipped world picture, 1024 x 512
+  D3DSURFACE_DESC shipped;
+  globe.Texture()->GetLevelDesc(0, &shipped);
+  EXPECT_EQ(shipped.Width, 1024u);
+  EXPECT_EQ(shipped.Height, 512u);
   ASSERT_EQ(globe.Mesh()->GetNumVertices(), 241u * 121);
   EXPECT_EQ(globe.Mesh()->GetNumFaces(), 2u * 240 * 120);
   EXPECT_NE(globe.Torus(), nullptr);
@@ -381,8 +385,13 @@ TEST_F(MeshTest, GlobeOfWholeDegrees) {
   }
   EXPECT_NEAR(globe.BoundingSize(), 2 * std::sqrt(3.0) * kEarthRadiusKm, 1.0);
 
-  // With the world picture the globe is textured with it.
+  // Without a world picture in the program folder the globe is untextured; with one, it wears it.
   test::TempDir program;
+  {
+    ScopedAppOptions without_picture([&](CAppOptions& o) { o.program_dir = program.path(); });
+    ASSERT_TRUE(globe.Create(24, 12));
+    EXPECT_EQ(globe.Texture(), nullptr);
+  }
   std::filesystem::create_directories(program.File("images"));
   ASSERT_TRUE(SaveImageFile(Quadrants(64), program.File("images/world.jpg")));
   ScopedAppOptions with_picture([&](CAppOptions& o) { o.program_dir = program.path(); });

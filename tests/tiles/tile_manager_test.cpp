@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -162,7 +163,50 @@ TEST_F(TileManagerTest, RefusedConnectionFailsAfterTheRetries) {
   EXPECT_EQ(tile->Retries(), 3);
   manager.Stop();
   std::lock_guard lock(net_mutex);
-  EXPECT_EQ(net_states, std::vector<int>(3, kTileNetFailed));
+  // The first refusal is news; the retries meet the remembered host and tell nothing new.
+  EXPECT_EQ(net_states, std::vector<int>(1, kTileNetFailed));
+}
+
+TEST_F(TileManagerTest, AnUnreachableHostFailsItsOtherTilesAtOnceAndNoOtherHost) {
+  {
+    test::HttpTestServer gone;  // a port on which nothing listens any more
+    PointSourceAt(gone.BaseUrl());
+  }
+  // Another source on a host that answers.
+  constexpr int kOther = 7;
+  ASSERT_NE(LayerManager().FindSourceStrict(kOther), nullptr);
+  ASSERT_TRUE(WriteProfileString(kUrlTemplatesSection, std::to_string(kOther), server_.BaseUrl() + "/s/{z}/{x}/{y}.png"));
+  server_.Route("/s/3/1/1.png", PngReply(0xFF00AA00));
+
+  // Each real fetch that fails reports the network as failed: the reports count the waits.
+  auto run = [&](unsigned host_failure_ms, std::vector<int>* net_states) {
+    std::mutex net_mutex;
+    TileManagerOptions options = Options(1);
+    options.host_failure_ms = host_failure_ms;
+    CTileManager manager(options);
+    manager.SetNetStateSink([&](int state) {
+      std::lock_guard lock(net_mutex);
+      net_states->push_back(state);
+    });
+    ASSERT_TRUE(manager.Start());
+    std::vector<std::shared_ptr<CTile>> tiles;
+    for (int x = 0; x < 8; ++x) tiles.push_back(manager.GetTile(Key(x, 6)));
+    std::shared_ptr<CTile> other = manager.GetTile(Key(1, 1, kOther));
+    for (const auto& tile : tiles) {
+      EXPECT_EQ(manager.WaitForState(*tile, kWait), DS_FAILED);
+      EXPECT_EQ(tile->Retries(), 3);  // the retries are counted as before
+    }
+    EXPECT_EQ(manager.WaitForState(*other, kWait), DS_LOADED);
+    manager.Stop();
+  };
+  std::vector<int> remembered, forgotten;
+  run(60000, &remembered);
+  // One refusal was met; every other tile of that host failed without a connection of its own.
+  EXPECT_EQ(std::count(remembered.begin(), remembered.end(), kTileNetFailed), 1);
+  EXPECT_EQ(std::count(remembered.begin(), remembered.end(), kTileNetOk), 1);
+  // Without the memory every attempt of every tile connects and fails on its own.
+  run(0, &forgotten);
+  EXPECT_EQ(std::count(forgotten.begin(), forgotten.end(), kTileNetFailed), 8 * 3);
 }
 
 TEST_F(TileManagerTest, TimeOutsAndCutRepliesGoBackToTheQueue) {

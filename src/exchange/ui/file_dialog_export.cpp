@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/format.h"
+#include "platform/text.h"
 #include "platform/ui/controls.h"
 
 namespace velmora {
@@ -42,9 +43,22 @@ bool CFileDialogExport::OnInitDialog() {
   return true;
 }
 
+void CFileDialogExport::OfferModelType(std::function<bool()> options) {
+  model_options_ = std::move(options);
+  std::string filter = kFilter;
+  if (filter.ends_with("||")) filter.pop_back();
+  SetFilter(filter + kModelFilter);
+}
+
+bool CFileDialogExport::ModelChosen() const {
+  const std::string path = GetPathName();
+  return path.size() > 4 && EqualsNoCaseAscii(std::string_view(path).substr(path.size() - 4), ".3ds");
+}
+
 INT_PTR CFileDialogExport::DoModal() {
   INT_PTR result = CFileDialog::DoModal();
   if (result != IDOK) return result;
+  if (model_options_ && ModelChosen() && !model_options_()) return IDCANCEL;
   if (auto a = ParseDouble(GetDlgItemText(kIdAltitude)); a && *a > 0) altitude_km = *a;
   if (auto d = ParseInt(GetDlgItemText(kIdDelay)); d && *d >= 0 && *d <= 3600000) delay_ms = static_cast<int>(*d);
   full_screen = IsDlgButtonChecked(kIdFullScreen) == BST_CHECKED;

@@ -2,7 +2,10 @@
 // picture types jpg, bmp, tif, png and gif and four fields that the earth exports read after it
 // closes: the eye altitude in kilometres (filled by the caller before DoModal), the delay
 // between shots in milliseconds, full-screen stitching and the geographic (world file) flag.
+// An area export may also offer the 3D Studio model type ("3ds") after the picture types, with
+// its options asked when it is chosen.
 #pragma once
+#include <functional>
 #include <string>
 
 #include "platform/ui/file_dialog.h"
@@ -23,6 +26,13 @@ class CFileDialogExport : public CFileDialog {
   // text is not a number keeps its previous value.
   INT_PTR DoModal() override;
 
+  // Offers the "3ds" type after the picture types. When a ".3ds" path is chosen, `options` runs
+  // (the model's options dialog) before DoModal returns; its false makes DoModal IDCANCEL.
+  static constexpr const char* kModelFilter = "3D Studio (*.3ds)|*.3ds||";
+  void OfferModelType(std::function<bool()> options);
+  // The chosen path is a model (".3ds", any case).
+  bool ModelChosen() const;
+
   double altitude_km = 1.0;    // "视角高度(km)"
   int delay_ms = 1000;         // "延迟时间(ms)"
   bool full_screen = false;    // "全屏拼接"
@@ -30,6 +40,9 @@ class CFileDialogExport : public CFileDialog {
 
  protected:
   bool OnInitDialog() override;
+
+ private:
+  std::function<bool()> model_options_;
 };
 
 }  // namespace velmora

@@ -30,6 +30,7 @@ void RunCoordBatchFixCommand(CWnd* owner) {
   if (save.DoModal() != IDOK) return;
   CoordFormatSettings settings;
   settings.target_format = kNotationDegrees;
+  settings.target_degree_decimals = 8;  // the corrected points are single precision
   CCoordFormatter formatter(settings, CoordTextEncoding::kUtf8);
   std::string text;
   for (const PointF& p : points) {

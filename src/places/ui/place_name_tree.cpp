@@ -15,26 +15,6 @@
 
 namespace velmora {
 
-// The panel's window: holds the tree at its own size and hands the tree its notifications.
-class CPlaceNameHost : public CWnd {
- public:
-  explicit CPlaceNameHost(CPlaceNameTree& tree) : tree_(tree) {
-    MapMessage(WM_SIZE, [this](WPARAM, LPARAM lparam) {
-      const int cx = GET_X_LPARAM(lparam), cy = GET_Y_LPARAM(lparam);
-      if (tree_.IsWindow() && cx > 0 && cy > 0) tree_.MoveWindow(RECT{0, 0, cx, cy});
-      return LRESULT{0};
-    });
-    MapMessage(WM_NOTIFY, [this](WPARAM, LPARAM lparam) {
-      auto* hdr = reinterpret_cast<NMHDR*>(lparam);
-      if (!hdr || hdr->hwndFrom != tree_.GetSafeHwnd()) return LRESULT{0};
-      return tree_.OnReflectedNotify(hdr);
-    });
-  }
-
- private:
-  CPlaceNameTree& tree_;
-};
-
 namespace {
 
 // The import's reports on the progress dialog.
@@ -57,7 +37,8 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-CPlaceNameTree::CPlaceNameTree() : host_(std::make_unique<CPlaceNameHost>(*this)) {}
+CPlaceNameTree::CPlaceNameTree()
+    : host_(std::make_unique<CPanelHost>(*this, [this](NMHDR* hdr) { return OnReflectedNotify(hdr); })) {}
 
 CPlaceNameTree::~CPlaceNameTree() {
   if (host_) host_->DestroyWindow();
@@ -65,14 +46,7 @@ CPlaceNameTree::~CPlaceNameTree() {
 }
 
 bool CPlaceNameTree::CreatePanel(CWnd* parent) {
-  if (host_->IsWindow()) return true;
-  const RECT rect{0, 0, 200, 420};
-  if (!host_->Create(parent, kPanelId, kPanelName, WS_CHILD | WS_VISIBLE, rect)) return false;
-  if (!Create(host_.get(), kTreeId, "", WS_CHILD | WS_VISIBLE | WS_BORDER, rect)) {
-    host_->DestroyWindow();
-    return false;
-  }
-  return true;
+  return host_->CreatePanel(parent, kPanelId, kPanelName, kTreeId);
 }
 
 int CPlaceNameTree::OnCreate() {
@@ -81,7 +55,7 @@ int CPlaceNameTree::OnCreate() {
   // database is new) they come from the database and the index is written again.
   std::vector<PlaceIndexGroup> groups;
   const bool fresh = IsNewDatabase();
-  if (!fresh && LoadPlaceIndex(DefaultIndexPath(), &groups) == ArchiveLoad::kOk) {
+  if (!fresh && LoadPlaceIndex(IndexPath(), &groups) == ArchiveLoad::kOk) {
     ClearItems();
     for (const PlaceIndexGroup& group : groups) {
       const HTREEITEM top = AddPlaceItem(group.top, TVI_ROOT);
@@ -114,11 +88,7 @@ const PlaceRecord* CPlaceNameTree::RecordOf(HTREEITEM item) const {
   return item && ItemExists(item) ? reinterpret_cast<const PlaceRecord*>(GetItemData(item)) : nullptr;
 }
 
-HTREEITEM CPlaceNameTree::FindChild(HTREEITEM parent, const std::string& name) const {
-  for (HTREEITEM item : GetChildren(parent))
-    if (GetItemText(item) == name) return item;
-  return 0;
-}
+HTREEITEM CPlaceNameTree::FindChild(HTREEITEM parent, const std::string& name) const { return FindChildItem(parent, name); }
 
 void CPlaceNameTree::FillTree() {
   CWaitCursor wait;
@@ -135,7 +105,7 @@ void CPlaceNameTree::FillTree() {
     groups.push_back(std::move(group));
   }
   std::string error;
-  if (!SavePlaceIndex(DefaultIndexPath(), groups, &error)) AppLog("place-name index: %s", error.c_str());
+  if (!SavePlaceIndex(IndexPath(), groups, &error)) AppLog("place-name index: %s", error.c_str());
 }
 
 LRESULT CPlaceNameTree::OnReflectedNotify(NMHDR* hdr) {

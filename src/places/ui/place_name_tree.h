@@ -19,6 +19,7 @@
 #include "places/place_name_db.h"
 #include "places/place_name_import.h"
 #include "platform/ui/tree_ctrl.h"
+#include "shell/panel_host.h"
 #include "shell/side_bar_panel.h"
 
 namespace velmora {
@@ -65,7 +66,6 @@ class CPlaceNameTree : public CTreeCtrl, public ISideBarPanel, public CPlaceName
   void OnDestroy() override;
 
  private:
-  friend class CPlaceNameHost;
   // The tree's own notifications, handed back by the host.
   LRESULT OnReflectedNotify(NMHDR* hdr);
   void OnSelChanged(HTREEITEM item);
@@ -74,7 +74,7 @@ class CPlaceNameTree : public CTreeCtrl, public ISideBarPanel, public CPlaceName
   HTREEITEM AddPlaceItem(const PlaceRecord& record, HTREEITEM parent);
   void ClearItems();
 
-  std::unique_ptr<CWnd> host_;
+  std::unique_ptr<CPanelHost> host_;
   std::deque<PlaceRecord> records_;  // the items' records (stable addresses)
   std::set<HTREEITEM> loaded_;       // items whose children were looked up
   bool filled_from_index_ = false;

@@ -293,3 +293,53 @@ HRESULT D3DXIntersect(ID3DXMesh* mesh, const D3DXVECTOR3* origin, const D3DXVECT
 }
 
 }  // namespace velmora
+
+namespace velmora {
+
+HRESULT D3DXComputeNormals(ID3DXMesh* mesh, const uint32_t*) {
+  if (!mesh) return D3DERR_INVALIDCALL;
+  const uint32_t fvf = mesh->GetFVF();
+  if ((fvf & D3DFVF_XYZ) == 0 || (fvf & D3DFVF_NORMAL) == 0) return D3DERR_INVALIDCALL;
+  const uint32_t stride = mesh->GetNumBytesPerVertex(), nv = mesh->GetNumVertices(), nf = mesh->GetNumFaces();
+  void* vdata = nullptr;
+  void* idata = nullptr;
+  if (FAILED(mesh->LockVertexBuffer(0, &vdata))) return D3DERR_INVALIDCALL;
+  if (FAILED(mesh->LockIndexBuffer(D3DLOCK_READONLY, &idata))) {
+    mesh->UnlockVertexBuffer();
+    return D3DERR_INVALIDCALL;
+  }
+  auto* bytes = static_cast<uint8_t*>(vdata);
+  auto position = [&](uint32_t i) {
+    float p[3];
+    std::memcpy(p, bytes + size_t(i) * stride, 12);
+    return D3DXVECTOR3(p[0], p[1], p[2]);
+  };
+  std::vector<double> sums(size_t(nv) * 3, 0.0);
+  for (uint32_t f = 0; f < nf; ++f) {
+    uint32_t t[3];
+    for (int k = 0; k < 3; ++k)
+      t[k] = mesh->Uses32BitIndices() ? static_cast<const uint32_t*>(idata)[size_t(f) * 3 + k]
+                                      : static_cast<const uint16_t*>(idata)[size_t(f) * 3 + k];
+    if (t[0] >= nv || t[1] >= nv || t[2] >= nv) continue;
+    const D3DXVECTOR3 p0 = position(t[0]), p1 = position(t[1]), p2 = position(t[2]);
+    // In doubles: the corners of a small terrain cell lie close together far from the origin.
+    const double ax = double(p1.x) - p0.x, ay = double(p1.y) - p0.y, az = double(p1.z) - p0.z;
+    const double bx = double(p2.x) - p0.x, by = double(p2.y) - p0.y, bz = double(p2.z) - p0.z;
+    const double n[3] = {ay * bz - az * by, az * bx - ax * bz, ax * by - ay * bx};
+    for (uint32_t v : t)
+      for (int k = 0; k < 3; ++k) sums[size_t(v) * 3 + size_t(k)] += n[k];
+  }
+  for (uint32_t v = 0; v < nv; ++v) {
+    const double* s = &sums[size_t(v) * 3];
+    const double length = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
+    float n[3] = {0, 0, 0};
+    if (length > 0)
+      for (int k = 0; k < 3; ++k) n[k] = static_cast<float>(s[k] / length);
+    std::memcpy(bytes + size_t(v) * stride + 12, n, 12);
+  }
+  mesh->UnlockIndexBuffer();
+  mesh->UnlockVertexBuffer();
+  return D3D_OK;
+}
+
+}  // namespace velmora

@@ -79,6 +79,13 @@ class ID3DXMesh : public R3dUnknown {
 // indices can reach, counts above the limits, or a vertex format the device does not draw.
 HRESULT D3DXCreateMeshFVF(uint32_t faces, uint32_t vertices, uint32_t options, uint32_t fvf,
                           IDirect3DDevice9* device, ID3DXMesh** mesh);
+// Fills the normals of a mesh whose vertices hold a position and a normal (D3DFVF_XYZ |
+// D3DFVF_NORMAL, maybe more): each vertex gets the unit sum of the normals of the faces it
+// belongs to, each face's normal cross(p1 - p0, p2 - p0) weighted by its area (so that a face's
+// normal points to the side from which its corners run clockwise in the left-handed frame).
+// Vertices of no face, or of degenerate faces only, get (0, 0, 0). Adjacency is not needed.
+// D3DERR_INVALIDCALL for a mesh without positions or normals.
+HRESULT D3DXComputeNormals(ID3DXMesh* mesh, const uint32_t* adjacency);
 // A sphere about the origin, poles on the z axis, with normals (D3DFVF_XYZ | D3DFVF_NORMAL).
 HRESULT D3DXCreateSphere(IDirect3DDevice9* device, float radius, uint32_t slices, uint32_t stacks,
                          ID3DXMesh** mesh, void* adjacency = nullptr);

@@ -103,6 +103,12 @@ std::vector<HTREEITEM> CTreeCtrl::GetChildren(HTREEITEM item) const {
   return children ? *children : std::vector<HTREEITEM>();
 }
 
+HTREEITEM CTreeCtrl::FindChildItem(HTREEITEM item, const std::string& text) const {
+  for (HTREEITEM child : GetChildren(item))
+    if (GetItemText(child) == text) return child;
+  return 0;
+}
+
 bool CTreeCtrl::SetItemText(HTREEITEM item, const std::string& text) {
   auto it = items_.find(item);
   if (it == items_.end()) return false;
@@ -208,6 +214,16 @@ void CTreeCtrl::DoubleClickItem(HTREEITEM item) {
   SelectItem(item);
   NMHDR hdr;
   NotifyParent(&hdr, NM_DBLCLK);
+}
+
+void CTreeCtrl::ClickItem(HTREEITEM item, UINT hit) {
+  if (!IsWindowEnabled() || !ItemExists(item)) return;
+  SelectItem(item);
+  if (!ItemExists(item)) return;  // the selection's handler may have removed it
+  last_hit_ = hit;
+  NMTREEVIEW nm;
+  nm.itemNew = item;
+  NotifyParent(&nm.hdr, NM_CLICK);
 }
 
 void CTreeCtrl::RightClickItem(HTREEITEM item, POINT screen_point) {

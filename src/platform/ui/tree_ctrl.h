@@ -17,6 +17,10 @@ constexpr HTREEITEM TVI_FIRST = 0xFFFF0001u;
 constexpr HTREEITEM TVI_LAST = 0xFFFF0002u;
 constexpr HTREEITEM TVI_SORT = 0xFFFF0003u;
 
+// Where a click landed on an item (ClickItem, LastClickHit).
+constexpr UINT TVHT_ONITEMICON = 0x2;
+constexpr UINT TVHT_ONITEMLABEL = 0x4;
+
 constexpr UINT TVE_COLLAPSE = 0x1;
 constexpr UINT TVE_EXPAND = 0x2;
 constexpr UINT TVE_TOGGLE = 0x3;
@@ -43,6 +47,8 @@ class CTreeCtrl : public CWnd {
   HTREEITEM GetParentItem(HTREEITEM item) const;  // 0 for a top item
   bool ItemHasChildren(HTREEITEM item) const;
   std::vector<HTREEITEM> GetChildren(HTREEITEM item) const;
+  // The first child of `item` (TVI_ROOT: the top) whose text is `text`; 0 when none.
+  HTREEITEM FindChildItem(HTREEITEM item, const std::string& text) const;
 
   bool SetItemText(HTREEITEM item, const std::string& text);
   std::string GetItemText(HTREEITEM item) const;
@@ -69,6 +75,10 @@ class CTreeCtrl : public CWnd {
   // A person's actions: a double click or right click on an item (it becomes selected first).
   void DoubleClickItem(HTREEITEM item);
   void RightClickItem(HTREEITEM item, POINT screen_point = {});
+  // A left click on an item's icon (TVHT_ONITEMICON) or label: the item becomes selected, then
+  // the parent gets NM_CLICK (NMTREEVIEW, itemNew the item); LastClickHit tells where it landed.
+  void ClickItem(HTREEITEM item, UINT hit);
+  UINT LastClickHit() const { return last_hit_; }
 
  protected:
   void ResetWindowState() override {
@@ -94,6 +104,7 @@ class CTreeCtrl : public CWnd {
   std::vector<HTREEITEM> top_;
   HTREEITEM next_ = 1;
   HTREEITEM selected_ = 0;
+  UINT last_hit_ = 0;
   CImageList* images_ = nullptr;
 };
 

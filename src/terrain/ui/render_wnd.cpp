@@ -13,8 +13,6 @@ namespace velmora {
 namespace {
 
 constexpr unsigned kRetryMs = 1000;
-// A mouse move this long after the previous one starts a new drag instead of turning the view.
-constexpr uint64_t kDragPauseMs = 50;
 
 }  // namespace
 
@@ -85,21 +83,13 @@ bool CRenderWnd::OnPaint(CBitmap& canvas) {
   // The canvas is the window's client area: a size the scene has not heard of yet is a resize.
   if (uint32_t(canvas.Width()) != Viewport().Width || uint32_t(canvas.Height()) != Viewport().Height)
     WindowProc(WM_SIZE, 0, MAKELPARAM(canvas.Width(), canvas.Height()));
-  const HWND hwnd = GetSafeHwnd();
-  last_result_ = Render(hwnd);
-  IDirect3DDevice9* device = g_pD3DDevice;
-  // The frame has the canvas's size (the scene was sized to it): copied straight into it.
-  if (last_result_ == 0 && device && device->CopyPresentedFrameInto(hwnd, &canvas)) return true;
-  PaintFallback(canvas, last_result_ == 0 ? 1 : last_result_);
+  bool drawn = false;
+  last_result_ = RenderInto(GetSafeHwnd(), canvas, &drawn);
+  if (!drawn) ArmRetry();
   return true;
 }
 
-void CRenderWnd::PaintFallback(CBitmap& canvas, HRESULT result) {
-  canvas.Clear(kRenderFallbackColor);
-  {
-    CGraphics g(canvas);
-    g.DrawString(FormatC("%x", static_cast<unsigned>(result)), CFont(), 0xFF000000u, 0, 0);
-  }
+void CRenderWnd::ArmRetry() {
   // Painting is tried again, once a second rather than at once (the device may take long to
   // come back, and a tight repaint loop would take the user-interface thread with it).
   if (!retry_armed_ && IsWindow()) retry_armed_ = SetTimer(ID_RENDER_RETRY_TIMER, kRetryMs);
@@ -118,15 +108,7 @@ void CRenderWnd::NoteModifiers(UINT flags) {
 void CRenderWnd::OnMouseMove(UINT flags, int x, int y) {
   NoteModifiers(flags);
   if (GetFocusWindow() != this) SetFocus();
-  // Ticks of 32 bits, as the scene keeps them: the difference is right across a wrap.
-  const uint32_t now = static_cast<uint32_t>(Now());
-  if ((flags & MK_LBUTTON) && now - last_tick_ < kDragPauseMs) {
-    arcball_.Drag(x, y);
-    Invalidate();
-  }
-  last_x_ = x;
-  last_y_ = y;
-  last_tick_ = now;
+  if (SceneMouseMove((flags & MK_LBUTTON) != 0, x, y, static_cast<uint32_t>(Now()))) Invalidate();
 }
 
 void CRenderWnd::OnMouseWheel(int delta, int, int) {
@@ -155,7 +137,7 @@ void CRenderWnd::OnKeyUp(UINT key) {
 void CRenderWnd::OnLButtonDown(UINT flags, int x, int y) {
   NoteModifiers(flags);
   SetCapture();
-  arcball_.BeginDrag(x, y);
+  SceneButtonDown(x, y);
 }
 
 void CRenderWnd::OnLButtonUp(UINT flags, int, int) {

@@ -24,8 +24,6 @@ constexpr UINT ID_FILLMODE_SOLID = 32930;
 
 // The timer that tries a frame that could not be rendered again, a second later.
 constexpr UINT_PTR ID_RENDER_RETRY_TIMER = 0x3D0F;
-// The grey of a window whose frame could not be rendered.
-inline constexpr Argb kRenderFallbackColor = 0xFFC8C8C8u;
 
 class CRenderWnd : public CWnd, public IChildView, public CD3DScene {
  public:
@@ -74,7 +72,7 @@ class CRenderWnd : public CWnd, public IChildView, public CD3DScene {
   void ReleaseCapture() { capture_ = false; }
 
  private:
-  void PaintFallback(CBitmap& canvas, HRESULT result);
+  void ArmRetry();
   void NoteModifiers(UINT flags);
 
   HRESULT last_result_ = 0;

@@ -94,7 +94,7 @@ TEST_F(CoordDialogsTest, FormatConverterConvertsTypedTextAndKeepsItsSettings) {
     EXPECT_EQ(Combo(d, 1315)->GetLBText(1), "度分秒");
     EXPECT_EQ(Edit(d, 1335)->GetWindowText(), "西经");
     Click(d, 1314);
-    EXPECT_EQ(Edit(d, 1318)->GetWindowText(), "120.39598889,36.2096\r\n");
+    EXPECT_EQ(Edit(d, 1318)->GetWindowText(), "120.39598888888889,36.2096\r\n");
 
     // Degrees in, DMS out, without hemisphere words: the sign carries the side.
     Combo(d, 1313)->Select(kNotationDegrees);
@@ -103,7 +103,7 @@ TEST_F(CoordDialogsTest, FormatConverterConvertsTypedTextAndKeepsItsSettings) {
     Edit(d, 1317)->Type("-0.5,36.5\r\n\r\noops\r\n10.99999999999,-1e-12");
     Click(d, 1314);
     EXPECT_EQ(Edit(d, 1318)->GetWindowText(),
-              "-0°30′0.0000″,36°30′0.0000″\r\n# 第3行缺少分隔符: oops\r\n11°0′0.0000″,0°0′0.0000″\r\n");
+              "-0°30′0″,36°30′0″\r\n# 第3行缺少分隔符: oops\r\n11°0′0″,0°0′0″\r\n");
     EXPECT_EQ(host.LastMessage(), "1行无法转换: 第3行(缺少分隔符)\n结果中这些行以\"#\"开头。");
 
     // A skip count out of range is refused before anything is converted.
@@ -187,7 +187,13 @@ TEST_F(CoordDialogsTest, SystemConverterWithTheZoneDialogBehindARightClick) {
     EXPECT_EQ(Combo(d, 1315)->GetCurSel(), kCoordMercator);
     Combo(d, 1315)->Select(kCoordUtm);
     Click(d, 1314);
-    EXPECT_EQ(Edit(d, 1318)->GetWindowText(), "229578.630,3988111.962,123.000\r\n322037.810,4096742.059,234.000\r\n");
+    // Numbers as FormatNumber14 prints them; the heights as typed.
+    const std::string utm = Edit(d, 1318)->GetWindowText();
+    EXPECT_EQ(utm.substr(0, 11), "229578.6299") << utm;
+    EXPECT_NE(utm.find(",3988111.9623"), std::string::npos) << utm;
+    EXPECT_NE(utm.find(",123\r\n322037.8102"), std::string::npos) << utm;
+    EXPECT_NE(utm.find(",4096742.0593"), std::string::npos) << utm;
+    EXPECT_EQ(utm.substr(utm.size() - 6), ",234\r\n") << utm;
 
     // Right click on the UTM target: the zone dialog of slot 1. "计算" shows the UTM zone of the
     // longitude in the zone box (what OK stores) and the Gauss-Krüger band beside it.
@@ -206,7 +212,7 @@ TEST_F(CoordDialogsTest, SystemConverterWithTheZoneDialogBehindARightClick) {
     d.GetDlgItemAs<CMenuComboBox>(1315)->RightClick();
     EXPECT_EQ(UtmZoneOfSlot(kSlotConverterTarget), 50);
     Click(d, 1314);
-    EXPECT_EQ(Edit(d, 1318)->GetWindowText().substr(0, 11), "770421.370,");  // zone 50 now
+    EXPECT_EQ(Edit(d, 1318)->GetWindowText().substr(0, 10), "770421.370");  // zone 50 now
 
     // No dialog for a system without settings.
     size_t records = host.Records().size();
@@ -244,6 +250,18 @@ TEST_F(CoordDialogsTest, ZoneDialogRefusesZonesOutsideTheRange) {
     Click(z, 3);  // 3° band by default
     EXPECT_EQ(z.GetDlgItemText(1369), "3度带: 第40带, 中央子午线120°");
     EXPECT_EQ(z.GetDlgItemText(1323), "51");
+    // Western longitudes: negative bands, the meridian next to the longitude; the zone box
+    // keeps the UTM zone that OK stores.
+    Edit(z, 1331)->Type("-121.4");
+    Click(z, 3);
+    EXPECT_EQ(z.GetDlgItemText(1369), "3度带: 第-40带, 中央子午线-120°");
+    EXPECT_EQ(z.GetDlgItemText(1323), "10");
+    Combo(z, 1368)->Select(1);
+    Edit(z, 1331)->Type("-119");
+    Click(z, 3);
+    EXPECT_EQ(z.GetDlgItemText(1369), "6度带: 第-19带, 中央子午线-117°");
+    Combo(z, 1368)->Select(0);
+    Edit(z, 1331)->Type("121.4");
     Edit(z, 1323)->Type("61");
     Click(z, IDOK);
     EXPECT_EQ(host.LastMessage(), "UTM带号必须在1到60之间");

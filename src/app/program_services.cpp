@@ -1,7 +1,8 @@
-// The velmora program: the application object with the services of the modules plugged in as
-// start-up and shut-down steps. With a display it shows the main window (the Qt front end);
-// without one it runs headless: questions are answered as Enter would answer them and their texts
-// go to the log, until SIGINT or SIGTERM.
+// The services of the modules plugged into the application object as view factories, start-up and
+// shut-down steps and commands: what the velmora program runs, and what the tests of the whole
+// main window start.
+#include "app/program_services.h"
+
 #include <memory>
 #include <string>
 
@@ -10,7 +11,9 @@
 #include "earth/ui/html_wnd.h"
 #include "earth/ui/ve_view.h"
 #include "frontend/desktop.h"
+#include "places/ui/address_tools.h"
 #include "places/ui/coord_tool_commands.h"
+#include "places/ui/map_info_commands.h"
 #include "places/ui/place_search_commands.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
@@ -105,36 +108,21 @@ void RegisterServices(CKovraHomeExApp& app) {
   velmora::RegisterHiddenScriptWindow(app);
   // The place search box in the address bar and the place-name panel, made with the frame.
   velmora::RegisterPlaceSearch(app);
+  // The address library pane "地址库" and "工具/地址数据下载...", made with the frame.
+  velmora::RegisterAddressTools(app);
   // "工具/地图服务": the services dialog, whether or not publishing was on at start-up.
   velmora::RegisterMapServiceCommands();
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const bool desktop = velmora::DesktopWanted();
-  velmora::KeepFreedTileMemory();
-  velmora::CHeadlessUiHost host;
-  host.SetQuestionLog([](const std::string& line) { velmora::AppLog("%s", line.c_str()); });
-  if (!desktop) velmora::SetUiHost(&host);
+namespace velmora {
 
-  const velmora::CAppOptions& options = velmora::AppOptions();
-  velmora::AppLog("velmora: program folder %s, data folder %s", options.program_dir.c_str(),
-                  options.data_dir.c_str());
-
-  int code;
-  {
-    CKovraHomeExApp app;
-    RegisterServices(app);
-    velmora::RegisterCoordToolCommands();
-    velmora::RegisterTerrainViews(app);
-    if (desktop) {
-      code = velmora::RunDesktopProgram(app, argc, argv);
-    } else {
-      velmora::AppLog("no display (DISPLAY and WAYLAND_DISPLAY are not set): the main window is not shown");
-      code = app.RunProgram();
-    }
-  }
-  velmora::SetUiHost(nullptr);
-  return code;
+void RegisterProgramServices(CKovraHomeExApp& app) {
+  RegisterServices(app);
+  RegisterCoordToolCommands();
+  RegisterMapInfoTools(app);
+  RegisterTerrainViews(app);
 }
+
+}  // namespace velmora
