@@ -49,6 +49,10 @@ PACKAGES=(
   # fuzz targets (make fuzz): clang with libFuzzer and its sanitizer runtimes
   clang libfuzzer-14-dev libclang-rt-14-dev
 )
+# earth page: the build installs CesiumJS with `npm ci` (package-lock.json); WebGL in the web
+# engine draws through Mesa's GLX. A Node.js that brings its own npm (not Debian's) is kept.
+PACKAGES+=(libglx-mesa0)
+if ! command -v npm >/dev/null 2>&1; then PACKAGES+=(nodejs npm); fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

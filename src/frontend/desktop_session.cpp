@@ -6,10 +6,13 @@
 #include <QEvent>
 #include <QFont>
 #include <QLibraryInfo>
+#include <QScreen>
 #include <cstdio>
 #include <cstdlib>
 
 #include "core/log.h"
+#include "earth/ui/dlg_ge_mosaic.h"
+#include "earth/ui/earth_page.h"
 #include "frontend/desktop.h"
 #include "frontend/dialog_units.h"
 #include "frontend/drag_tracker.h"
@@ -71,6 +74,8 @@ CDesktopSession::CDesktopSession(int& argc, char** argv) {
   PrepareWebViews();  // before the QApplication, as the web engine requires
   if (!QApplication::instance()) own_app_ = std::make_unique<QApplication>(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);  // the frame's WM_CLOSE ends the program
+  if (QScreen* screen = QGuiApplication::primaryScreen())  // the earth mosaic sizes itself by it
+    SetGeMosaicScreenSize(screen->size().width(), screen->size().height());
   // The program speaks Chinese: so do Qt's own dialogs (when the translations are installed).
   translator_ = std::make_unique<QTranslator>();
   if (translator_->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
@@ -94,6 +99,7 @@ CDesktopSession::CDesktopSession(int& argc, char** argv) {
 
 CDesktopSession::~CDesktopSession() {
   RemoveDragTracker();
+  CloseEarthApplication();  // its page belongs to the web engine, which goes with the application
   UninstallWebViews();
   DestroyMainWindow();
   RemoveWaitCursorHook();

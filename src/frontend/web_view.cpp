@@ -3,6 +3,9 @@
 #include "frontend/web_view.h"
 
 #include <QBuffer>
+#include <QImage>
+#include <QPixmap>
+#include <cstring>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -15,17 +18,25 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineView>
+#include <QPointer>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "core/log.h"
 #include "earth/ui/html_view_ex.h"
 #include "frontend/model_binding.h"
 #include "frontend/widget_registry.h"
+#include "platform/gfx/bitmap.h"
 #include "platform/ui/ui_host.h"
 
 namespace velmora {
@@ -35,6 +46,63 @@ constexpr char kScheme[] = "velmora";
 constexpr char kPageHost[] = "page";
 // Largest file of the program folder that a page may load (a map page's script bundles).
 constexpr qint64 kMaxServedFile = qint64(256) << 20;
+
+// ---- the workers of slow sources ----------------------------------------------------------
+
+// Two threads that answer requests of slow sources (SetSlowPageResourceSource) off the
+// user-interface thread. They live as long as the module (which is never unloaded) and are
+// stopped and joined at exit.
+class CSlowSourceWorkers {
+ public:
+  static CSlowSourceWorkers& Get() {
+    static CSlowSourceWorkers workers;
+    return workers;
+  }
+  void Run(std::function<void()> task) {
+    {
+      std::lock_guard lock(mutex_);
+      if (threads_.empty())
+        for (int i = 0; i < 2; ++i) threads_.emplace_back([this] { Loop(); });
+      tasks_.push_back(std::move(task));
+    }
+    cv_.notify_one();
+  }
+  ~CSlowSourceWorkers() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+      tasks_.clear();
+    }
+    cv_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+
+ private:
+  void Loop() {
+    for (;;) {
+      std::function<void()> task;
+      {
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [this] { return stop_ || !tasks_.empty(); });
+        if (stop_) return;
+        task = std::move(tasks_.front());
+        tasks_.pop_front();
+      }
+      task();
+    }
+  }
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> tasks_;
+  std::vector<std::thread> threads_;
+  bool stop_ = false;
+};
+
+// One request of a slow source: the job (user-interface thread only) and whether it was dropped.
+struct SlowRequest {
+  QPointer<QWebEngineUrlRequestJob> job;
+  std::atomic<bool> cancelled{false};
+};
 
 // ---- the scheme handler -------------------------------------------------------------------
 
@@ -55,6 +123,10 @@ class CPageSchemeHandler : public QWebEngineUrlSchemeHandler {
       return;
     }
     if (url.host() != QLatin1String(kPageHost)) {
+      if (SlowPageResourceSource slow = FindSlowPageResourceSource(url.host().toStdString())) {
+        AnswerLater(job, std::move(slow), url.path(QUrl::FullyDecoded).toStdString());
+        return;
+      }
       // Another host: the source a module registered for it (the web map's tiles), else refused.
       PageResourceSource source = FindPageResourceSource(url.host().toStdString());
       if (!source) {
@@ -90,6 +162,26 @@ class CPageSchemeHandler : public QWebEngineUrlSchemeHandler {
   }
 
  private:
+  // A slow source answers on a worker; the answer comes back to this thread and goes to the job
+  // unless the page dropped the request meanwhile (the job is then gone and the answer dropped).
+  void AnswerLater(QWebEngineUrlRequestJob* job, SlowPageResourceSource source, std::string path) {
+    auto request = std::make_shared<SlowRequest>();
+    request->job = job;
+    QObject::connect(job, &QObject::destroyed, [request] { request->cancelled = true; });
+    CSlowSourceWorkers::Get().Run([request, source = std::move(source), path = std::move(path)] {
+      std::optional<PageResource> answer;
+      if (!request->cancelled) answer = source(path, request->cancelled);
+      QMetaObject::invokeMethod(QCoreApplication::instance(), [request, answer = std::move(answer)] {
+        QWebEngineUrlRequestJob* job = request->job.data();
+        if (!job) return;  // dropped by the page
+        if (!answer)
+          job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+        else
+          Reply(job, QByteArray::fromStdString(answer->mime), QByteArray::fromStdString(answer->bytes));
+      }, Qt::QueuedConnection);
+    });
+  }
+
   static void Reply(QWebEngineUrlRequestJob* job, const QByteArray& mime, const QByteArray& bytes) {
     auto* buffer = new QBuffer(job);  // lives as long as the job reads it
     buffer->setData(bytes);
@@ -109,6 +201,21 @@ class CPageSchemeHandler : public QWebEngineUrlSchemeHandler {
 
   std::map<QString, QByteArray> pages_;
   std::set<QString> folders_;
+};
+
+// Keeps the pages on the program's own addresses: a request to the network (a page's script
+// reaching for a web service, a library's default imagery or geocoder) is blocked and logged.
+class CLocalOnlyInterceptor : public QWebEngineUrlRequestInterceptor {
+ public:
+  using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+  void interceptRequest(QWebEngineUrlRequestInfo& info) override {
+    const QString scheme = info.requestUrl().scheme();
+    if (scheme == QLatin1String(kScheme) || scheme == QLatin1String("data") || scheme == QLatin1String("blob") ||
+        scheme == QLatin1String("about") || scheme == QLatin1String("qrc"))
+      return;
+    info.block(true);
+    AppLog("web view: blocked request to %s", info.requestUrl().toString().toUtf8().constData());
+  }
 };
 
 CPageSchemeHandler* g_handler = nullptr;
@@ -361,6 +468,22 @@ void CWebViewEngine::CallFunctionAsync(const std::string& name, std::vector<Scri
 }
 
 void CWebViewEngine::PostToPage(const std::string& message) { bridge_->Send(QString::fromStdString(message)); }
+
+void CWebViewEngine::SetLocalOnly(bool local_only) {
+  page_->setUrlRequestInterceptor(local_only ? new CLocalOnlyInterceptor(page_) : nullptr);
+}
+
+bool CWebViewEngine::GrabPicture(CBitmap* out) {
+  QWebEngineView* view = QWebEngineView::forPage(page_);
+  if (!view || !view->isVisible() || view->width() <= 0 || view->height() <= 0) return false;
+  // The widget's own pixels (device pixel ratio 1): what the page shows, as one picture.
+  QImage image = view->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  if (image.isNull() || image.width() > CBitmap::kMaxSide || image.height() > CBitmap::kMaxSide) return false;
+  if (!out->CreateForOverwrite(image.width(), image.height())) return false;
+  for (int y = 0; y < image.height(); ++y)
+    std::memcpy(out->Row(y), image.constScanLine(y), out->Stride());
+  return true;
+}
 
 // ---- the widget ---------------------------------------------------------------------------
 

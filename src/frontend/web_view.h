@@ -73,6 +73,9 @@ class CWebViewEngine : public IHtmlDocumentEngine {
   void CallFunctionAsync(const std::string& name, std::vector<ScriptValue> args,
                          std::function<void(std::optional<ScriptValue>)> done) override;
   void PostToPage(const std::string& message) override;
+  bool CanGrab() const override { return true; }
+  bool GrabPicture(CBitmap* out) override;
+  void SetLocalOnly(bool local_only) override;
 
   // The document, for the widget that shows it.
   QWebEnginePage* Page() const { return page_; }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 
 #include "core/log.h"
 #include "earth/ui/html_view_ex.h"
@@ -60,6 +61,14 @@ void PrepareWebViews() {
   if (geteuid() == 0 && !std::getenv("QTWEBENGINE_DISABLE_SANDBOX")) {
     setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
     AppLog("running as root: web views run without the web engine's sandbox");
+  }
+  // The earth page needs WebGL, which the engine refuses on drivers it does not know (Mesa's
+  // software rasteriser among them) unless told to ignore its block list.
+  const char* flags = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
+  std::string chromium = flags ? flags : "";
+  if (chromium.find("--ignore-gpu-blocklist") == std::string::npos) {
+    chromium += chromium.empty() ? "--ignore-gpu-blocklist" : " --ignore-gpu-blocklist";
+    setenv("QTWEBENGINE_CHROMIUM_FLAGS", chromium.c_str(), 1);
   }
 }
 

@@ -4,6 +4,7 @@
 // preparation and hands the engine the finished bytes; the engine reports what happens to the
 // document through its events.
 #pragma once
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,6 +15,8 @@
 #include "platform/script/script_value.h"
 
 namespace velmora {
+
+class CBitmap;
 
 struct HtmlEngineEvents {
   // A document finished loading (its scripts have run); `url` is what was navigated to, or
@@ -60,6 +63,20 @@ class IHtmlDocumentEngine {
                                  std::function<void(std::optional<ScriptValue>)> done) = 0;
   // Hands `message` to the page's velmora.onmessage(text), when the page set one.
   virtual void PostToPage(const std::string& message) = 0;
+
+  // Local only: the page may load nothing but the program's own addresses (velmora://, data:,
+  // blob:); any other request is blocked and logged. Engines without a network ignore it.
+  virtual void SetLocalOnly(bool local_only) { (void)local_only; }
+
+  // ---- the picture (engines that draw pages on screen) ----
+  // Whether GrabPicture can work: the engine draws its page into a widget.
+  virtual bool CanGrab() const { return false; }
+  // The picture the page's widget shows now, in its pixels (user-interface thread). False when
+  // the page has no widget or the engine draws nothing.
+  virtual bool GrabPicture(CBitmap* out) {
+    (void)out;
+    return false;
+  }
 };
 
 // Files other than pages that pages people see load from "velmora://<host>/<path>" (host "page"
@@ -73,6 +90,15 @@ struct PageResource {
 using PageResourceSource = std::function<std::optional<PageResource>(const std::string& path)>;
 void SetPageResourceSource(const std::string& host, PageResourceSource source);
 PageResourceSource FindPageResourceSource(const std::string& host);
+
+// A source whose answers take time (computed from files): the web view calls it on a worker of its
+// own, never on the user-interface thread, and several requests may run at once. `cancelled`
+// turns true when the page dropped the request; the answer is then thrown away, so a source may
+// give up early. A host has either kind of source; setting one removes the other.
+using SlowPageResourceSource =
+    std::function<std::optional<PageResource>(const std::string& path, const std::atomic<bool>& cancelled)>;
+void SetSlowPageResourceSource(const std::string& host, SlowPageResourceSource source);
+SlowPageResourceSource FindSlowPageResourceSource(const std::string& host);
 
 // Makes the engine of a view that people see. The desktop front end installs its web view here;
 // without one (a run without a display, tests) views get the script engine.

@@ -16,6 +16,7 @@ namespace {
 std::mutex g_factory_mutex;
 HtmlEngineFactory g_factory;
 std::map<std::string, PageResourceSource> g_resource_sources;  // guarded by g_factory_mutex
+std::map<std::string, SlowPageResourceSource> g_slow_sources;   // guarded by g_factory_mutex
 
 bool IsSelfOrDescendant(const CWnd* window, const CWnd* ancestor) {
   for (const CWnd* w = window; w != nullptr; w = w->GetParent())
@@ -32,10 +33,26 @@ void SetHtmlEngineFactory(HtmlEngineFactory factory) {
 
 void SetPageResourceSource(const std::string& host, PageResourceSource source) {
   std::lock_guard lock(g_factory_mutex);
+  g_slow_sources.erase(host);
   if (source)
     g_resource_sources[host] = std::move(source);
   else
     g_resource_sources.erase(host);
+}
+
+void SetSlowPageResourceSource(const std::string& host, SlowPageResourceSource source) {
+  std::lock_guard lock(g_factory_mutex);
+  g_resource_sources.erase(host);
+  if (source)
+    g_slow_sources[host] = std::move(source);
+  else
+    g_slow_sources.erase(host);
+}
+
+SlowPageResourceSource FindSlowPageResourceSource(const std::string& host) {
+  std::lock_guard lock(g_factory_mutex);
+  auto it = g_slow_sources.find(host);
+  return it == g_slow_sources.end() ? SlowPageResourceSource{} : it->second;
 }
 
 PageResourceSource FindPageResourceSource(const std::string& host) {

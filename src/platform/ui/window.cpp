@@ -47,6 +47,20 @@ CWnd::~CWnd() {
   if (parent_) parent_->DetachChild(this);
 }
 
+CWnd* CWnd::SetParent(CWnd* parent) {
+  CWnd* old = parent_;
+  if (!IsWindow() || parent == old || parent == this) return old;
+  IWindowObserver* observer = g_observer.load();
+  // To the observer the window leaves the old parent and is made under the new one.
+  if (observer) observer->OnWindowDestroyed(*this);
+  if (old) old->DetachChild(this);
+  parent_ = parent;
+  if (parent_) parent_->AttachChild(this);
+  if (observer) observer->OnWindowCreated(*this);
+  Invalidate();
+  return old;
+}
+
 bool CWnd::Create(CWnd* parent, int id, const std::string& text, uint32_t style, const RECT& rect) {
   if (hwnd_ != 0) return false;
   if (parent_ && parent_ != parent) parent_->DetachChild(this);

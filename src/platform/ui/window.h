@@ -60,6 +60,10 @@ class CWnd {
   // Takes over an existing child of `parent` with this id: the child's text, rectangle and style
   // pass to this object, which replaces it under the same id. Calls PreSubclassWindow.
   bool SubclassDlgItem(int id, CWnd* parent);
+  // Moves the window (one without children of its own) under another parent, keeping its id,
+  // rectangle and state; returns the old parent. The front end makes its widget anew inside the
+  // new parent's. A window that does not exist stays where it is.
+  CWnd* SetParent(CWnd* parent);
   // Called when the object was bound to its dialog control (SubclassDlgItem or a dialog's
   // BindControl), for controls that set their looks then.
   virtual void PreSubclassWindow() {}

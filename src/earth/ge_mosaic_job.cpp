@@ -1,0 +1,224 @@
+// The snapshot mosaic job's files and numbers.
+#include "earth/ge_mosaic_job.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdarg>
+#include <cstring>
+
+#include "core/archive.h"
+#include "core/geodesy.h"
+#include "core/projection.h"
+#include "platform/fs.h"
+
+namespace velmora {
+
+namespace {
+
+uint32_t Bits(float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, 4);
+  return u;
+}
+float FromBits(uint32_t u) {
+  float f;
+  std::memcpy(&f, &u, 4);
+  return f;
+}
+
+template <class Read>
+bool ReadArchive(const std::string& path, std::string* error, Read read) {
+  std::optional<std::vector<uint8_t>> bytes = ReadFileBytes(path, error);
+  if (!bytes) return false;
+  try {
+    ArchiveReader in(bytes->data(), bytes->size());
+    read(in);
+    if (!in.AtEnd()) throw ArchiveError("bytes after the end of the record");
+    return true;
+  } catch (const ArchiveError& e) {
+    if (error) *error = path + ": " + e.what();
+    return false;
+  }
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
+
+}  // namespace
+
+bool WriteGeResumeFile(const std::string& path, const GeMosaicJob& job, std::string* error) {
+  ArchiveWriter out;
+  out.String(job.output_path);
+  out.U32(job.full_screen);
+  out.U32(job.delay_ms);
+  out.U32(job.carried[0]);
+  out.U32(job.carried[1]);
+  out.U32(job.coordinates);
+  out.F32(job.left);
+  out.F32(job.top);
+  out.F32(job.right);
+  out.F32(job.bottom);
+  out.U32(Bits(job.altitude));
+  out.F32(job.next_lng);
+  out.F32(job.next_lat);
+  out.U32(job.column);
+  out.U32(job.row);
+  return out.SaveToFile(path, error);
+}
+
+bool ReadGeResumeFile(const std::string& path, GeMosaicJob* job, std::string* error) {
+  GeMosaicJob read;
+  if (!ReadArchive(path, error, [&](ArchiveReader& in) {
+        read.output_path = in.String();
+        read.full_screen = in.U32();
+        read.delay_ms = in.U32();
+        read.carried[0] = in.U32();
+        read.carried[1] = in.U32();
+        read.coordinates = in.U32();
+        read.left = in.F32();
+        read.top = in.F32();
+        read.right = in.F32();
+        read.bottom = in.F32();
+        read.altitude = FromBits(in.U32());
+        read.next_lng = in.F32();
+        read.next_lat = in.F32();
+        read.column = in.U32();
+        read.row = in.U32();
+      }))
+    return false;
+  *job = std::move(read);
+  return true;
+}
+
+bool WriteGeListFile(const std::string& path, const GeMosaicList& list, std::string* error) {
+  ArchiveWriter out;
+  out.U32(list.columns);
+  out.U32(list.rows);
+  out.U32(list.full_screen);
+  out.String(list.output_path);
+  out.U32(Bits(list.altitude));
+  out.U32(list.delay_ms);
+  return out.SaveToFile(path, error);
+}
+
+bool ReadGeListFile(const std::string& path, GeMosaicList* list, std::string* error) {
+  GeMosaicList read;
+  if (!ReadArchive(path, error, [&](ArchiveReader& in) {
+        read.columns = in.U32();
+        read.rows = in.U32();
+        read.full_screen = in.U32();
+        read.output_path = in.String();
+        read.altitude = FromBits(in.U32());
+        read.delay_ms = in.U32();
+      }))
+    return false;
+  if (read.columns < 1 || read.rows < 1 || read.columns > 100000 || read.rows > 100000) {
+    if (error) *error = path + ": no shots";
+    return false;
+  }
+  *list = std::move(read);
+  return true;
+}
+
+bool WriteGeShotRecord(const std::string& path, const double values[6], std::string* error) {
+  ArchiveWriter out;
+  for (int i = 0; i < 6; ++i) out.F64(values[i]);
+  return out.SaveToFile(path, error);
+}
+
+bool ReadGeShotRecord(const std::string& path, double values[6], std::string* error) {
+  double read[6];
+  if (!ReadArchive(path, error, [&](ArchiveReader& in) {
+        for (double& v : read) v = in.F64();
+      }))
+    return false;
+  std::memcpy(values, read, sizeof read);
+  return true;
+}
+
+std::string GeShotRecordPath(const std::string& folder, int column, int row) {
+  return folder + Format("ge_%d_%d.dat", column, row);
+}
+
+std::string GeProjectFilePath(const std::string& output_path, std::time_t now, const char* extension) {
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[64];
+  std::strftime(stamp, sizeof stamp, " %y-%m-%d %H-%M-%S", &local);
+  const std::string stem = output_path.size() >= 4 ? output_path.substr(0, output_path.size() - 4) : output_path;
+  return stem + stamp + extension;
+}
+
+std::string GeProjectFileText(const GeMosaicJob& job) {
+  const size_t slash = job.output_path.rfind('/');
+  const std::string name = slash == std::string::npos ? job.output_path : job.output_path.substr(slash + 1);
+  std::string text = "NAME: " + name + "\n";
+  text += "LAYER: GE\n";
+  text += Format("DELAY: %d\n", static_cast<int>(job.delay_ms));
+  text += Format("FULLSCREEN: %d\n", static_cast<int>(job.full_screen));
+  text += Format("COORD: %d\n", static_cast<int>(job.coordinates));
+  text += Format("BOUND: %f,%f;%f,%f;%f,%f,%f;%d,%d", double(job.left), double(job.top), double(job.right),
+                 double(job.bottom), double(job.next_lng), double(job.next_lat), double(job.altitude),
+                 static_cast<int>(job.column), static_cast<int>(job.row));
+  return text;
+}
+
+std::string GeJobLogHeader(const GeMosaicJob& job) {
+  return Format(";%f,%f => %f,%f; %f,%f", double(job.left), double(job.top), double(job.right), double(job.bottom),
+                double(job.next_lng), double(job.next_lat));
+}
+
+double WrapLongitude(double lng) {
+  double w = std::fmod(lng + 180.0, 360.0);
+  if (w < 0) w += 360.0;
+  return w - 180.0;
+}
+
+std::optional<GeRect> GeJobRect(const GeMosaicJob& job) {
+  GeRect r{job.left, job.top, job.right, job.bottom};
+  for (double v : {r.left, r.top, r.right, r.bottom})
+    if (!std::isfinite(v)) return std::nullopt;
+  if (r.right < r.left) r.right += 360.0;  // across 180 degrees
+  if (!(r.right > r.left) || !(r.top > r.bottom) || r.right - r.left > 360.0) return std::nullopt;
+  return r;
+}
+
+std::optional<GeGrid> GeGridSize(const GeRect& rect, double capture_left, double capture_top, double capture_right,
+                                 double capture_bottom) {
+  if (capture_right < capture_left) capture_right += 360.0;
+  const double cw = MercatorLngToX(capture_right, 20) - MercatorLngToX(capture_left, 20);
+  const double ch = MercatorLatToY(capture_bottom, 20) - MercatorLatToY(capture_top, 20);
+  const double rw = MercatorLngToX(rect.right, 20) - MercatorLngToX(rect.left, 20);
+  const double rh = MercatorLatToY(rect.bottom, 20) - MercatorLatToY(rect.top, 20);
+  if (!(cw > 0) || !(ch > 0) || !(rw > 0) || !(rh > 0)) return std::nullopt;
+  const double columns = std::ceil(rw / cw), rows = std::ceil(rh / ch);
+  if (columns > 100000 || rows > 100000) return std::nullopt;
+  return GeGrid{static_cast<int>(columns), static_cast<int>(rows)};
+}
+
+uint64_t GeDiskNeeded(int capture_width, int capture_height, int shots) {
+  return static_cast<uint64_t>(double(capture_width) * double(capture_height) * double(shots) * 4.0) + 104857600ull;
+}
+
+bool GeWorldFileValues(const double first_record[6], double lng_step_per_pixel, double out[6]) {
+  const double pixel = lng_step_per_pixel * 2 * kHalfMetresPerDegree;
+  double x = first_record[2], y = first_record[3];
+  if (!(pixel > 0) || !std::isfinite(pixel) || !LonLatToMercator(&x, &y) || !std::isfinite(x) || !std::isfinite(y))
+    return false;
+  out[0] = pixel;
+  out[1] = 0;
+  out[2] = 0;
+  out[3] = -pixel;
+  out[4] = x + pixel / 2;
+  out[5] = y - pixel / 2;
+  return true;
+}
+
+}  // namespace velmora
