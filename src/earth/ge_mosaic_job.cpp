@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/archive.h"
+#include "core/format.h"
 #include "core/geodesy.h"
 #include "core/projection.h"
 #include "platform/fs.h"
@@ -41,15 +42,6 @@ bool ReadArchive(const std::string& path, std::string* error, Read read) {
   }
 }
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
 
 }  // namespace
 
@@ -144,7 +136,7 @@ bool ReadGeShotRecord(const std::string& path, double values[6], std::string* er
 }
 
 std::string GeShotRecordPath(const std::string& folder, int column, int row) {
-  return folder + Format("ge_%d_%d.dat", column, row);
+  return folder + FormatC("ge_%d_%d.dat", column, row);
 }
 
 std::string GeProjectFilePath(const std::string& output_path, std::time_t now, const char* extension) {
@@ -161,17 +153,17 @@ std::string GeProjectFileText(const GeMosaicJob& job) {
   const std::string name = slash == std::string::npos ? job.output_path : job.output_path.substr(slash + 1);
   std::string text = "NAME: " + name + "\n";
   text += "LAYER: GE\n";
-  text += Format("DELAY: %d\n", static_cast<int>(job.delay_ms));
-  text += Format("FULLSCREEN: %d\n", static_cast<int>(job.full_screen));
-  text += Format("COORD: %d\n", static_cast<int>(job.coordinates));
-  text += Format("BOUND: %f,%f;%f,%f;%f,%f,%f;%d,%d", double(job.left), double(job.top), double(job.right),
+  text += FormatC("DELAY: %d\n", static_cast<int>(job.delay_ms));
+  text += FormatC("FULLSCREEN: %d\n", static_cast<int>(job.full_screen));
+  text += FormatC("COORD: %d\n", static_cast<int>(job.coordinates));
+  text += FormatC("BOUND: %f,%f;%f,%f;%f,%f,%f;%d,%d", double(job.left), double(job.top), double(job.right),
                  double(job.bottom), double(job.next_lng), double(job.next_lat), double(job.altitude),
                  static_cast<int>(job.column), static_cast<int>(job.row));
   return text;
 }
 
 std::string GeJobLogHeader(const GeMosaicJob& job) {
-  return Format(";%f,%f => %f,%f; %f,%f", double(job.left), double(job.top), double(job.right), double(job.bottom),
+  return FormatC(";%f,%f => %f,%f; %f,%f", double(job.left), double(job.top), double(job.right), double(job.bottom),
                 double(job.next_lng), double(job.next_lat));
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "core/format.h"
 #include "core/geodesy.h"
 #include "core/log.h"
 #include "platform/fs.h"
@@ -359,15 +360,11 @@ StationQuery ParseStationQuery(std::string_view text) {
 }
 
 std::string FormatRectQuery(double x1, double y1, double x2, double y2) {
-  char text[160];
-  std::snprintf(text, sizeof text, "(%f,%f)-(%f,%f)", x1, y1, x2, y2);
-  return text;
+  return FormatC("(%f,%f)-(%f,%f)", x1, y1, x2, y2);
 }
 
 std::string FormatRadiusQuery(double x, double y, double radius_m) {
-  char text[120];
-  std::snprintf(text, sizeof text, "(%f,%f:%f)", x, y, radius_m);
-  return text;
+  return FormatC("(%f,%f:%f)", x, y, radius_m);
 }
 
 std::vector<StationHit> SearchStations(const std::vector<CBusLine>& lines, const StationQuery& q) {

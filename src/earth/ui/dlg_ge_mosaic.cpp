@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "core/format.h"
 #include "core/imaging.h"
 #include "core/log.h"
 #include "core/page_options.h"
@@ -51,15 +52,6 @@ const DialogTemplate& GeTemplate() {
   return t;
 }
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
 
 std::string ExtensionOf(const std::string& path) {
   const size_t dot = path.rfind('.');
@@ -228,7 +220,7 @@ void CDlgGEMosaic::RunWholeJob() {
         const std::optional<uint64_t> free = FreeDiskSpace(folder_);
         if (!free) AppLog("mosaic: the free space of %s is unknown", folder_.c_str());
         if (free && *free < needed) {
-          ShowMessageBox(Format(kGeMosaicDiskFull, static_cast<int>(needed >> 20)), MB_OK);
+          ShowMessageBox(FormatC(kGeMosaicDiskFull, static_cast<int>(needed >> 20)), MB_OK);
           stop.Set();
         }
       }
@@ -279,14 +271,14 @@ void CDlgGEMosaic::RunWholeJob() {
         if (!shot) break;
         if (!SaveImageFile(*shot, MosaicShotPath(folder_, kGeShotPrefix, col, row), ImageType::kBmp, {}, &error)) {
           AppLog("mosaic: %s", error.c_str());
-          ShowMessageBox(Format("error : %d", 7), MB_OK);  // 7: GDI+ Win32Error, a file that cannot be written
+          ShowMessageBox(FormatC("error : %d", 7), MB_OK);  // 7: GDI+ Win32Error, a file that cannot be written
           stop.Set();
           break;
         }
         if (log) std::fprintf(log, "\n%d : Snap OK %d,%d", static_cast<int>(TickCount64()), col, row);
         ++shots_done_;
         const double percent = shots_ > 0 ? double(shots_done_) / shots_ * 100 : 0;
-        const std::string title = Format("Google Earth图片拼接 - ％%.1f", percent);
+        const std::string title = FormatC("Google Earth图片拼接 - ％%.1f", percent);
         UiDispatcher().PostCall([this, title] {
           if (IsWindow()) SetWindowText(title);
         });

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/format.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "places/ui/dlg_bus_line_display.h"
@@ -75,9 +76,7 @@ bool ReadFloat(std::string_view text, float* v) {
 }
 
 std::string FloatText(float v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", v);
-  return text;
+  return FormatC("%g", static_cast<double>(v));
 }
 
 // The lines with their stations as the view draws them.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/format.h"
 #include "platform/gfx/graphics.h"
 #include "shapes/polygon_shape.h"
 #include "view/pd_view.h"
@@ -79,10 +80,8 @@ bool CDlgBoundaryProp::OnInitDialog() {
   const std::vector<ShapePoint> points = polygon_->Points();
   points_.SetDisplayCallbacks([points](int item, int sub) -> std::string {
     if (item < 0 || item >= static_cast<int>(points.size())) return {};
-    char text[32];
     if (sub == 0) return std::to_string(item + 1);
-    std::snprintf(text, sizeof text, "%.6f", sub == 1 ? points[size_t(item)].lng : points[size_t(item)].lat);
-    return text;
+    return FormatC("%.6f", static_cast<double>(sub == 1 ? points[size_t(item)].lng : points[size_t(item)].lat));
   });
   points_.SetItemCountEx(static_cast<int>(points.size()));
   return true;
