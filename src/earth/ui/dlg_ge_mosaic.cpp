@@ -109,7 +109,10 @@ bool CDlgGEMosaic::OnInitDialog() {
   return true;
 }
 
-void CDlgGEMosaic::OnCancel() { worker_.QuitRequest().Set(); }
+void CDlgGEMosaic::OnCancel() {
+  cancelled_ = true;
+  worker_.QuitRequest().Set();
+}
 
 LRESULT CDlgGEMosaic::WindowProc(UINT msg, WPARAM wparam, LPARAM lparam) {
   if (msg == kWmPlacePage) {
@@ -133,6 +136,9 @@ LRESULT CDlgGEMosaic::WindowProc(UINT msg, WPARAM wparam, LPARAM lparam) {
         RunWholeJob();
       UiDispatcher().PostMessage(GetSafeHwnd(), WM_WORKER_ENDED, 0, 0);
     });
+    // Starting the worker clears its quit request: a Cancel before the page was placed stops the
+    // job as soon as it begins.
+    if (cancelled_) worker_.QuitRequest().Set();
     return 0;
   }
   if (msg == WM_WORKER_ENDED) {

@@ -65,6 +65,7 @@ class CDlgGEMosaic : public CDialog {
 
   CWorkThread worker_;
   bool resumed_ = false;        // the job continues from "ge.exp"
+  bool cancelled_ = false;      // Cancel was pressed (user-interface thread only)
   CWnd* page_home_ = nullptr;   // the render window's parent before the dialog took it
   std::string folder_;          // the data folder
   std::atomic<bool> finished_{false};
