@@ -190,6 +190,11 @@ void CDlgGEMosaic::RunWholeJob() {
   double lng = job.next_lng, lat = job.next_lat;
   try {
     app = std::make_unique<CGoogleEarthApp>(EarthApplicationPage() ? EarthApplicationPage()->GetSafeHwnd() : 0, &stop);
+    // A page that cannot start would only fail every call: say so and stop (resumable) at once.
+    if (!app->Started() && !stop.IsSet()) {
+      ShowMessageBox(kGeMosaicNoEarth, MB_OK);
+      stop.Set();
+    }
     int dw = 0, dh = 0;
     GeMosaicDialogSize(g_screen_width, g_screen_height, job.full_screen != 0, &dw, &dh);
     WaitForSize(*app, stop, dw, dh);

@@ -1,7 +1,7 @@
 // The main frame's snapshot mosaic command on a real 2D view: a stopped job's question (cancel
 // keeps it, no drops it), the box preset into the area dialog, the confirmed corners, export path
 // and altitude kept, and the mosaic run on exactly that area (seen in the resume file a stopped
-// run leaves).
+// run leaves, with the failure of the missing earth page told).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -71,9 +71,11 @@ TEST(GeMosaicCommandTest, TheBoxBecomesTheJobAndAStoppedJobIsAskedAbout) {
   });
   const std::string out = data + "mosaic.png";
   host.AnswerFile({out}, 4, [](CFileDialog& d) { d.GetDlgItemAs<CEdit>(CFileDialogExport::kIdAltitude)->Type("2.5"); });
-  // Stopped at once (no earth page here): the run leaves its job in the resume file.
-  host.AnswerDialog(kGeMosaicDialogId, [](CDialog& d) { d.OnCancel(); });
+  // No earth page here: the person is told, and the run stops with its job in the resume file.
+  host.ClearRecords();
+  host.AnswerDialog(kGeMosaicDialogId, [](CDialog&) {});
   EXPECT_TRUE(RunGeMosaicCommand(&view));
+  EXPECT_EQ(host.MessageTexts(), (std::vector<std::string>{kGeResumeQuestion, kGeMosaicNoEarth}));
   EXPECT_EQ(GetProfileString("recent", "export", ""), out);
   EXPECT_EQ(GetProfileDouble("region", "export_alt", 0), 2.5);
   EXPECT_EQ(ProgramSettings().GetPointF("explt", {}).x, 120.2f);
