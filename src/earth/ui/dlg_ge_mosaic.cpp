@@ -109,7 +109,10 @@ bool CDlgGEMosaic::OnInitDialog() {
   return true;
 }
 
-void CDlgGEMosaic::OnCancel() { worker_.QuitRequest().Set(); }
+void CDlgGEMosaic::OnCancel() {
+  cancelled_ = true;
+  worker_.QuitRequest().Set();
+}
 
 LRESULT CDlgGEMosaic::WindowProc(UINT msg, WPARAM wparam, LPARAM lparam) {
   if (msg == kWmPlacePage) {
@@ -133,6 +136,9 @@ LRESULT CDlgGEMosaic::WindowProc(UINT msg, WPARAM wparam, LPARAM lparam) {
         RunWholeJob();
       UiDispatcher().PostMessage(GetSafeHwnd(), WM_WORKER_ENDED, 0, 0);
     });
+    // Starting the worker clears its quit request: a Cancel before the page was placed stops the
+    // job as soon as it begins.
+    if (cancelled_) worker_.QuitRequest().Set();
     return 0;
   }
   if (msg == WM_WORKER_ENDED) {
@@ -184,6 +190,11 @@ void CDlgGEMosaic::RunWholeJob() {
   double lng = job.next_lng, lat = job.next_lat;
   try {
     app = std::make_unique<CGoogleEarthApp>(EarthApplicationPage() ? EarthApplicationPage()->GetSafeHwnd() : 0, &stop);
+    // A page that cannot start would only fail every call: say so and stop (resumable) at once.
+    if (!app->Started() && !stop.IsSet()) {
+      ShowMessageBox(kGeMosaicNoEarth, MB_OK);
+      stop.Set();
+    }
     int dw = 0, dh = 0;
     GeMosaicDialogSize(g_screen_width, g_screen_height, job.full_screen != 0, &dw, &dh);
     WaitForSize(*app, stop, dw, dh);

@@ -26,6 +26,8 @@ inline constexpr char kGeMosaicDiskFull[] = "系统缓存空间不足,无法继�
 inline constexpr char kGeMosaicDone[] = "拼接完毕";
 inline constexpr char kGeMosaicTooLarge[] = "限于机器处理能力，所选尺寸只能输出为bmp格式。是否继续?";
 inline constexpr char kGeMosaicCreateFailed[] = "创建文件失败!";
+// Shown when the earth page cannot start (no page, no WebGL) and the job was not stopped.
+inline constexpr char kGeMosaicNoEarth[] = "启动Google Earth出现错误";
 
 // The dialog's size on a screen of width x height: the screen when full screen, else
 // (int)(width x 0.72f) by (int)(height x 0.7f), the factors single precision widened to double.
@@ -65,6 +67,7 @@ class CDlgGEMosaic : public CDialog {
 
   CWorkThread worker_;
   bool resumed_ = false;        // the job continues from "ge.exp"
+  bool cancelled_ = false;      // Cancel was pressed (user-interface thread only)
   CWnd* page_home_ = nullptr;   // the render window's parent before the dialog took it
   std::string folder_;          // the data folder
   std::atomic<bool> finished_{false};

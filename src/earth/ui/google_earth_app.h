@@ -78,6 +78,8 @@ class CGoogleEarthApp : public CEarthCtrlBase, public IScreenTerrainSource {
   // Over a page link of the caller's (a view that holds its own page).
   CGoogleEarthApp(std::shared_ptr<CEarthLink> link, Event* stop_event);
   ~CGoogleEarthApp() override;
+  // The page answered the start (false: every call raises kEarthPointerError).
+  bool Started() const { return link_ != nullptr; }
 
   // ---- CEarthCtrlBase ----
   void LookReset() override;
