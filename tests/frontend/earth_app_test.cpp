@@ -164,6 +164,40 @@ class EarthAppTest : public ::testing::Test {
   }
 };
 
+// The centres of the dark blobs of a w x h picture (`dark(x, y)`): blobs of 8 to 200 pixels
+// that do not touch the border, found by flood fill.
+template <typename Dark>
+std::vector<std::pair<double, double>> DarkBlobCentres(int w, int h, Dark dark) {
+  std::vector<std::pair<double, double>> dots;
+  std::vector<char> seen(size_t(w) * h, 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      if (seen[size_t(y) * w + x] || !dark(x, y)) continue;
+      std::vector<std::pair<int, int>> stack{{x, y}};
+      seen[size_t(y) * w + x] = 1;
+      double sx = 0, sy = 0;
+      int n = 0;
+      bool edge = false;
+      while (!stack.empty()) {
+        auto [px, py] = stack.back();
+        stack.pop_back();
+        sx += px;
+        sy += py;
+        ++n;
+        edge = edge || px == 0 || py == 0 || px == w - 1 || py == h - 1;
+        for (auto [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
+          const int qx = px + dx, qy = py + dy;
+          if (qx < 0 || qy < 0 || qx >= w || qy >= h || seen[size_t(qy) * w + qx] || !dark(qx, qy)) continue;
+          seen[size_t(qy) * w + qx] = 1;
+          stack.push_back({qx, qy});
+        }
+      }
+      if (!edge && n >= 8 && n <= 200) dots.push_back({sx / n, sy / n});
+    }
+  return dots;
+}
+
+
 TEST_F(EarthAppTest, StartsWithWebGlAndLoadsOnlyOurAddresses) {
   CGoogleEarthApp& app = App();
   std::shared_ptr<CEarthLink> link = EarthApplication(false);
@@ -263,36 +297,10 @@ TEST_F(EarthAppTest, CaptureShowsTheDotsWhereHitTestsPutThem) {
   test::SaveArtefact(picture, "earth_capture");
   // The dark blobs of the picture and their centres.
   const int w = shot->Width(), h = shot->Height();
-  std::vector<int> seen(size_t(w) * h, 0);
-  std::vector<std::pair<double, double>> dots;
-  auto dark = [&](int x, int y) {
+  const std::vector<std::pair<double, double>> dots = DarkBlobCentres(w, h, [&](int x, int y) {
     const Argb c = shot->GetPixel(x, y);
     return ArgbR(c) < 96 && ArgbG(c) < 96 && ArgbB(c) < 96;
-  };
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      if (seen[size_t(y) * w + x] || !dark(x, y)) continue;
-      std::vector<std::pair<int, int>> stack{{x, y}};
-      seen[size_t(y) * w + x] = 1;
-      double sx = 0, sy = 0;
-      int n = 0;
-      bool edge = false;
-      while (!stack.empty()) {
-        auto [px, py] = stack.back();
-        stack.pop_back();
-        sx += px;
-        sy += py;
-        ++n;
-        edge = edge || px == 0 || py == 0 || px == w - 1 || py == h - 1;
-        for (auto [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
-          const int qx = px + dx, qy = py + dy;
-          if (qx < 0 || qy < 0 || qx >= w || qy >= h || seen[size_t(qy) * w + qx] || !dark(qx, qy)) continue;
-          seen[size_t(qy) * w + qx] = 1;
-          stack.push_back({qx, qy});
-        }
-      }
-      if (!edge && n >= 8 && n <= 200) dots.push_back({sx / n, sy / n});
-    }
+  });
   ASSERT_GE(dots.size(), 20u) << "the dots of the tiles are not in the picture";
   // Every dot lies where the hit test of its centre says a grid point is, within a pixel (of the
   // scale there: the view is a perspective of a curved globe).
@@ -370,33 +378,7 @@ std::vector<std::pair<double, double>> DarkBlobs(const std::string& path, int* w
   const CPLErr read = GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, w, h, red.data(), w, h, GDT_Byte, 0, 0);
   GDALClose(ds);
   if (read != CE_None) return dots;
-  std::vector<char> seen(red.size(), 0);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      if (seen[size_t(y) * w + x] || red[size_t(y) * w + x] >= 96) continue;
-      std::vector<std::pair<int, int>> stack{{x, y}};
-      seen[size_t(y) * w + x] = 1;
-      double sx = 0, sy = 0;
-      int n = 0;
-      bool edge = false;
-      while (!stack.empty()) {
-        auto [px, py] = stack.back();
-        stack.pop_back();
-        sx += px;
-        sy += py;
-        ++n;
-        edge = edge || px == 0 || py == 0 || px == w - 1 || py == h - 1;
-        for (auto [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
-          const int qx = px + dx, qy = py + dy;
-          if (qx < 0 || qy < 0 || qx >= w || qy >= h || seen[size_t(qy) * w + qx] || red[size_t(qy) * w + qx] >= 96)
-            continue;
-          seen[size_t(qy) * w + qx] = 1;
-          stack.push_back({qx, qy});
-        }
-      }
-      if (!edge && n >= 8 && n <= 200) dots.push_back({sx / n, sy / n});
-    }
-  return dots;
+  return DarkBlobCentres(w, h, [&](int x, int y) { return red[size_t(y) * w + x] < 96; });
 }
 
 TEST_F(EarthAppTest, MosaicJobsJoinGeoreferencedStopAndResume) {

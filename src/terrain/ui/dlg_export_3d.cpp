@@ -11,7 +11,8 @@
 namespace velmora {
 namespace {
 
-// OnOK reads the shared edits through CDlgTerrainSettings::ReadSampleFactor.
+// The shared edits come from CDlgTerrainSettings::SampleFactorControls and OnOK reads them
+// through CDlgTerrainSettings::ReadSampleFactor.
 static_assert(int{CDlgExport3D::kIdSamples} == int{CDlgTerrainSettings::kIdSamples} &&
               int{CDlgExport3D::kIdFactorA} == int{CDlgTerrainSettings::kIdFactorA} &&
               int{CDlgExport3D::kIdFactorB} == int{CDlgTerrainSettings::kIdFactorB});
@@ -24,18 +25,10 @@ int RegisteredTemplate() {
     t.caption = "三维模型导出";
     t.cx = 206;
     t.cy = 79;
-    t.controls = {
-        {K::kStatic, -1, "采样数", 7, 9, 30, 10, 0},
-        {K::kEdit, CDlgExport3D::kIdSamples, "", 40, 7, 50, 14, 0},
-        {K::kCheckBox, CDlgExport3D::kIdPlain, "平面", 100, 8, 40, 12, 0},
-        {K::kGroupBox, -1, "高度计算y=ax+b", 7, 26, 133, 30, 0},
-        {K::kStatic, -1, "a", 14, 39, 8, 10, 0},
-        {K::kEdit, CDlgExport3D::kIdFactorA, "", 24, 37, 45, 14, 0},
-        {K::kStatic, -1, "b", 76, 39, 8, 10, 0},
-        {K::kEdit, CDlgExport3D::kIdFactorB, "", 86, 37, 45, 14, 0},
-        {K::kDefButton, IDOK, "确定", 149, 7, 50, 14, 0},
-        {K::kButton, IDCANCEL, "取消", 149, 25, 50, 14, 0},
-    };
+    t.controls = CDlgTerrainSettings::SampleFactorControls();
+    t.controls.insert(t.controls.begin() + 2, {K::kCheckBox, CDlgExport3D::kIdPlain, "平面", 100, 8, 40, 12, 0});
+    t.controls.push_back({K::kDefButton, IDOK, "确定", 149, 7, 50, 14, 0});
+    t.controls.push_back({K::kButton, IDCANCEL, "取消", 149, 25, 50, 14, 0});
     RegisterDialogTemplate(t);
     return t.id;
   }();

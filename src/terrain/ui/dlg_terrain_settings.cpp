@@ -18,19 +18,11 @@ int RegisteredTemplate() {
     t.caption = "地形设置";
     t.cx = 206;
     t.cy = 79;
-    t.controls = {
-        {K::kStatic, -1, "采样数", 7, 9, 30, 10, 0},
-        {K::kEdit, CDlgTerrainSettings::kIdSamples, "", 40, 7, 50, 14, 0},
-        {K::kCheckBox, CDlgTerrainSettings::kIdTexture, "贴图", 100, 8, 40, 12, 0},
-        {K::kGroupBox, -1, "高度计算y=ax+b", 7, 26, 133, 30, 0},
-        {K::kStatic, -1, "a", 14, 39, 8, 10, 0},
-        {K::kEdit, CDlgTerrainSettings::kIdFactorA, "", 24, 37, 45, 14, 0},
-        {K::kStatic, -1, "b", 76, 39, 8, 10, 0},
-        {K::kEdit, CDlgTerrainSettings::kIdFactorB, "", 86, 37, 45, 14, 0},
-        {K::kButton, CDlgTerrainSettings::kIdReset, "地形重置", 7, 60, 60, 14, 0},
-        {K::kDefButton, IDOK, "确定", 149, 7, 50, 14, 0},
-        {K::kButton, IDCANCEL, "取消", 149, 25, 50, 14, 0},
-    };
+    t.controls = CDlgTerrainSettings::SampleFactorControls();
+    t.controls.insert(t.controls.begin() + 2, {K::kCheckBox, CDlgTerrainSettings::kIdTexture, "贴图", 100, 8, 40, 12, 0});
+    t.controls.push_back({K::kButton, CDlgTerrainSettings::kIdReset, "地形重置", 7, 60, 60, 14, 0});
+    t.controls.push_back({K::kDefButton, IDOK, "确定", 149, 7, 50, 14, 0});
+    t.controls.push_back({K::kButton, IDCANCEL, "取消", 149, 25, 50, 14, 0});
     RegisterDialogTemplate(t);
     return t.id;
   }();
@@ -38,6 +30,19 @@ int RegisteredTemplate() {
 }
 
 }  // namespace
+
+std::vector<ControlTemplate> CDlgTerrainSettings::SampleFactorControls() {
+  using K = ControlKind;
+  return {
+      {K::kStatic, -1, "采样数", 7, 9, 30, 10, 0},
+      {K::kEdit, kIdSamples, "", 40, 7, 50, 14, 0},
+      {K::kGroupBox, -1, "高度计算y=ax+b", 7, 26, 133, 30, 0},
+      {K::kStatic, -1, "a", 14, 39, 8, 10, 0},
+      {K::kEdit, kIdFactorA, "", 24, 37, 45, 14, 0},
+      {K::kStatic, -1, "b", 76, 39, 8, 10, 0},
+      {K::kEdit, kIdFactorB, "", 86, 37, 45, 14, 0},
+  };
+}
 
 CDlgTerrainSettings::CDlgTerrainSettings(C3DViewWnd* view, CWnd* parent)
     : CDialog(RegisteredTemplate(), parent), view_(view) {

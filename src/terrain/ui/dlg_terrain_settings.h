@@ -4,8 +4,11 @@
 // "地形重置" store them and rebuild and repaint the terrain of the 3D globe view; only OK closes.
 // Values that are not whole numbers in range are refused with a message and nothing is stored.
 #pragma once
+#include <vector>
+
 #include "core/settings.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/dialog_template.h"
 
 namespace velmora {
 
@@ -29,6 +32,9 @@ class CDlgTerrainSettings : public CDialog {
   // kIdFactorB (the ids this dialog and the model export share), checked; false (the refusal
   // shown by `dialog`, the outputs unchanged) when one is not a whole number in range.
   static bool ReadSampleFactor(CDialog& dialog, int* samples, IntPair* factor);
+  // The controls of those edits with their labels and the formula's group box, laid out as both
+  // dialogs show them (the third place on the first row, x = 100, is the dialog's own check box).
+  static std::vector<ControlTemplate> SampleFactorControls();
 
  protected:
   bool OnInitDialog() override;

@@ -33,7 +33,7 @@ class CSatelliteTree : public CTreeCtrl, public ISideBarPanel {
   static constexpr UINT ID_LOCATE = 32744;
   static constexpr UINT ID_CUT = 57635;
   static constexpr UINT ID_PASTE = 57637;
-  static constexpr int kPanelId = 0x7F21;
+  static constexpr int kPanelId = 0x7F22;  // beside the place-name (0x7F20) and address (0x7F21) panels
   static constexpr int kTreeId = 1;
   static constexpr const char* kUpdateMessage = "请联系作者获取最新的卫星参数文件obs.db";
   static constexpr const char* kContactLine = "联系方式: 请访问 Velmora 项目主页提交问题";
