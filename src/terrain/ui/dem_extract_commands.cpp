@@ -10,6 +10,7 @@
 #include "shell/dlg_worker_base.h"
 #include "shell/kovra_home_ex_app.h"
 #include "shell/map_view_commands.h"
+#include "shell/screen_dem_extract.h"
 #include "terrain/dem_files.h"
 #include "terrain/ui/dlg_dem_extract.h"
 #include "view/pd_view.h"
@@ -105,7 +106,13 @@ CDlgDemExtract* OpenDemExtractForScreen(std::span<const LngLatF> pixels, IScreen
 }
 
 void RegisterDemExtractCommands(CKovraHomeExApp& app) {
-  RegisterCommandStep(app, "elevation extraction", Commands(), CloseDemExtractDialog);
+  RegisterCommandStep(app, "elevation extraction", Commands(), [] {
+    SetScreenDemExtractHandler({});
+    CloseDemExtractDialog();
+  });
+  SetScreenDemExtractHandler([](std::span<const LngLatF> pixels, IScreenTerrainSource* source) {
+    return OpenDemExtractForScreen(pixels, source) != nullptr;
+  });
 }
 
 }  // namespace velmora
