@@ -284,6 +284,18 @@
     },
   };
 
+  // The page's other scripts (loaded after this one) add their commands here and reach the globe
+  // through E.parts(), which reads the live objects at each call (they exist once the globe is up).
+  E.addCommand = function (name, f) {
+    commands[name] = f;
+  };
+  E.parts = function () {
+    return {
+      widget: widget, scene: scene, globe: globe, camera: camera, ellipsoid: ellipsoid,
+      dataSources: dataSources, kmlSources: kmlSources, needFrame: needFrame, post: post,
+    };
+  };
+
   E.run = function (name) {
     if (E.failed) throw new Error(E.failed);
     if (!scene) throw new Error("the globe is not up");
