@@ -7,6 +7,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace velmora {
 
@@ -57,6 +58,10 @@ std::string GeShotRecordPath(const std::string& folder, int column, int row);
 std::string GeProjectFilePath(const std::string& output_path, std::time_t now, const char* extension = ".kep");
 // The project file's text (no line break after the last line).
 std::string GeProjectFileText(const GeMosaicJob& job);
+// Reads a project text back: the job (output_path is the NAME line, without folder) and its layer
+// ("GE" for the earth application). False (reason in *error) for a text that lacks a line, holds
+// a number that does not read whole or is not finite, or a negative delay.
+bool ParseGeProjectText(std::string_view text, GeMosaicJob* job, std::string* layer, std::string* error = nullptr);
 // The job log's first line: ";%f,%f => %f,%f; %f,%f".
 std::string GeJobLogHeader(const GeMosaicJob& job);
 

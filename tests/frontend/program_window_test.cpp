@@ -102,7 +102,12 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/公交线路", Effect::kOpensDialog, "公交线路"},
     {"工具/行政边界", Effect::kOpensDialog, "行政边界"},
     {"文件/区域导出...", Effect::kOpensDialog, "导出区域设定"},
-    {"工具/地球图片拼接...", Effect::kOpensDialog, "区域设定"},
+    // The earth application view's own tools (greyed in the 2D view); the view itself cannot start
+    // without WebGL (offscreen), which is said and leaves the 2D view current.
+    {"工具/等高线生成、高程导出", Effect::kDisabled},
+    {"工具/拼图", Effect::kDisabled},
+    {"视图/谷歌地球", Effect::kSays, "启动Google Earth出现错误"},
+    {"文件/导入拼图工程...", Effect::kOpensDialog, "导入拼图工程"},
     {"工具/图层离线缓存信息...", Effect::kOpensDialog, "图层离线缓存信息"},
     {"工具/高程数据/高程数据下载...", Effect::kArmsTool, "", 32716},
     {"工具/高程数据/获取高程...", Effect::kOpensDialog, "获取高程"},

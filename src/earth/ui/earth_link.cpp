@@ -164,6 +164,29 @@ void CEarthLink::Post(const std::string& name, std::vector<ScriptValue> args) {
   UiDispatcher().PostCall([self, name, args = std::move(args)]() mutable { self->Dispatch(nullptr, name, std::move(args)); });
 }
 
+void CEarthLink::CallAsync(const std::string& name, std::vector<ScriptValue> args,
+                           std::function<void(std::optional<std::string>)> done) {
+  if (!page_ || Status() != EarthPageStatus::kReady) {
+    UiDispatcher().PostCall([done = std::move(done)] {
+      if (done) done(std::nullopt);
+    });
+    return;
+  }
+  args.insert(args.begin(), ScriptValue::String(name));
+  std::weak_ptr<CEarthLink> self = weak_from_this();
+  page_->Engine().CallFunctionAsync("velmoraEarth.run", std::move(args),
+                                    [self, done = std::move(done)](std::optional<ScriptValue> reply) {
+    std::shared_ptr<CEarthLink> link = self.lock();
+    std::optional<std::string> answer;
+    if (link) {
+      auto request = std::make_shared<Request>();
+      link->TakeAnswer(request, reply);
+      if (request->ok) answer = std::move(request->answer);
+    }
+    if (done) done(std::move(answer));
+  });
+}
+
 bool CEarthLink::Grab(CBitmap* out, const Event* stop, unsigned timeout_ms, std::string* error) {
   if (UiDispatcher().IsUiThread()) {
     if (!page_ || !page_->Engine().GrabPicture(out)) {

@@ -11,6 +11,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -53,6 +54,10 @@ class CEarthLink : public std::enable_shared_from_this<CEarthLink> {
                                   unsigned timeout_ms, std::string* error = nullptr);
   // Sends the command without waiting for its answer (any thread, also the user-interface one).
   void Post(const std::string& name, std::vector<ScriptValue> args);
+  // User-interface thread: sends the command and later hands its answer (nullopt when the page
+  // failed it, is gone or not ready) to `done` on the same thread; never waits.
+  void CallAsync(const std::string& name, std::vector<ScriptValue> args,
+                 std::function<void(std::optional<std::string>)> done);
   // The picture the page's widget shows, taken on the user-interface thread. False as for Call.
   bool Grab(CBitmap* out, const Event* stop, unsigned timeout_ms, std::string* error = nullptr);
   // Waits until the page is up (true) or failed, went away, was stopped or timed out (false,
