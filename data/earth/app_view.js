@@ -73,6 +73,21 @@
     return String(dropped);
   });
 
+  // The names of the places of every shown KML document (network links' contents included), one
+  // a line.
+  E.addCommand("placeNames", function () {
+    var names = [];
+    E.parts().kmlSources.forEach(function (source) {
+      if (!source.show) return;
+      source.entities.values.forEach(function (entity) {
+        if (entity.name !== undefined && (entity.position !== undefined || entity.polyline !== undefined)) {
+          names.push(String(entity.name));
+        }
+      });
+    });
+    return names.join("\n");
+  });
+
   function layerList() {
     var p = E.parts();
     var list = [

@@ -143,15 +143,19 @@ int CGEAppView::OnCreate() {
   return 0;
 }
 
-void CGEAppView::OnDestroy() {
-  KillTimer(kStateTimer);
-  stop_.Set();
-  tracker_.Cancel();
+void CGEAppView::PreDestroyWindow() {
+  // The page is the application's: it goes back before the view's children are destroyed.
   if (captured_) {
     RestoreEarthApplicationPage();
     if (CEarthPage* page = EarthApplicationPage()) page->EnableWindow(true);
     captured_ = false;
   }
+}
+
+void CGEAppView::OnDestroy() {
+  KillTimer(kStateTimer);
+  stop_.Set();
+  tracker_.Cancel();
   if (link_) {
     // Our own application window: closed once when the option says so, else shown again.
     if (GetPageOptions().earth.close_earth_on_exit)

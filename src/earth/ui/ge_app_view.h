@@ -113,6 +113,7 @@ class CGEAppView : public CWnd, public IChildView {
 
  protected:
   int OnCreate() override;
+  void PreDestroyWindow() override;
   void OnDestroy() override;
   bool OnPaint(CBitmap& canvas) override;
   LRESULT WindowProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
