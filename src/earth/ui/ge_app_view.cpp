@@ -190,6 +190,8 @@ void CGEAppView::OnStateTimer() {
                                 ScriptValue::Number(1), ScriptValue::Number(camera_.range), ScriptValue::Number(0),
                                 ScriptValue::Number(0), ScriptValue::Number(4.0)});
     }
+    // Satellites shown before the page was up reach it now.
+    if (feed_.Count() != 0) WriteSatellites();
     if (panel_) panel_->Fill(this);
     if (ready_listener_) ready_listener_();
   }
@@ -469,6 +471,10 @@ LRESULT CGEAppView::WindowProc(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_RBUTTONDOWN:
       DeleteRegion();
       return 0;
+    case WM_SETFOCUS:
+      // The globe takes the keys.
+      if (IsCaptured()) EarthApplicationPage()->SetFocus();
+      break;
     default: break;
   }
   return CWnd::WindowProc(msg, wparam, lparam);
