@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QTimer>
 #include <cmath>
@@ -16,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "core/format.h"
 #include "core/geodesy.h"
 #include "core/page_options.h"
 #include "core/settings.h"
@@ -33,8 +35,10 @@
 #include "shell/command_table.h"
 #include "shell/kovra_home_ex_app.h"
 #include "shell/main_frame.h"
+#include "shell/screen_dem_extract.h"
 #include "support/xvfb_server.h"
 #include "terrain/sat_orbit.h"
+#include "view/dlg_area_setting.h"
 
 namespace velmora {
 namespace {
@@ -401,6 +405,45 @@ TEST_F(GEAppViewTest, RegionToolsUseThePagesHitTests) {
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no area dialog for a narrow band";
   EXPECT_EQ(view->Mode(), CGEAppView::kFramedMosaic);
   ASSERT_TRUE(frame->RouteCommand(ID_GE_TOOL_MOSAIC));
+  EXPECT_EQ(view->Mode(), CGEAppView::kBrowse);
+
+  // The elevation export tool: the band's corners, hit-tested by the page, preset the area dialog;
+  // on OK the corners are kept and the extraction gets the band's closed pixel ring of this view.
+  std::vector<LngLatF> ring;
+  IScreenTerrainSource* source = nullptr;
+  SetScreenDemExtractHandler([&](std::span<const LngLatF> pixels, IScreenTerrainSource* s) {
+    ring.assign(pixels.begin(), pixels.end());
+    source = s;
+    return true;
+  });
+  std::vector<double> tl = Numbers(PageCall(*view, "pickPixel", {ScriptValue::Number(150), ScriptValue::Number(120)}));
+  std::vector<double> br = Numbers(PageCall(*view, "pickPixel", {ScriptValue::Number(450), ScriptValue::Number(330)}));
+  ASSERT_EQ(tl.size(), 3u);
+  ASSERT_EQ(br.size(), 3u);
+  std::string preset_west, preset_south;
+  test::When([] { return test::ModalTitled("区域设定") != nullptr; }, [&] {
+    CDialog& area = *test::ModalTitled("区域设定")->Dialog();
+    preset_west = area.GetDlgItemText(CDlgAreaSetting::IDC_LEFT_LNG);
+    preset_south = area.GetDlgItemText(CDlgAreaSetting::IDC_BOTTOM_LAT);
+    QTest::mouseClick(test::ControlWidget<QPushButton>(area, IDOK), Qt::LeftButton);
+  });
+  ASSERT_TRUE(frame->RouteCommand(ID_GE_TOOL_DEM));
+  EXPECT_EQ(view->Mode(), CGEAppView::kDemExport);
+  view->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(150, 120));
+  view->SendMessage(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(300, 200));
+  view->SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(450, 330));
+  ASSERT_TRUE(PumpUntil([&] { return !ring.empty(); }, 20000));
+  SetScreenDemExtractHandler({});
+  EXPECT_EQ(preset_west, FormatFixed(float(tl[0]), 6));
+  EXPECT_EQ(preset_south, FormatFixed(float(br[1]), 6));
+  EXPECT_EQ(ProgramSettings().GetPointF("dem_explt", {}).x, float(tl[0]));
+  EXPECT_EQ(source, view->GetScreenTerrainSource());
+  ASSERT_EQ(ring.size(), 5u);
+  const std::pair<float, float> corners[] = {{150, 120}, {450, 120}, {450, 330}, {150, 330}, {150, 120}};
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(ring[i].lng, corners[i].first) << i;
+    EXPECT_EQ(ring[i].lat, corners[i].second) << i;
+  }
   EXPECT_EQ(view->Mode(), CGEAppView::kBrowse);
 
   // The mosaic command asks about a stopped job first; cancel ends it.
