@@ -209,6 +209,22 @@ TEST_F(GEAppViewTest, WithoutThePageTheMapStaysAndWithItTheGlobeFillsTheView) {
   ASSERT_NE(app->GetCurrentView(), nullptr);
   EXPECT_EQ(app->GetCurrentView()->GetViewKind(), kViewMap2D);
   EXPECT_EQ(EarthApplication(false), nullptr) << "the window started for the view went with it";
+  // The side panel's handlers try the switch first and then say why they do nothing.
+  auto* panel = dynamic_cast<CDlgGEFeatures*>(app->MainFrame()->FindSideBarPanel(kGEFeaturesPanelName));
+  ASSERT_NE(panel, nullptr);
+  std::vector<std::string> texts;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&texts] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); box && box->isVisible()) {
+      texts.push_back(box->text().toStdString());
+      box->accept();
+    }
+  });
+  answer.start(10);
+  panel->GetDlgItemAs<CButton>(CDlgGEFeatures::IDC_LOOK_RESET)->Click();
+  answer.stop();
+  EXPECT_EQ(texts, (std::vector<std::string>{kGEAppStartError, kGEFeaturesNeedView}));
+  EXPECT_EQ(app->GetCurrentView()->GetViewKind(), kViewMap2D);
 
   CGEAppView* view = ShowEarth();
   ASSERT_NE(view, nullptr);
