@@ -8,6 +8,8 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QImage>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -22,6 +24,7 @@
 #include "core/page_options.h"
 #include "core/settings.h"
 #include "earth/ge_mosaic_job.h"
+#include "earth/ui/dlg_ge_mosaic.h"
 #include "earth/ui/dlg_ge_features.h"
 #include "earth/ui/earth_link.h"
 #include "earth/ui/earth_page.h"
@@ -474,6 +477,60 @@ TEST_F(GEAppViewTest, RegionToolsUseThePagesHitTests) {
   EXPECT_EQ(said, kGeResumeQuestion);
   EXPECT_TRUE(std::filesystem::exists(resume));
   std::filesystem::remove(resume);
+}
+
+TEST_F(GEAppViewTest, TheFramedToolEndsInAOneShotMosaic) {
+  CGEAppView* view = ShowEarth();
+  ASSERT_NE(view, nullptr);
+  view->SetCamera(100.5, 20.5, 8.0, false);
+  ASSERT_TRUE(WaitPicture(*view));
+  std::filesystem::remove(AppOptions().data_dir + kGeResumeFile);
+  // The export altitude the view has now, so that the band fits one shot.
+  WriteProfileDouble("region", "export_alt", ZoomToAltitude(8.0f) / 1000.0);
+  const std::string out = folder.File("mosaic.png");
+  bool frame_hidden = false;
+  std::vector<std::string> texts;
+  test::When([] { return test::ModalTitled("区域设定") != nullptr; }, [&] {
+    CDialog& area = *test::ModalTitled("区域设定")->Dialog();
+    test::When([] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()) != nullptr; }, [&] {
+      auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      ASSERT_TRUE(name);
+      name->setText(QString::fromStdString(out));
+      // The mosaic runs with the main window hidden and tells when it is done.
+      test::When([&] {
+        frame_hidden = frame_hidden || !app->MainFrame()->IsWindowVisible();
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        return box && box->isVisible();
+      }, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        texts.push_back(box->text().toStdString());
+        box->accept();
+      });
+      static_cast<QDialog*>(chooser)->accept();
+    });
+    QTest::mouseClick(test::ControlWidget<QPushButton>(area, IDOK), Qt::LeftButton);
+  });
+  ASSERT_TRUE(app->MainFrame()->RouteCommand(ID_GE_TOOL_MOSAIC));
+  view->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 200));
+  view->SendMessage(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(400, 250));
+  view->SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(500, 300));
+  ASSERT_TRUE(PumpUntil([&] { return !texts.empty(); }, 120000));
+  EXPECT_EQ(texts, std::vector<std::string>{kGeMosaicDone});
+  EXPECT_TRUE(frame_hidden);
+  EXPECT_TRUE(PumpUntil([&] { return app->MainFrame()->IsWindowVisible() && view->IsCaptured(); }, 5000));
+  EXPECT_EQ(view->Mode(), CGEAppView::kBrowse);
+  GeMosaicList list;
+  ASSERT_TRUE(ReadGeListFile(AppOptions().data_dir + kGeListFile, &list));
+  EXPECT_EQ(list.columns, 1u);
+  EXPECT_EQ(list.rows, 1u);
+  CBitmap picture;
+  ASSERT_TRUE(LoadImageFile(out, &picture));
+  EXPECT_GT(picture.Width(), 50);
+  EXPECT_GT(picture.Height(), 30);
+  test::SaveArtefact(QImage(QString::fromStdString(out)), "ge_app_view_mosaic");
+  // The page fills the view again.
+  EXPECT_EQ(EarthApplicationPage()->GetWindowRect().Width(), view->GetWindowRect().Width());
 }
 
 TEST_F(GEAppViewTest, SatellitesAndTheSidePanel) {
