@@ -153,7 +153,17 @@ class GEAppViewTest : public ::testing::Test {
     Program().SetPage(true);
     QAction* action = Main()->ActionFor(ID_VIEW_KIND_FIRST + kViewEarthApp);
     if (!action) return nullptr;
+    // A start that fails says so: the box is closed and the test fails instead of waiting.
+    QTimer unexpected;
+    QObject::connect(&unexpected, &QTimer::timeout, [] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); box && box->isVisible()) {
+        ADD_FAILURE() << "message: " << box->text().toStdString();
+        box->accept();
+      }
+    });
+    unexpected.start(10);
     action->trigger();
+    unexpected.stop();
     auto* view = dynamic_cast<CGEAppView*>(app->GetCurrentView());
     if (!view) return nullptr;
     if (!PumpUntil([view] { return view->IsCaptured(); }, 90000)) return nullptr;
