@@ -588,6 +588,13 @@ TEST_F(GEAppViewTest, SatellitesAndTheSidePanel) {
     return image == 1 && selected == 1;
   }, 10000));
   EXPECT_NE(PageCall(*view, "layers").find("1\t网格线"), std::string::npos);
+  // An item whose data names no layer of the panel's list changes nothing.
+  panel->Tree().SetItemData(grid, 999);
+  panel->Tree().ClickItem(grid, TVHT_ONITEMICON);
+  Settle();
+  panel->Tree().GetItemImage(grid, &image, &selected);
+  EXPECT_EQ(image, 1);
+  EXPECT_NE(PageCall(*view, "layers").find("1\t网格线"), std::string::npos);
   panel->Terrain().Select(3);
 
   // From another view the panel's handler switches to the earth view first.
