@@ -72,6 +72,9 @@ inline constexpr long kGECallError = static_cast<long>(0x80004005);
 // "IDispatch error #%d" for 0x80040200 to 0x8004FFFF, else "Unknown error 0x%0lX".
 std::string PluginErrorMessage(long code);
 
+// The text CaptureRender writes at a corner: "%.7f, %7f" of longitude and latitude.
+std::string CaptureCornerText(double lon, double lat);
+
 // The record a marshalled call shares with the user-interface thread.
 struct GEPluginRequest : std::enable_shared_from_this<GEPluginRequest> {
   // arguments
