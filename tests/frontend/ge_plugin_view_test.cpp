@@ -3,7 +3,11 @@
 // with black dots every half degree) and heights with a 4000 m hill. One view and page serve the
 // whole program; the marshalled calls run on workers while the main thread serves the loop.
 #include <QCoreApplication>
+#include <QApplication>
 #include <QImage>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
 #include <zip.h>
@@ -22,6 +26,7 @@
 #include "earth/ui/earth_link.h"
 #include "earth/ui/earth_page.h"
 #include "earth/ui/ge_plugin_view.h"
+#include "frontend/dialog_window.h"
 #include "frontend/window_mirror.h"
 #include "frontend_env.h"
 #include "platform/gfx/bitmap.h"
@@ -33,9 +38,11 @@
 #include "platform/ui/ui_host.h"
 #include "shapes/polygon_shape.h"
 #include "shell/map_status_bar.h"
+#include "shell/screen_dem_extract.h"
 #include "support/xvfb_server.h"
 #include "terrain/height_file_writer.h"
 #include "tiles/map_view_state.h"
+#include "view/dlg_area_setting.h"
 
 namespace velmora {
 namespace {
@@ -663,6 +670,94 @@ TEST_F(PluginViewTest, PageMessagesToolsAndTheMouse) {
   EXPECT_EQ(View().FreeRegion(), nullptr);
   command(CGEPluginView::ID_TOOL_REGION);
   EXPECT_EQ(View().ToolMode(), CGEPluginView::kToolBrowse);
+}
+
+TEST_F(PluginViewTest, BandsOpenTheAreaDialogAndTheElevationExtractionInScreenPixels) {
+  Settled();
+  // The elevation tools' hook, as they install it: the ring and the source it is handed.
+  std::vector<LngLatF> ring;
+  IScreenTerrainSource* handed = nullptr;
+  SetScreenDemExtractHandler([&](std::span<const LngLatF> pixels, IScreenTerrainSource* source) {
+    ring.assign(pixels.begin(), pixels.end());
+    handed = source;
+    return true;
+  });
+  auto band = [](int x0, int y0, int x1, int y1) {
+    View().SendMessage(WM_LBUTTONDOWN, 0, MAKELPARAM(x0, y0));
+    View().SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(x1, y1));
+    View().SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(x1, y1));
+  };
+  auto answer_area = [](float* corners) {
+    test::When([] { return test::ModalTitled("区域设定") != nullptr; }, [corners] {
+      CDialog& area = *test::ModalTitled("区域设定")->Dialog();
+      auto& dialog = static_cast<CDlgAreaSetting&>(area);
+      corners[0] = dialog.m_lt[0], corners[1] = dialog.m_lt[1], corners[2] = dialog.m_rb[0], corners[3] = dialog.m_rb[1];
+      area.SendMessage(WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
+    });
+  };
+  View().SendMessage(WM_COMMAND, MAKEWPARAM(CGEPluginView::ID_TOOL_DEM, 0), 0);
+  ASSERT_EQ(View().ToolMode(), CGEPluginView::kToolDem);
+  float preset[4] = {0, 0, 0, 0};
+  answer_area(preset);
+  band(100, 120, 400, 380);
+  ASSERT_TRUE(test::PumpUntil([&] { return handed != nullptr; }, 20000));
+  EXPECT_EQ(handed, View().GetScreenTerrainSource());
+  const std::vector<std::pair<float, float>> expected = {{100, 120}, {400, 120}, {400, 380}, {100, 380}, {100, 120}};
+  ASSERT_EQ(ring.size(), expected.size());
+  for (size_t i = 0; i < ring.size(); ++i) {
+    EXPECT_EQ(ring[i].lng, expected[i].first) << i;
+    EXPECT_EQ(ring[i].lat, expected[i].second) << i;
+  }
+  EXPECT_EQ(View().ToolMode(), CGEPluginView::kToolBrowse);
+  // The dialog was preset with the globe's coordinates under the band's corners.
+  EarthCoordRecord tl, br;
+  OnWorker([&] {
+    ASSERT_TRUE(View().GetCoordByPos(100, 120, tl, nullptr));
+    ASSERT_TRUE(View().GetCoordByPos(400, 380, br, nullptr));
+  });
+  EXPECT_NEAR(preset[0], tl.lng, 1e-4);
+  EXPECT_NEAR(preset[1], tl.lat, 1e-4);
+  EXPECT_NEAR(preset[2], br.lng, 1e-4);
+  EXPECT_NEAR(preset[3], br.lat, 1e-4);
+  const PointF saved = ProgramSettings().GetPointF("dem_explt", {0, 0});
+  EXPECT_NEAR(saved.x, preset[0], 1e-4);
+  SetScreenDemExtractHandler({});
+
+  // The box mosaic: the corners go under "exp" and an unfinished job's file goes.
+  const std::string resume = AppOptions().data_dir + "gp.exp";
+  std::ofstream(resume) << "old job";
+  View().SendMessage(WM_COMMAND, MAKEWPARAM(CGEPluginView::ID_TOOL_BOX, 0), 0);
+  float box[4] = {0, 0, 0, 0};
+  answer_area(box);
+  band(200, 200, 300, 300);
+  ASSERT_TRUE(test::PumpUntil([] { return View().ToolMode() == CGEPluginView::kToolBrowse; }, 20000));
+  EXPECT_FALSE(std::filesystem::exists(resume));
+  const PointF exp = ProgramSettings().GetPointF("explt", {0, 0});
+  EXPECT_NEAR(exp.x, box[0], 1e-4);
+  EXPECT_NEAR(exp.y, box[1], 1e-4);
+}
+
+TEST_F(PluginViewTest, APanelWithoutThePlugInViewSaysSoAndChangesNothing) {
+  // No application here: the view cannot be switched to, so the panel's handlers only say so.
+  std::vector<std::string> texts;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    texts.push_back(box->text().toStdString());
+    box->buttons().front()->click();
+  });
+  answer.start(20);
+  const double grid = Options()["grid"];
+  auto* check = Panel().GetDlgItemAs<CButton>(1243);
+  ASSERT_NE(check, nullptr);
+  check->Click();
+  test::PumpUntil([&] { return !texts.empty(); }, 10000);
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0], CDlgGEPluginOptions::kNeedPluginView);
+  EXPECT_EQ(Options()["grid"], grid);
+  check->Click();
+  test::PumpUntil([&] { return texts.size() == 2; }, 10000);
 }
 
 TEST_F(PluginViewTest, WaitingScreenAndAReloadOpenAtTheMapsCamera) {

@@ -538,9 +538,8 @@ void CGEPluginCtrl::HitTestAsync(int x, int y, bool terrain,
 
 bool CGEPluginCtrl::OpenKmz(const std::string& path, std::function<void(bool)> done) {
   std::shared_ptr<CEarthPluginObject> plugin = plugin_;
-  auto refuse = [this, &done](const std::string& why) {
+  auto refuse = [this](const std::string& why) {
     TraceError("OpenKmz Error", kGECallError, why);
-    if (done) UiDispatcher().PostCall([done] { done(false); });
     return false;
   };
   if (!plugin) return refuse("no plug-in object");

@@ -181,8 +181,8 @@ class CGEPluginCtrl : public CEarthCtrlBase, public IScreenTerrainSource {
 
   // ---- the view's and the panel's operations (user-interface thread) ----
   // Opens a KML or KMZ file in the plug-in and flies to it; false when the file cannot be read,
-  // is larger than kMaxPluginKmlBytes, or there is no plug-in object. `done` hears whether the
-  // page added it.
+  // is larger than kMaxPluginKmlBytes, or there is no plug-in object (`done` is then never
+  // called). Otherwise `done` hears later whether the page added it.
   bool OpenKmz(const std::string& path, std::function<void(bool)> done = {});
   // Options panel check boxes 1235-1248; other ids are ignored. Then Refresh.
   void SetOption(int control_id, int value);
