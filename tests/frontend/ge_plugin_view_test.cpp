@@ -758,6 +758,15 @@ TEST_F(PluginViewTest, APanelWithoutThePlugInViewSaysSoAndChangesNothing) {
   EXPECT_EQ(Options()["grid"], grid);
   check->Click();
   test::PumpUntil([&] { return texts.size() == 2; }, 10000);
+  // Sized, the panel gives the tree its width and the height above the buttons.
+  Panel().MoveWindow(RECT{0, 0, 240, 700});
+  Panel().SendMessage(WM_SIZE, 0, MAKELPARAM(240, 700));
+  const RECT tree = Panel().GetDlgItem(1268)->GetWindowRect();
+  const RECT reset = Panel().GetDlgItem(1278)->GetWindowRect();
+  EXPECT_EQ(tree.Width(), 240);
+  EXPECT_LT(tree.bottom, reset.top);
+  EXPECT_GT(tree.bottom, reset.top - 10);
+  EXPECT_LE(reset.bottom, 700);
 }
 
 TEST_F(PluginViewTest, WaitingScreenAndAReloadOpenAtTheMapsCamera) {
