@@ -599,6 +599,7 @@ TEST_F(PluginViewTest, PageMessagesToolsAndTheMouse) {
   const char* old = std::setlocale(LC_NUMERIC, nullptr);
   const std::string saved = old ? old : "C";
   if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",");
     MapStatusBar().SetViewCenter(1, 2, 3);
     EXPECT_TRUE(View().OnViewChange("120.5,36.1,5000"));
     EXPECT_EQ(MapStatusBar().PaneText(CMapStatusBar::kPaneLevel), level);
@@ -702,6 +703,7 @@ TEST_F(PluginViewTest, BandsOpenTheAreaDialogAndTheElevationExtractionInScreenPi
   band(100, 120, 400, 380);
   ASSERT_TRUE(test::PumpUntil([&] { return handed != nullptr; }, 20000));
   EXPECT_EQ(handed, View().GetScreenTerrainSource());
+  EXPECT_EQ(View().RenderWindow(), View().Page().GetSafeHwnd());
   const std::vector<std::pair<float, float>> expected = {{100, 120}, {400, 120}, {400, 380}, {100, 380}, {100, 120}};
   ASSERT_EQ(ring.size(), expected.size());
   for (size_t i = 0; i < ring.size(); ++i) {
