@@ -1,6 +1,6 @@
 // The earth page's KML object bridge: placemarks, polygons, linear rings and styles made by the
 // program one call at a time (as a plug-in's KML object interfaces make them), shown as one
-// ground-clamped outline per placemark in its line colour (a fill only when the polygon style
+// outline on the ground per placemark in its line colour (a fill only when the polygon style
 // asks for one) and listed among the top-level features like the KML files: each appended
 // placemark is a data source of its own in the page's list of KML sources, named after it.
 //
@@ -84,11 +84,29 @@
   }
 
   // ---- drawing ----
+  // The outline follows the surface: each edge in short steps, each point at the height of the
+  // terrain drawn there when the outline is made (0 where none is drawn yet), and the parts the
+  // terrain hides drawn through it in the same colour. A polyline clamped by the library itself
+  // is cut where the terrain rises above the library's table of typical heights, which our height
+  // files need not match.
+  var kStepsPerEdge = 48;
+  function surfaceHeight(lng, lat) {
+    var P = E.parts();
+    var h = P.globe.getHeight(C.Cartographic.fromDegrees(lng, lat));
+    return C.defined(h) && isFinite(h) ? h : 0;
+  }
   function ringPositions(p) {
     var polygon = p.geometry, ring = polygon && polygon.outer;
     if (!ring) return [];
     var points = ring.coordinates.points, out = [];
-    for (var i = 0; i < points.length; ++i) out.push(C.Cartesian3.fromDegrees(points[i][1], points[i][0], 0));
+    for (var i = 0; i < points.length; ++i) {
+      var a = points[i], b = points[(i + 1) % points.length];
+      var steps = points.length > 1 ? kStepsPerEdge : 1;
+      for (var k = 0; k < steps; ++k) {
+        var lat = a[0] + (b[0] - a[0]) * k / steps, lng = a[1] + (b[1] - a[1]) * k / steps;
+        out.push(C.Cartesian3.fromDegrees(lng, lat, surfaceHeight(lng, lat) + a[2]));
+      }
+    }
     return out;
   }
   // Rebuilds the placemark's entity when it is shown.
@@ -103,10 +121,10 @@
     if (positions.length >= 2) {
       entity.polyline = {
         positions: positions.concat([positions[0]]),
-        clampToGround: true,
         width: p.style ? p.style.lineStyle.width : 2,
         material: lineColor,
-        arcType: C.ArcType.RHUMB,
+        depthFailMaterial: lineColor,
+        arcType: C.ArcType.NONE,
       };
     }
     if (positions.length >= 3 && (!p.style || p.style.polyStyle.fill)) {

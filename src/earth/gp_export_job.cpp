@@ -67,6 +67,11 @@ class ExportRun {
     output_failed_ = true;
   }
   void RemoveOldShots();
+  // Where shot (column, row) is taken: its left neighbour's right edge and the bottom edge of the
+  // first shot of the row above, as those shots were captured, so that shots meet without gap or
+  // overlap wherever the capture's span differs from the one measured at the start; the grid's
+  // corner when those records cannot be read (the first shot, a lost record).
+  void ShotCorner(int column, int row, double* lng, double* lat);
 
   const GpExportParams& p_;
   IGpExportPlugin& plugin_;
@@ -157,9 +162,16 @@ void ExportRun::RemoveOldShots() {
   }
 }
 
+void ExportRun::ShotCorner(int column, int row, double* lng, double* lat) {
+  GpShotCorner(state_, column, row, lng, lat);
+  GpShotRecord record;
+  if (column > 0 && ReadGpShotRecord(GpShotFile(folder_, column - 1, row, ".dat"), &record)) *lng = record.right;
+  if (row > 0 && ReadGpShotRecord(GpShotFile(folder_, 0, row - 1, ".dat"), &record)) *lat = record.bottom;
+}
+
 bool ExportRun::TakeShot(int column, int row, FILE* log) {
   double lng, lat;
-  GpShotCorner(state_, column, row, &lng, &lat);
+  ShotCorner(column, row, &lng, &lat);
   lng = WrapLongitude(lng);
   // b. Move the shot's corner under the capture's top-left corner.
   plugin_.ResetViewChange();
@@ -428,7 +440,7 @@ GpExportResult ExportRun::Run() {
   // 7. The camera over the first shot at the export altitude.
   if (!Stopped()) {
     double lng, lat;
-    GpShotCorner(state_, state_.column, state_.row, &lng, &lat);
+    ShotCorner(state_.column, state_.row, &lng, &lat);
     plugin_.ResetViewChange();
     if (plugin_.SetCameraParam(WrapLongitude(lng), lat, state_.altitude)) {
       plugin_.WaitViewChange(quit_, p_.view_change_timeout_ms);
@@ -564,8 +576,11 @@ GpExportResult ExportRun::Run() {
 }  // namespace
 
 GpExportResult RunGpExport(const GpExportParams& params, IGpExportPlugin& plugin, IGpExportHost& host, Event& quit) {
+  plugin.SetQuitRequest(&quit);
   ExportRun run(params, plugin, host, quit);
-  return run.Run();
+  GpExportResult result = run.Run();
+  plugin.SetQuitRequest(nullptr);
+  return result;
 }
 
 }  // namespace velmora

@@ -41,6 +41,9 @@ inline constexpr int kGpWriteErrorCode = 7;
 class IGpExportPlugin {
  public:
   virtual ~IGpExportPlugin() = default;
+  // The job's quit request while it runs (null afterwards): waits for the user-interface thread
+  // may end on it. The camera and terrain are put back after a stop too, so those calls must not.
+  virtual void SetQuitRequest(const Event* /*quit*/) {}
   virtual bool PushCamera() = 0;
   virtual bool PopCamera() = 0;
   // Camera over (lng, lat) at `altitude` metres, heading and tilt kept.

@@ -1,6 +1,7 @@
 // The plug-in object's calls as commands of the earth page's channel.
 #include "earth/ui/earth_plugin_object.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -135,7 +136,10 @@ double CEarthPluginObject::Constant(const std::string& name, double fallback) co
 
 double CEarthPluginObject::GetStreamingPercent() const {
   if (!IsAlive()) return 0.0;
-  return static_cast<double>(link_->State().progress);
+  const EarthPageState state = link_->State();
+  // A state sent before the page answered the latest command says nothing about that command.
+  if (state.seq < link_->AnsweredSeq()) return std::min(99.0, static_cast<double>(state.progress));
+  return static_cast<double>(state.progress);
 }
 
 bool CEarthPluginObject::IsAlive() const { return link_->Status() == EarthPageStatus::kReady; }

@@ -315,10 +315,14 @@ void CGEPluginCtrl::MoveLTRound(const std::shared_ptr<GEPluginRequest>& r, int r
       // The latitude offset is taken in Mercator pixels at zoom 20.
       const double new_lat =
           MercatorYToLat(MercatorLatToY((*q)[1], 20) - MercatorLatToY((*p)[1], 20) + MercatorLatToY(lat, 20), 20);
-      plugin->CopyAsCamera([this, alive, plugin, r, fail, new_lon, new_lat, round](std::optional<GEPluginCamera> camera) {
+      plugin->CopyAsCamera([this, alive, plugin, r, fail, new_lon, new_lat, round, lon, lat, p, q](
+                               std::optional<GEPluginCamera> camera) {
         if (!camera || !alive.lock()) return fail("the camera cannot be copied");
-        camera->lon = new_lon;
-        camera->lat = new_lat;
+        // The eye moves by the corner's offset from the target: the centre pixel's point (q) need
+        // not lie straight under the eye, and taking it for the eye would leave that offset.
+        (void)new_lon, (void)new_lat, (void)q;
+        camera->lon += lon - (*p)[0];
+        camera->lat = MercatorYToLat(MercatorLatToY(camera->lat, 20) + MercatorLatToY(lat, 20) - MercatorLatToY((*p)[1], 20), 20);
         // Each round jumps, so that the next probe sees where the camera is.
         plugin->SetAbstractView(*camera, true, [this, alive, r, fail, round](bool ok) {
           if (!ok || !alive.lock()) return fail("the view cannot be set");
