@@ -257,6 +257,45 @@
     post("ge:features");
   }
 
+  // ---- the view's drawing over the globe: the free region and the rubber band ----
+  var svg;
+  function pairs(text) {
+    var out = [], parts = String(text || "").split(" ");
+    for (var i = 0; i < parts.length; ++i) {
+      var xy = parts[i].split(",");
+      if (xy.length !== 2) continue;
+      var x = parseFloat(xy[0]), y = parseFloat(xy[1]);
+      if (isFinite(x) && isFinite(y)) out.push(x + "," + y);
+    }
+    return out.join(" ");
+  }
+  function drawOverlay(ring, band) {
+    var ns = "http://www.w3.org/2000/svg";
+    if (!svg) {
+      svg = document.createElementNS(ns, "svg");
+      svg.setAttribute("style", "position:absolute;left:0;top:0;width:100%;height:100%;z-index:20;pointer-events:none;");
+      document.body.appendChild(svg);
+    }
+    while (svg.firstChild) svg.removeChild(svg.firstChild);
+    var points = pairs(ring);
+    if (points) {
+      var line = document.createElementNS(ns, "polyline");
+      line.setAttribute("points", points);
+      line.setAttribute("style", "fill:none;stroke:#ff0000;stroke-width:2");
+      svg.appendChild(line);
+    }
+    var b = String(band || "").split(" ").map(parseFloat);
+    if (b.length === 4 && b.every(isFinite)) {
+      var rect = document.createElementNS(ns, "rect");
+      rect.setAttribute("x", b[0]);
+      rect.setAttribute("y", b[1]);
+      rect.setAttribute("width", Math.max(0, b[2]));
+      rect.setAttribute("height", Math.max(0, b[3]));
+      rect.setAttribute("style", "fill:none;stroke:#000;stroke-width:1;stroke-dasharray:4 2");
+      svg.appendChild(rect);
+    }
+  }
+
   // ---- the program's calls ----
   function numbers(list) { return list.map(String).join(" "); }
   E.addCommand("ge.camera", function () { return numbers(copyAsCamera()); });
@@ -271,6 +310,7 @@
   E.addCommand("ge.parseKml", function (url) { return String(parseKml(String(url))); });
   E.addCommand("ge.features", function () { return featureLines(); });
   E.addCommand("ge.setVisibility", function (id, on) { return String(setVisibility(String(id), on)); });
+  E.addCommand("ge.overlay", function (ring, band) { drawOverlay(ring, band); return ""; });
   E.addCommand("ge.clearFeatures", function () { clearFeatures(); return ""; });
   E.addCommand("setLookAt", function (lon, lat, alt) {
     setAbstractView(lon, lat, alt, 0, 0, 0, true);

@@ -78,12 +78,15 @@ const MenuExpectation kMenuExpectations[] = {
     {"视图/三维地球", Effect::kShowsView, "", kViewGlobe3D},
     {"视图/三维瓦片视图", Effect::kShowsView, "", kViewTiles3D},
     {"视图/网页地图", Effect::kShowsView, "", kViewWebMap},
+    {"视图/谷歌地球插件", Effect::kShowsView, "", kViewEarthPlugin},
     {"视图/地图源/*", Effect::kSetsSource},
     {"视图/刷新三维瓦片", Effect::kDisabled},  // the 3D tile view's own
     {"视图/填充模式/*", Effect::kDisabled},    // the 3D views' own
     {"工具/移动浏览", Effect::kChecks},
     {"工具/框选拼图", Effect::kChecks},
     {"工具/任选区域", Effect::kChecks},
+    {"工具/高程导出", Effect::kDisabled},  // the earth plug-in view's own
+    {"工具/拼图", Effect::kDisabled},      // the earth plug-in view's own
     {"工具/地图服务(&M)...", Effect::kOpensDialog, "地图发布服务"},
     {"工具/选项(&O)...", Effect::kOpensDialog, "选项"},
     {"工具/坐标格式转换...", Effect::kOpensDialog, "坐标格式转换工具"},

@@ -43,6 +43,9 @@ class CEarthPage : public CHtmlViewEx {
   bool CreatePage(CWnd* parent, const RECT& rect);
   // The page's messages that are not the link's go to `listener` (user-interface thread).
   void SetMessageListener(std::function<void(const std::string&)> listener) { listener_ = std::move(listener); }
+  // Who takes the page's mouse while it asks for it (null: the page).
+  void SetMouseTaker(std::function<CWnd*()> taker) { mouse_taker_ = std::move(taker); }
+  CWnd* MouseTaker() const override { return mouse_taker_ ? mouse_taker_() : nullptr; }
 
  protected:
   void OnPageMessage(const std::string& message) override;
@@ -51,6 +54,7 @@ class CEarthPage : public CHtmlViewEx {
  private:
   std::shared_ptr<CEarthLink> link_ = std::make_shared<CEarthLink>();
   std::function<void(const std::string&)> listener_;
+  std::function<CWnd*()> mouse_taker_;
 };
 
 // The page text handed to the engine: map.html of the program folder with the map source and its

@@ -137,7 +137,7 @@ double CEarthPluginObject::Constant(const std::string& name, double fallback) co
 double CEarthPluginObject::GetStreamingPercent() const {
   if (!IsAlive()) return 0.0;
   const EarthPageState state = link_->State();
-  // A state sent before the page answered the latest command says nothing about that command.
+  // A state sent before the latest answered command says nothing of that command's picture.
   if (state.seq < link_->AnsweredSeq()) return std::min(99.0, static_cast<double>(state.progress));
   return static_cast<double>(state.progress);
 }
@@ -215,6 +215,10 @@ void CEarthPluginObject::RemoveAllFeatures(std::function<void(bool)> done) {
 void CEarthPluginObject::SetLookAt(double lon, double lat, double alt, std::function<void(bool)> done) {
   Call("setLookAt", {ScriptValue::Number(lon), ScriptValue::Number(lat), ScriptValue::Number(alt)},
        Succeeded(std::move(done)));
+}
+
+void CEarthPluginObject::DrawOverlay(const std::string& ring, const std::string& band) {
+  Call("ge.overlay", {ScriptValue::String(ring), ScriptValue::String(band)}, nullptr);
 }
 
 }  // namespace velmora

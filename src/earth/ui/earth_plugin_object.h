@@ -88,6 +88,9 @@ class CEarthPluginObject {
   void RemoveAllFeatures(std::function<void(bool)> done = {});
   // The page's setLookAt: straight down from `alt` metres above (lon, lat), at once.
   void SetLookAt(double lon, double lat, double alt, std::function<void(bool)> done = {});
+  // Draws the view's free region ("x,y x,y ...", render-window pixels) and rubber band
+  // ("x y width height", or empty) over the globe, outside what the globe draws.
+  void DrawOverlay(const std::string& ring, const std::string& band);
 
  private:
   std::shared_ptr<CEarthLink> link_;

@@ -68,6 +68,8 @@ std::string PluginErrorMessage(long code) {
   }
 }
 
+std::string CaptureCornerText(double lon, double lat) { return FormatC("%.7f, %7f", lon, lat); }
+
 // ---- the shared record -------------------------------------------------------------------------
 
 void GEPluginRequest::Finish(bool ok) {
@@ -302,32 +304,23 @@ void CGEPluginCtrl::MoveLTRound(const std::shared_ptr<GEPluginRequest>& r, int r
   int w = 0, h = 0;
   if (!plugin || !RenderSize(&w, &h)) return fail("no render window");
   const double lon = r->lon, lat = r->lat;
-  const int cx = w / 2, cy = h / 2;
-  plugin->HitTest(kCaptureLeftPx, kCaptureTopPx, false, [this, alive, plugin, r, fail, lon, lat, cx, cy, round](
+  plugin->HitTest(kCaptureLeftPx, kCaptureTopPx, false, [this, alive, plugin, r, fail, lon, lat, round](
                                                             std::optional<std::array<double, 3>> p) {
     if (!p || !alive.lock()) return fail("no globe under the corner");
     if (std::fabs((*p)[0] - lon) < kMoveLTTolerance && std::fabs((*p)[1] - lat) < kMoveLTTolerance)
       return r->Finish(true);
     if (round >= kMoveLTMaxRounds) return fail("the corner does not settle");
-    plugin->HitTest(cx, cy, false, [this, alive, plugin, r, fail, lon, lat, p, round](std::optional<std::array<double, 3>> q) {
-      if (!q || !alive.lock()) return fail("no globe under the centre");
-      const double new_lon = (*q)[0] - (*p)[0] + lon;
-      // The latitude offset is taken in Mercator pixels at zoom 20.
-      const double new_lat =
-          MercatorYToLat(MercatorLatToY((*q)[1], 20) - MercatorLatToY((*p)[1], 20) + MercatorLatToY(lat, 20), 20);
-      plugin->CopyAsCamera([this, alive, plugin, r, fail, new_lon, new_lat, round, lon, lat, p, q](
-                               std::optional<GEPluginCamera> camera) {
-        if (!camera || !alive.lock()) return fail("the camera cannot be copied");
-        // The eye moves by the corner's offset from the target: the centre pixel's point (q) need
-        // not lie straight under the eye, and taking it for the eye would leave that offset.
-        (void)new_lon, (void)new_lat, (void)q;
-        camera->lon += lon - (*p)[0];
-        camera->lat = MercatorYToLat(MercatorLatToY(camera->lat, 20) + MercatorLatToY(lat, 20) - MercatorLatToY((*p)[1], 20), 20);
-        // Each round jumps, so that the next probe sees where the camera is.
-        plugin->SetAbstractView(*camera, true, [this, alive, r, fail, round](bool ok) {
-          if (!ok || !alive.lock()) return fail("the view cannot be set");
-          MoveLTRound(r, round + 1);
-        });
+    plugin->CopyAsCamera([this, alive, plugin, r, fail, lon, lat, p, round](std::optional<GEPluginCamera> camera) {
+      if (!camera || !alive.lock()) return fail("the camera cannot be copied");
+      // The camera moves by the corner's miss: in longitude directly, in latitude in Mercator
+      // pixels at zoom 20. Taken from the camera's own position (not from the point under the
+      // centre pixel), so that an eye not exactly above that point still converges.
+      camera->lon += lon - (*p)[0];
+      camera->lat = MercatorYToLat(MercatorLatToY(camera->lat, 20) - MercatorLatToY((*p)[1], 20) + MercatorLatToY(lat, 20), 20);
+      // Each round jumps, so that the next probe sees where the camera is.
+      plugin->SetAbstractView(*camera, true, [this, alive, r, fail, round](bool ok) {
+        if (!ok || !alive.lock()) return fail("the view cannot be set");
+        MoveLTRound(r, round + 1);
       });
     });
   });
@@ -482,10 +475,12 @@ std::unique_ptr<CBitmap> CGEPluginCtrl::CaptureRender(const Event* quit) {
   {
     CGraphics g(*picture);
     g.SetAntialias(false);
-    g.DrawRectangle(Pen{0xFF000000u, 1.0f}, GfxRect{5, 5, float(width - 10), float(height - 10)});
+    // The frame's lines on the pixels 5 and width - 6 (height - 6), as a rectangle from (5, 5) to
+    // (width - 5, height - 5) covers them.
+    g.DrawRectangle(Pen{0xFF000000u, 1.0f}, GfxRect{5.5f, 5.5f, float(width - 11), float(height - 11)});
     const CFont font("Microsoft Sans Serif", 13);
-    g.DrawString(FormatC("%.7f, %7f", left, top), font, 0xFFFFFF00u, 0, 0, 0);
-    g.DrawString(FormatC("%.7f, %7f", right, bottom), font, 0xFFFFFF00u, 0, float(height - 20), 0);
+    g.DrawString(CaptureCornerText(left, top), font, 0xFFFFFF00u, 0, 0, 0);
+    g.DrawString(CaptureCornerText(right, bottom), font, 0xFFFFFF00u, 0, float(height - 20), 0);
   }
   StampLogo(*picture, width / 256, height / 256);
   return picture;
@@ -493,13 +488,27 @@ std::unique_ptr<CBitmap> CGEPluginCtrl::CaptureRender(const Event* quit) {
 
 bool CGEPluginCtrl::WaitStreaming(const Event* quit, unsigned timeout_ms) {
   const uint64_t start = TickCount64();
-  for (;;) {
-    if (!has_plugin_.load()) return false;
-    if (GetStreamingPercent(quit) >= 100.0) return true;
-    if (quit && quit->IsSet()) return false;
-    if (TickCount64() - start > timeout_ms) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  std::shared_ptr<CEarthPluginObject> plugin;
+  {
+    std::lock_guard lock(mutex_);
+    plugin = link_plugin_;
   }
+  // Two rounds of a frame asked for and a progress of 100 after it: the frames that follow a
+  // camera change are the ones that ask for the new tiles, so a progress from before them may
+  // still read 100.
+  const int rounds = UiDispatcher().IsUiThread() ? 1 : 2;
+  for (int round = 0; round < rounds; ++round) {
+    if (!plugin || !has_plugin_.load()) return false;
+    if (!UiDispatcher().IsUiThread() && !plugin->Link()->Call("frame", {}, quit, timeout_ms)) return false;
+    for (;;) {
+      if (!has_plugin_.load()) return false;
+      if (GetStreamingPercent(quit) >= 100.0) break;
+      if (quit && quit->IsSet()) return false;
+      if (TickCount64() - start > timeout_ms) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    }
+  }
+  return true;
 }
 
 // ---- the user-interface thread's operations ---------------------------------------------------
@@ -529,9 +538,8 @@ void CGEPluginCtrl::HitTestAsync(int x, int y, bool terrain,
 
 bool CGEPluginCtrl::OpenKmz(const std::string& path, std::function<void(bool)> done) {
   std::shared_ptr<CEarthPluginObject> plugin = plugin_;
-  auto refuse = [this, &done](const std::string& why) {
+  auto refuse = [this](const std::string& why) {
     TraceError("OpenKmz Error", kGECallError, why);
-    if (done) UiDispatcher().PostCall([done] { done(false); });
     return false;
   };
   if (!plugin) return refuse("no plug-in object");

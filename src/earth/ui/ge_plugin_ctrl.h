@@ -72,6 +72,9 @@ inline constexpr long kGECallError = static_cast<long>(0x80004005);
 // "IDispatch error #%d" for 0x80040200 to 0x8004FFFF, else "Unknown error 0x%0lX".
 std::string PluginErrorMessage(long code);
 
+// The text CaptureRender writes at a corner: "%.7f, %7f" of longitude and latitude.
+std::string CaptureCornerText(double lon, double lat);
+
 // The record a marshalled call shares with the user-interface thread.
 struct GEPluginRequest : std::enable_shared_from_this<GEPluginRequest> {
   // arguments
@@ -178,8 +181,8 @@ class CGEPluginCtrl : public CEarthCtrlBase, public IScreenTerrainSource {
 
   // ---- the view's and the panel's operations (user-interface thread) ----
   // Opens a KML or KMZ file in the plug-in and flies to it; false when the file cannot be read,
-  // is larger than kMaxPluginKmlBytes, or there is no plug-in object. `done` hears whether the
-  // page added it.
+  // is larger than kMaxPluginKmlBytes, or there is no plug-in object (`done` is then never
+  // called). Otherwise `done` hears later whether the page added it.
   bool OpenKmz(const std::string& path, std::function<void(bool)> done = {});
   // Options panel check boxes 1235-1248; other ids are ignored. Then Refresh.
   void SetOption(int control_id, int value);
