@@ -201,8 +201,9 @@ class PluginViewTest : public ::testing::Test {
     test::PumpUntil([&] { return done; }, 10000);
     return got.value_or(std::map<std::string, double>{});
   }
+  // Everything streamed for what the page shows now (frames asked for first, on a worker).
   static void Settled() {
-    test::PumpUntil([] { return View().PluginObject() && View().PluginObject()->GetStreamingPercent() >= 100; }, 30000);
+    OnWorker([] { EXPECT_TRUE(View().WaitStreaming(nullptr, 30000)); });
   }
   static int ComboSel(int id) {
     auto* combo = Panel().GetDlgItemAs<CComboBox>(id);
@@ -600,6 +601,7 @@ TEST_F(PluginViewTest, PageMessagesToolsAndTheMouse) {
   const char* old = std::setlocale(LC_NUMERIC, nullptr);
   const std::string saved = old ? old : "C";
   if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",");
     MapStatusBar().SetViewCenter(1, 2, 3);
     EXPECT_TRUE(View().OnViewChange("120.5,36.1,5000"));
     EXPECT_EQ(MapStatusBar().PaneText(CMapStatusBar::kPaneLevel), level);
@@ -703,6 +705,7 @@ TEST_F(PluginViewTest, BandsOpenTheAreaDialogAndTheElevationExtractionInScreenPi
   band(100, 120, 400, 380);
   ASSERT_TRUE(test::PumpUntil([&] { return handed != nullptr; }, 20000));
   EXPECT_EQ(handed, View().GetScreenTerrainSource());
+  EXPECT_EQ(View().RenderWindow(), View().Page().GetSafeHwnd());
   const std::vector<std::pair<float, float>> expected = {{100, 120}, {400, 120}, {400, 380}, {100, 380}, {100, 120}};
   ASSERT_EQ(ring.size(), expected.size());
   for (size_t i = 0; i < ring.size(); ++i) {
@@ -766,6 +769,15 @@ TEST_F(PluginViewTest, APanelWithoutThePlugInViewSaysSoAndChangesNothing) {
   EXPECT_EQ(Options()["grid"], grid);
   check->Click();
   test::PumpUntil([&] { return texts.size() == 2; }, 10000);
+  // Sized, the panel gives the tree its width and the height above the buttons.
+  Panel().MoveWindow(RECT{0, 0, 240, 700});
+  Panel().SendMessage(WM_SIZE, 0, MAKELPARAM(240, 700));
+  const RECT tree = Panel().GetDlgItem(1268)->GetWindowRect();
+  const RECT reset = Panel().GetDlgItem(1278)->GetWindowRect();
+  EXPECT_EQ(tree.Width(), 240);
+  EXPECT_LT(tree.bottom, reset.top);
+  EXPECT_GT(tree.bottom, reset.top - 10);
+  EXPECT_LE(reset.bottom, 700);
 }
 
 TEST_F(PluginViewTest, WaitingScreenAndAReloadOpenAtTheMapsCamera) {

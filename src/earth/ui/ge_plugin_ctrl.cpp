@@ -159,6 +159,11 @@ bool CGEPluginCtrl::RenderSize(int* width, int* height) const {
   return true;
 }
 
+HWND CGEPluginCtrl::RenderWindow() const {
+  std::lock_guard lock(mutex_);
+  return link_plugin_ ? link_plugin_->Link()->RenderWindow() : 0;
+}
+
 std::string CGEPluginCtrl::LastTrace() const {
   std::lock_guard lock(mutex_);
   return last_trace_;

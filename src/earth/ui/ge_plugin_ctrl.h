@@ -131,6 +131,8 @@ class CGEPluginCtrl : public CEarthCtrlBase, public IScreenTerrainSource {
   std::array<double, 3> LastCamera() const;
   // The render window's client size as the page last reported it; false without a page.
   bool RenderSize(int* width, int* height) const;
+  // The render window: the page's own window (no search among children); 0 without a page.
+  HWND RenderWindow() const;
   // The last failure trace ("%s [0x%08x], [%s], %s").
   std::string LastTrace() const;
 

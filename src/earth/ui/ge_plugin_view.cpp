@@ -148,8 +148,6 @@ void CGEPluginView::OnDestroy() {
   CWnd::OnDestroy();
 }
 
-LRESULT CGEPluginView::DefWindowProc(UINT msg, WPARAM wparam, LPARAM lparam) { return CWnd::DefWindowProc(msg, wparam, lparam); }
-
 void CGEPluginView::PlaceChildren() {
   const RECT rect = GetWindowRect();
   if (page_.IsWindow()) page_.MoveWindow(RECT{0, 0, rect.Width(), rect.Height()});

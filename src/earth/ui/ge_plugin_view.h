@@ -101,7 +101,6 @@ class CGEPluginView : public CWnd, public IChildView, public CGEPluginCtrl {
  protected:
   int OnCreate() override;
   void OnDestroy() override;
-  LRESULT DefWindowProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
 
  private:
   void SetTool(int mode);

@@ -305,5 +305,32 @@ TEST_F(PluginCtrlTest, CodesAboveSevenDoNothing) {
   EXPECT_FALSE(ctrl->MoveLT(1, 1));
 }
 
+// The texts the page sends and the traces' message texts.
+TEST(PluginTexts, NumbersOptionsFeaturesAndErrorTexts) {
+  EXPECT_EQ(ParsePluginNumbers("120.5,36.1,5000", 3, ','), (std::vector<double>{120.5, 36.1, 5000}));
+  EXPECT_EQ(ParsePluginNumbers(" 1e-7 , -2 ,3", 3, ','), (std::vector<double>{1e-7, -2, 3}));
+  EXPECT_EQ(ParsePluginNumbers("1  2 3 4", 3, ' '), (std::vector<double>{1, 2, 3}));
+  EXPECT_FALSE(ParsePluginNumbers("120.5,36.1", 3, ','));
+  EXPECT_FALSE(ParsePluginNumbers("120.5,nan,1", 3, ','));
+  EXPECT_FALSE(ParsePluginNumbers("inf,1,1", 3, ','));
+  EXPECT_FALSE(ParsePluginNumbers("1,2,", 3, ','));
+  EXPECT_FALSE(ParsePluginNumbers("1,x2,3", 3, ','));
+  const std::map<std::string, double> options = ParsePluginOptions("grid=1 sun=0 bad=x =3 layer1=1");
+  EXPECT_EQ(options, (std::map<std::string, double>{{"grid", 1}, {"sun", 0}, {"layer1", 1}}));
+  const std::vector<GEPluginFeature> features = ParsePluginFeatures("0\t7\t1\t区域\n1\t8\t0\ta\tb\nbroken\n");
+  ASSERT_EQ(features.size(), 2u);
+  EXPECT_EQ(features[0].name, "区域");
+  EXPECT_EQ(features[1].depth, 1);
+  EXPECT_EQ(features[1].id, 8);
+  EXPECT_FALSE(features[1].visible);
+  EXPECT_EQ(features[1].name, "a\tb");
+  EXPECT_EQ(PluginErrorMessage(kGECallError), "Unspecified error");
+  EXPECT_EQ(PluginErrorMessage(static_cast<long>(0x80040205)), "IDispatch error #5");
+  EXPECT_EQ(PluginErrorMessage(static_cast<long>(0x80070057)), "Unknown error 0x80070057");
+  // A hand-over without constants or version is refused.
+  EXPECT_EQ(CEarthPluginObject::FromHandOver(std::make_shared<CEarthLink>(), "1.0.0"), nullptr);
+  EXPECT_EQ(CEarthPluginObject::FromHandOver(std::make_shared<CEarthLink>(), "1.0.0\tX=nan"), nullptr);
+}
+
 }  // namespace
 }  // namespace velmora
