@@ -4,6 +4,7 @@
 // whole program; the marshalled calls run on workers while the main thread serves the loop.
 #include <QCoreApplication>
 #include <QApplication>
+#include <QFileDialog>
 #include <QImage>
 #include <QMessageBox>
 #include <QPushButton>
@@ -732,7 +733,14 @@ TEST_F(PluginViewTest, BandsOpenTheAreaDialogAndTheElevationExtractionInScreenPi
   View().SendMessage(WM_COMMAND, MAKEWPARAM(CGEPluginView::ID_TOOL_BOX, 0), 0);
   float box[4] = {0, 0, 0, 0};
   answer_area(box);
+  // The export's file dialog follows the area dialog: cancelled, nothing is exported.
+  bool export_asked = false;
+  test::When([] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()) != nullptr; }, [&export_asked] {
+    export_asked = true;
+    qobject_cast<QFileDialog*>(QApplication::activeModalWidget())->reject();
+  });
   band(200, 200, 300, 300);
+  ASSERT_TRUE(test::PumpUntil([&] { return export_asked; }, 20000));
   ASSERT_TRUE(test::PumpUntil([] { return View().ToolMode() == CGEPluginView::kToolBrowse; }, 20000));
   EXPECT_FALSE(std::filesystem::exists(resume));
   const PointF exp = ProgramSettings().GetPointF("explt", {0, 0});

@@ -3,6 +3,7 @@
 #include "earth/ui/ge_plugin_view.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <filesystem>
 
@@ -11,6 +12,9 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "earth/ui/dlg_ge_plugin_options.h"
+#include "earth/ui/gp_export_command.h"
+#include "earth/ui/gp_plugin_export.h"
+#include "earth/ui/region_bound.h"
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/graphics.h"
 #include "platform/gfx/image_codec.h"
@@ -373,21 +377,44 @@ void CGEPluginView::OnBandDone(const RECT& band) {
 
 // ---- filled in by the export and the region overlay ------------------------------------------
 
-void CGEPluginView::OnExport(const float* top_left, const float* bottom_right) {
-  (void)top_left, (void)bottom_right;
-  Trace("OnExport: not built");
+namespace {
+
+// The export's view of the plug-in view: its controller's calls, its page as the render window.
+GpExportContext ExportContext(CGEPluginView& view, IGpExportPlugin& plugin) {
+  GpExportContext context;
+  context.plugin = &plugin;
+  context.parent = &view;
+  context.render_window = &view.Page();
+  context.view = &view;
+  context.get_center = [&view](double out[3]) { return view.GetCenter(out); };
+  context.hide_overlay = [&view] { view.ShowRegionBound(kNoRegion, 0, 0, 0); };
+  return context;
 }
 
-void CGEPluginView::OnMosaic() { Trace("OnMosaic: not built"); }
+}  // namespace
+
+void CGEPluginView::OnExport(const float* top_left, const float* bottom_right) {
+  CGpPluginExport plugin(*this);
+  OnGpExport(ExportContext(*this, plugin), top_left, bottom_right);
+}
+
+void CGEPluginView::OnMosaic() {
+  CGpPluginExport plugin(*this);
+  OnGpMosaic(ExportContext(*this, plugin));
+}
 
 void CGEPluginView::ShowRegionBound(float left, float top, float right, float bottom) {
-  (void)left, (void)top, (void)right, (void)bottom;
-  Trace("ShowRegionBound: not built");
+  if (!HasPluginObject()) return;
+  velmora::ShowRegionBound(PluginObject(), left >= kNoRegion ? FLT_MAX : left, top, right, bottom);
 }
 
-void CGEPluginView::OnRegionBound() { Trace("OnRegionBound: not built"); }
+void CGEPluginView::OnRegionBound() {
+  RunRegionBound(*this, region_);
+  // Back to the move tool, as its command does.
+  SetTool(kToolBrowse);
+}
 
-void CGEPluginView::OnUpdateRegionBound(CCmdUI& cmd) { cmd.Enable(false); }
+void CGEPluginView::OnUpdateRegionBound(CCmdUI& cmd) { cmd.Enable(RegionBoundEnabled(region_.get())); }
 
 // ---- the waiting screen ---------------------------------------------------------------------
 
