@@ -11,7 +11,8 @@ file(CONFIGURE OUTPUT ${VELMORA_GENERATED_DIR}/velmora_build_paths.h CONTENT
 #define VELMORA_BUILD_DIR \"${PROJECT_BINARY_DIR}\"
 ")
 
-# velmora_module(folder [lower folders...]): the static library velmora_<folder> (a '/' in the
+# velmora_module(folder [lower folders...]): the static (or, with VELMORA_SHARED_MODULES, shared)
+# library velmora_<folder> (a '/' in the
 # folder becomes '_': src/places/ui -> velmora_places_ui) from the sources under src/<folder>,
 # with src/ as its include root. The ui/ subfolder of a folder is a library of its own (the
 # module's windows), so it is left out of the folder's library. A folder without sources yet
@@ -32,7 +33,11 @@ function(velmora_module folder)
     list(APPEND deps ${lower_target})
   endforeach()
   if(sources)
-    add_library(${target} STATIC ${sources})
+    if(VELMORA_SHARED_MODULES)
+      add_library(${target} SHARED ${sources})
+    else()
+      add_library(${target} STATIC ${sources})
+    endif()
     target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src ${VELMORA_GENERATED_DIR})
     target_link_libraries(${target} PUBLIC ${deps} ${VELMORA_LIBS_${libs_key}})
     target_compile_definitions(${target} PUBLIC VELMORA_VERSION="${PROJECT_VERSION}")

@@ -293,6 +293,8 @@
     return {
       widget: widget, scene: scene, globe: globe, camera: camera, ellipsoid: ellipsoid,
       dataSources: dataSources, kmlSources: kmlSources, needFrame: needFrame, post: post,
+      pickPixel: pickPixel, trueHeight: trueHeight, drawnHeight: drawnHeight, progress: progress,
+      pushState: pushState,
     };
   };
 

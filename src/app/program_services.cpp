@@ -9,6 +9,7 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "earth/ui/ge_app_view.h"
+#include "earth/ui/ge_plugin_view.h"
 #include "earth/ui/html_wnd.h"
 #include "earth/ui/ve_view.h"
 #include "frontend/desktop.h"
@@ -41,6 +42,8 @@ void RegisterServices(CKovraHomeExApp& app) {
   app.Views().RegisterFactory(velmora::kViewMap2D, [&app] { return velmora::CreatePDView(velmora::ShellMapViewSinks(&app)); });
   // The web map page view (kind 5): made on first use by the view switch ("视图/网页地图").
   app.Views().RegisterFactory(velmora::kViewWebMap, [] { return std::make_unique<velmora::CVEView>(); });
+  // The earth plug-in view (kind 4, "视图/谷歌地球插件"), its commands and the "地球插件" panel.
+  velmora::RegisterGEPluginView(app);
 
   AppStep layers;
   layers.name = "layers";

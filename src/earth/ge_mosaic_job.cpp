@@ -29,8 +29,9 @@ float FromBits(uint32_t u) {
   return f;
 }
 
-template <class Read>
-bool ReadArchive(const std::string& path, std::string* error, Read read) {
+}  // namespace
+
+bool ReadMosaicArchive(const std::string& path, std::string* error, const std::function<void(ArchiveReader&)>& read) {
   std::optional<std::vector<uint8_t>> bytes = ReadFileBytes(path, error);
   if (!bytes) return false;
   try {
@@ -43,9 +44,6 @@ bool ReadArchive(const std::string& path, std::string* error, Read read) {
     return false;
   }
 }
-
-
-}  // namespace
 
 bool WriteGeResumeFile(const std::string& path, const GeMosaicJob& job, std::string* error) {
   ArchiveWriter out;
@@ -69,7 +67,7 @@ bool WriteGeResumeFile(const std::string& path, const GeMosaicJob& job, std::str
 
 bool ReadGeResumeFile(const std::string& path, GeMosaicJob* job, std::string* error) {
   GeMosaicJob read;
-  if (!ReadArchive(path, error, [&](ArchiveReader& in) {
+  if (!ReadMosaicArchive(path, error, [&](ArchiveReader& in) {
         read.output_path = in.String();
         read.full_screen = in.U32();
         read.delay_ms = in.U32();
@@ -104,7 +102,7 @@ bool WriteGeListFile(const std::string& path, const GeMosaicList& list, std::str
 
 bool ReadGeListFile(const std::string& path, GeMosaicList* list, std::string* error) {
   GeMosaicList read;
-  if (!ReadArchive(path, error, [&](ArchiveReader& in) {
+  if (!ReadMosaicArchive(path, error, [&](ArchiveReader& in) {
         read.columns = in.U32();
         read.rows = in.U32();
         read.full_screen = in.U32();
@@ -129,7 +127,7 @@ bool WriteGeShotRecord(const std::string& path, const double values[6], std::str
 
 bool ReadGeShotRecord(const std::string& path, double values[6], std::string* error) {
   double read[6];
-  if (!ReadArchive(path, error, [&](ArchiveReader& in) {
+  if (!ReadMosaicArchive(path, error, [&](ArchiveReader& in) {
         for (double& v : read) v = in.F64();
       }))
     return false;
@@ -141,20 +139,24 @@ std::string GeShotRecordPath(const std::string& folder, int column, int row) {
   return folder + FormatC("ge_%d_%d.dat", column, row);
 }
 
-std::string GeProjectFilePath(const std::string& output_path, std::time_t now, const char* extension) {
+std::string MosaicProjectFilePath(const std::string& base, std::time_t now, const char* extension) {
   std::tm local{};
   localtime_r(&now, &local);
   char stamp[64];
   std::strftime(stamp, sizeof stamp, " %y-%m-%d %H-%M-%S", &local);
-  const std::string stem = output_path.size() >= 4 ? output_path.substr(0, output_path.size() - 4) : output_path;
-  return stem + stamp + extension;
+  return base + stamp + extension;
 }
 
-std::string GeProjectFileText(const GeMosaicJob& job) {
+std::string GeProjectFilePath(const std::string& output_path, std::time_t now, const char* extension) {
+  const std::string stem = output_path.size() >= 4 ? output_path.substr(0, output_path.size() - 4) : output_path;
+  return MosaicProjectFilePath(stem, now, extension);
+}
+
+std::string GeProjectFileText(const GeMosaicJob& job, const char* layer) {
   const size_t slash = job.output_path.rfind('/');
   const std::string name = slash == std::string::npos ? job.output_path : job.output_path.substr(slash + 1);
   std::string text = "NAME: " + name + "\n";
-  text += "LAYER: GE\n";
+  text += FormatC("LAYER: %s\n", layer);
   text += FormatC("DELAY: %d\n", static_cast<int>(job.delay_ms));
   text += FormatC("FULLSCREEN: %d\n", static_cast<int>(job.full_screen));
   text += FormatC("COORD: %d\n", static_cast<int>(job.coordinates));
@@ -250,14 +252,18 @@ std::optional<GeRect> GeJobRect(const GeMosaicJob& job) {
 }
 
 std::optional<GeGrid> GeGridSize(const GeRect& rect, double capture_left, double capture_top, double capture_right,
-                                 double capture_bottom) {
+                                 double capture_bottom, double slack) {
   if (capture_right < capture_left) capture_right += 360.0;
   const double cw = MercatorLngToX(capture_right, 20) - MercatorLngToX(capture_left, 20);
   const double ch = MercatorLatToY(capture_bottom, 20) - MercatorLatToY(capture_top, 20);
   const double rw = MercatorLngToX(rect.right, 20) - MercatorLngToX(rect.left, 20);
   const double rh = MercatorLatToY(rect.bottom, 20) - MercatorLatToY(rect.top, 20);
   if (!(cw > 0) || !(ch > 0) || !(rw > 0) || !(rh > 0)) return std::nullopt;
-  const double columns = std::ceil(rw / cw), rows = std::ceil(rh / ch);
+  const auto count = [slack](double quotient) {
+    const double whole = std::floor(quotient);
+    return quotient - whole <= slack ? std::max(whole, 1.0) : whole + 1;
+  };
+  const double columns = count(rw / cw), rows = count(rh / ch);
   if (columns > 100000 || rows > 100000) return std::nullopt;
   return GeGrid{static_cast<int>(columns), static_cast<int>(rows)};
 }
@@ -277,6 +283,24 @@ bool GeWorldFileValues(const double first_record[6], double lng_step_per_pixel, 
   out[3] = -pixel;
   out[4] = x + pixel / 2;
   out[5] = y - pixel / 2;
+  return true;
+}
+
+bool MosaicWorldFileValues(double left, double top, double right, double bottom, int width, int height,
+                           double out[6]) {
+  if (width <= 0 || height <= 0) return false;
+  if (right < left) right += 360.0;  // across 180 degrees
+  double x0 = left, y0 = top, x1 = right, y1 = bottom;
+  if (!LonLatToMercator(&x0, &y0) || !LonLatToMercator(&x1, &y1)) return false;
+  const double sx = (x1 - x0) / width, sy = (y0 - y1) / height;
+  if (!(sx > 0) || !(sy > 0) || !std::isfinite(sx) || !std::isfinite(sy) || !std::isfinite(x0) || !std::isfinite(y0))
+    return false;
+  out[0] = sx;
+  out[1] = 0;
+  out[2] = 0;
+  out[3] = -sy;
+  out[4] = x0 + sx / 2;
+  out[5] = y0 - sy / 2;
   return true;
 }
 

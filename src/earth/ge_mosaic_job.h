@@ -5,11 +5,14 @@
 #pragma once
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace velmora {
+
+class ArchiveReader;
 
 inline constexpr char kGeResumeFile[] = "ge.exp";
 inline constexpr char kGeListFile[] = "ge.lst";
@@ -29,6 +32,10 @@ struct GeMosaicJob {
   float next_lng = 0, next_lat = 0;  // the top-left corner of the next shot
   uint32_t column = 0, row = 0;      // the next shot
 };
+
+// Reads a whole archive file through `read` (which throws ArchiveError on short data). False,
+// with the reason in *error, for a file that cannot be read, is short or has bytes left over.
+bool ReadMosaicArchive(const std::string& path, std::string* error, const std::function<void(ArchiveReader&)>& read);
 
 // "ge.exp": string path; u32 full screen; u32 delay; the two carried words; u32 coordinates;
 // float left, top, right, bottom; u32 altitude bits; float next longitude, latitude; u32 column,
@@ -56,8 +63,10 @@ std::string GeShotRecordPath(const std::string& folder, int column, int row);
 // The project file's path: the output path without its last four characters, the time as
 // " %y-%m-%d %H-%M-%S" and ".kep"; the job log's the same with ".txt".
 std::string GeProjectFilePath(const std::string& output_path, std::time_t now, const char* extension = ".kep");
-// The project file's text (no line break after the last line).
-std::string GeProjectFileText(const GeMosaicJob& job);
+// The same from a base path kept whole: base, the time as " %y-%m-%d %H-%M-%S", extension.
+std::string MosaicProjectFilePath(const std::string& base, std::time_t now, const char* extension);
+// The project file's text (no line break after the last line), with the layer name it gives.
+std::string GeProjectFileText(const GeMosaicJob& job, const char* layer = "GE");
 // Reads a project text back: the job (output_path is the NAME line, without folder) and its layer
 // ("GE" for the earth application). False (reason in *error) for a text that lacks a line, holds
 // a number that does not read whole or is not finite, or a negative delay.
@@ -77,12 +86,14 @@ double WrapLongitude(double lng);
 
 // Columns and rows of shots over the rectangle for a capture that spans the given corners, both
 // measured in spherical Mercator pixels at zoom 20, each rounded up. Nothing when the capture has
-// no extent.
+// no extent. A fraction of a capture up to `slack` (of a capture's side) is not a shot of its
+// own: a rectangle taken from single-precision corners may pass a whole number of captures by a
+// rounding.
 struct GeGrid {
   int columns = 0, rows = 0;
 };
 std::optional<GeGrid> GeGridSize(const GeRect& rect, double capture_left, double capture_top, double capture_right,
-                                 double capture_bottom);
+                                 double capture_bottom, double slack = 0);
 
 // Bytes of disk a job needs: capture width x height x shots x 4, plus 100 MiB.
 uint64_t GeDiskNeeded(int capture_width, int capture_height, int shots);
@@ -92,5 +103,12 @@ uint64_t GeDiskNeeded(int capture_width, int capture_height, int shots);
 // top-left pixel, whose corner is the first shot's capture top-left. False for a step of 0 or
 // values that are not numbers.
 bool GeWorldFileValues(const double first_record[6], double lng_step_per_pixel, double out[6]);
+// The world file of a picture of width x height pixels whose outer corners lie at the given
+// longitudes and latitudes: the pixel sizes are the corners' spherical Mercator distances over
+// the picture's size (line 4 negative), the origin the centre of the top-left pixel. A right
+// edge west of the left one lies across 180 degrees. False for an empty picture, corners that
+// span nothing or values that are not numbers.
+bool MosaicWorldFileValues(double left, double top, double right, double bottom, int width, int height,
+                           double out[6]);
 
 }  // namespace velmora

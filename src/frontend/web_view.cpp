@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QWebChannel>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -35,6 +36,7 @@
 
 #include "core/log.h"
 #include "earth/ui/html_view_ex.h"
+#include "frontend/custom_window.h"
 #include "frontend/model_binding.h"
 #include "frontend/widget_registry.h"
 #include "platform/gfx/bitmap.h"
@@ -507,6 +509,19 @@ class CWebViewBinding : public CModelBinding {
   }
 
   bool eventFilter(QObject* watched, QEvent* event) override {
+    // A view that takes the page's mouse gets it (in the page's pixels) and the page never does.
+    if (auto* html = dynamic_cast<CHtmlViewEx*>(Model()); html && event->type() != QEvent::ChildAdded) {
+      if (CWnd* taker = html->MouseTaker()) {
+        switch (event->type()) {
+          case QEvent::MouseMove: SendMouseMove(*taker, static_cast<QMouseEvent*>(event)); return true;
+          case QEvent::MouseButtonPress: SendMousePress(*taker, static_cast<QMouseEvent*>(event), false); return true;
+          case QEvent::MouseButtonDblClick: SendMousePress(*taker, static_cast<QMouseEvent*>(event), true); return true;
+          case QEvent::MouseButtonRelease: SendMouseRelease(*taker, static_cast<QMouseEvent*>(event)); return true;
+          case QEvent::Wheel: SendWheel(*taker, static_cast<QWheelEvent*>(event)); return true;
+          default: break;
+        }
+      }
+    }
     if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::ChildAdded) {
       if (event->type() == QEvent::ChildAdded) {
         // The web engine puts its render widget in later: watch it too.

@@ -78,12 +78,15 @@ const MenuExpectation kMenuExpectations[] = {
     {"视图/三维地球", Effect::kShowsView, "", kViewGlobe3D},
     {"视图/三维瓦片视图", Effect::kShowsView, "", kViewTiles3D},
     {"视图/网页地图", Effect::kShowsView, "", kViewWebMap},
+    {"视图/谷歌地球插件", Effect::kShowsView, "", kViewEarthPlugin},
     {"视图/地图源/*", Effect::kSetsSource},
     {"视图/刷新三维瓦片", Effect::kDisabled},  // the 3D tile view's own
     {"视图/填充模式/*", Effect::kDisabled},    // the 3D views' own
     {"工具/移动浏览", Effect::kChecks},
     {"工具/框选拼图", Effect::kChecks},
     {"工具/任选区域", Effect::kChecks},
+    {"工具/高程导出", Effect::kDisabled},  // the earth views' own
+    {"工具/拼图", Effect::kDisabled},      // the earth views' own
     {"工具/地图服务(&M)...", Effect::kOpensDialog, "地图发布服务"},
     {"工具/选项(&O)...", Effect::kOpensDialog, "选项"},
     {"工具/坐标格式转换...", Effect::kOpensDialog, "坐标格式转换工具"},
@@ -102,10 +105,8 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/公交线路", Effect::kOpensDialog, "公交线路"},
     {"工具/行政边界", Effect::kOpensDialog, "行政边界"},
     {"文件/区域导出...", Effect::kOpensDialog, "导出区域设定"},
-    // The earth application view's own tools (greyed in the 2D view); the view itself cannot start
-    // without WebGL (offscreen), which is said and leaves the 2D view current.
-    {"工具/等高线生成、高程导出", Effect::kDisabled},
-    {"工具/拼图", Effect::kDisabled},
+    // The earth application view cannot start without WebGL (offscreen), which is said and leaves
+    // the 2D view current; its tools share the plug-in view's entries above.
     {"视图/谷歌地球", Effect::kSays, "启动Google Earth出现错误"},
     {"文件/导入拼图工程...", Effect::kOpensDialog, "导入拼图工程"},
     {"工具/图层离线缓存信息...", Effect::kOpensDialog, "图层离线缓存信息"},

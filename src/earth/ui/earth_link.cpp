@@ -72,6 +72,42 @@ bool CEarthLink::Wait(Request& request, const Event* stop, unsigned timeout_ms, 
   return request.ok;
 }
 
+std::optional<std::string> CEarthLink::TakeReply(const std::optional<ScriptValue>& reply) {
+  if (!reply || !reply->IsString()) return std::nullopt;
+  const std::string& text = reply->text;
+  uint64_t seq = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seq);
+  if (ec != std::errc()) return std::nullopt;
+  {
+    std::lock_guard lock(mutex_);
+    if (seq > answered_seq_) answered_seq_ = seq;
+  }
+  return end < text.data() + text.size() ? std::string(end + 1, text.data() + text.size()) : std::string();
+}
+
+void CEarthLink::CallAsync(const std::string& name, std::vector<ScriptValue> args, AnswerCallback done) {
+  auto call = std::make_shared<AsyncCall>();
+  call->done = std::move(done);
+  if (!page_ || Status() != EarthPageStatus::kReady) {
+    UiDispatcher().PostCall([call] {
+      if (call->done) call->done(std::nullopt);
+    });
+    return;
+  }
+  std::erase_if(async_pending_, [](const std::weak_ptr<AsyncCall>& c) { return c.expired(); });
+  async_pending_.push_back(call);
+  args.insert(args.begin(), ScriptValue::String(name));
+  std::weak_ptr<CEarthLink> self = weak_from_this();
+  page_->Engine().CallFunctionAsync("velmoraEarth.run", std::move(args),
+                                    [self, call](std::optional<ScriptValue> reply) {
+    if (call->finished) return;
+    call->finished = true;
+    std::shared_ptr<CEarthLink> link = self.lock();
+    std::optional<std::string> answer = link ? link->TakeReply(reply) : std::nullopt;
+    if (call->done) call->done(std::move(answer));
+  });
+}
+
 void CEarthLink::TakeAnswer(const std::shared_ptr<Request>& request, const std::optional<ScriptValue>& reply) {
   bool ok = false;
   std::string answer = "the earth page failed the command";
@@ -162,29 +198,6 @@ void CEarthLink::Post(const std::string& name, std::vector<ScriptValue> args) {
     return;
   }
   UiDispatcher().PostCall([self, name, args = std::move(args)]() mutable { self->Dispatch(nullptr, name, std::move(args)); });
-}
-
-void CEarthLink::CallAsync(const std::string& name, std::vector<ScriptValue> args,
-                           std::function<void(std::optional<std::string>)> done) {
-  if (!page_ || Status() != EarthPageStatus::kReady) {
-    UiDispatcher().PostCall([done = std::move(done)] {
-      if (done) done(std::nullopt);
-    });
-    return;
-  }
-  args.insert(args.begin(), ScriptValue::String(name));
-  std::weak_ptr<CEarthLink> self = weak_from_this();
-  page_->Engine().CallFunctionAsync("velmoraEarth.run", std::move(args),
-                                    [self, done = std::move(done)](std::optional<ScriptValue> reply) {
-    std::shared_ptr<CEarthLink> link = self.lock();
-    std::optional<std::string> answer;
-    if (link) {
-      auto request = std::make_shared<Request>();
-      link->TakeAnswer(request, reply);
-      if (request->ok) answer = std::move(request->answer);
-    }
-    if (done) done(std::move(answer));
-  });
 }
 
 bool CEarthLink::Grab(CBitmap* out, const Event* stop, unsigned timeout_ms, std::string* error) {
@@ -286,6 +299,16 @@ void CEarthLink::Detach() {
     }
   }
   pending_.clear();
+  // The user-interface thread's own calls hear of it later, never from inside Detach.
+  for (const std::weak_ptr<AsyncCall>& c : async_pending_) {
+    if (std::shared_ptr<AsyncCall> call = c.lock(); call && !call->finished) {
+      call->finished = true;
+      UiDispatcher().PostCall([call] {
+        if (call->done) call->done(std::nullopt);
+      });
+    }
+  }
+  async_pending_.clear();
   std::lock_guard lock(mutex_);
   if (status_ != EarthPageStatus::kFailed) status_ = EarthPageStatus::kGone;
   if (failure_.empty()) failure_ = "the earth page is gone";

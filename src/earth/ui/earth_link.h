@@ -54,10 +54,11 @@ class CEarthLink : public std::enable_shared_from_this<CEarthLink> {
                                   unsigned timeout_ms, std::string* error = nullptr);
   // Sends the command without waiting for its answer (any thread, also the user-interface one).
   void Post(const std::string& name, std::vector<ScriptValue> args);
-  // User-interface thread: sends the command and later hands its answer (nullopt when the page
-  // failed it, is gone or not ready) to `done` on the same thread; never waits.
-  void CallAsync(const std::string& name, std::vector<ScriptValue> args,
-                 std::function<void(std::optional<std::string>)> done);
+  // User-interface thread: sends the command in order with the others and hands its answer (as
+  // Call's; nullopt when the page failed it, is not ready or went away) to `done` later, on the
+  // user-interface thread, never from inside this call.
+  using AnswerCallback = std::function<void(std::optional<std::string>)>;
+  void CallAsync(const std::string& name, std::vector<ScriptValue> args, AnswerCallback done);
   // The picture the page's widget shows, taken on the user-interface thread. False as for Call.
   bool Grab(CBitmap* out, const Event* stop, unsigned timeout_ms, std::string* error = nullptr);
   // Waits until the page is up (true) or failed, went away, was stopped or timed out (false,
@@ -101,6 +102,14 @@ class CEarthLink : public std::enable_shared_from_this<CEarthLink> {
   std::atomic<HWND> hwnd_{0};
   CHtmlViewEx* page_ = nullptr;  // user-interface thread only
   std::vector<std::weak_ptr<Request>> pending_;  // handed to the page, unanswered (UI thread only)
+  struct AsyncCall {
+    AnswerCallback done;
+    bool finished = false;
+  };
+  // The user-interface thread's own calls not yet answered (UI thread only).
+  std::vector<std::weak_ptr<AsyncCall>> async_pending_;
+  // "<seq> <answer>": the answer, with the seq counted as answered; nullopt for anything else.
+  std::optional<std::string> TakeReply(const std::optional<ScriptValue>& reply);
 };
 
 // Parses a pushed state line's numbers ("<seq> <progress> <exaggeration> <width> <height>").

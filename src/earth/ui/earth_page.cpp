@@ -97,7 +97,9 @@ bool CEarthPage::CreatePage(CWnd* parent, const RECT& rect) {
   return true;
 }
 
-void CEarthPage::OnPageMessage(const std::string& message) { link_->OnPageMessage(message); }
+void CEarthPage::OnPageMessage(const std::string& message) {
+  if (!link_->OnPageMessage(message) && listener_) listener_(message);
+}
 
 void CEarthPage::OnDestroy() {
   link_->Detach();
@@ -241,7 +243,8 @@ std::string FolderOf(const std::string& path) {
 
 // Unpacks a KMZ into `folder`; the .kml the page opens in *kml. Names that would leave the folder
 // are refused.
-bool UnpackKmz(const std::string& path, const std::string& folder, std::string* kml, std::string* error) {
+bool UnpackKmz(const std::string& path, const std::string& folder, std::string* kml, std::string* error,
+               uint64_t max_entry_bytes) {
   int code = 0;
   zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
   if (!archive) {
@@ -262,7 +265,7 @@ bool UnpackKmz(const std::string& path, const std::string& folder, std::string* 
       ok = false;
       break;
     }
-    if (st.size > (uint64_t(256) << 20)) {
+    if (st.size > max_entry_bytes) {
       *error = "a file of the KMZ is too large";
       ok = false;
       break;
@@ -314,7 +317,7 @@ std::string PercentEncodePath(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::string> PrepareEarthKml(const std::string& path, std::string* error) {
+std::optional<std::string> PrepareEarthKml(const std::string& path, std::string* error, uint64_t max_entry_bytes) {
   std::string local_error;
   std::string& why = error ? *error : local_error;
   std::error_code ec;
@@ -335,7 +338,7 @@ std::optional<std::string> PrepareEarthKml(const std::string& path, std::string*
     const std::string folder = AppOptions().work_dir + "earth-kmz-" + std::to_string(getpid()) + "-" +
                                std::to_string(n) + "/";
     std::filesystem::remove_all(folder, ec);
-    if (!EnsureFolder(folder) || !UnpackKmz(absolute, folder, &kml, &why)) {
+    if (!EnsureFolder(folder) || !UnpackKmz(absolute, folder, &kml, &why, max_entry_bytes)) {
       std::filesystem::remove_all(folder, ec);
       if (why.empty()) why = "the KMZ cannot be unpacked";
       return std::nullopt;

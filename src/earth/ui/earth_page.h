@@ -9,6 +9,8 @@
 // the user-interface thread's session; it does not outlive the program.
 #pragma once
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,6 +41,11 @@ class CEarthPage : public CHtmlViewEx {
   // Creates the window under `parent` and loads the page; a missing page or library or an engine
   // that cannot draw WebGL fails the link (the window stays).
   bool CreatePage(CWnd* parent, const RECT& rect);
+  // The page's messages that are not the link's go to `listener` (user-interface thread).
+  void SetMessageListener(std::function<void(const std::string&)> listener) { listener_ = std::move(listener); }
+  // Who takes the page's mouse while it asks for it (null: the page).
+  void SetMouseTaker(std::function<CWnd*()> taker) { mouse_taker_ = std::move(taker); }
+  CWnd* MouseTaker() const override { return mouse_taker_ ? mouse_taker_() : nullptr; }
 
  protected:
   void OnPageMessage(const std::string& message) override;
@@ -46,6 +53,8 @@ class CEarthPage : public CHtmlViewEx {
 
  private:
   std::shared_ptr<CEarthLink> link_ = std::make_shared<CEarthLink>();
+  std::function<void(const std::string&)> listener_;
+  std::function<CWnd*()> mouse_taker_;
 };
 
 // The page text handed to the engine: map.html of the program folder with the map source and its
@@ -82,7 +91,9 @@ std::optional<PageResource> EarthTerrainResource(std::string_view path, const st
 // the page loads. A KMZ is unpacked (its first .kml at the top, else the first .kml anywhere) into
 // a folder of its own under the work folder. Nothing (reason in *error) for a file that cannot be
 // read or a KMZ that cannot be unpacked or names a file outside its folder.
-std::optional<std::string> PrepareEarthKml(const std::string& path, std::string* error = nullptr);
+// A KMZ entry larger than `max_entry_bytes` is refused.
+std::optional<std::string> PrepareEarthKml(const std::string& path, std::string* error = nullptr,
+                                           uint64_t max_entry_bytes = uint64_t(256) << 20);
 // "velmora://kml/<path>": a file under a folder given to PrepareEarthKml; nothing for others.
 std::optional<PageResource> EarthKmlResource(std::string_view path);
 // Registers the three hosts (done by every CEarthPage).

@@ -66,6 +66,9 @@ class CHtmlViewEx : public CWnd {
 
   // WM_MOUSEACTIVATE: `desktop` is the top-level window the click belongs to.
   int OnMouseActivate(CWnd* desktop, int hit_test, UINT message);
+  // The window that takes the page's mouse (move to wheel) in place of the page, which then never
+  // sees it; null: the page gets it (the default).
+  virtual CWnd* MouseTaker() const { return nullptr; }
   // The frame's activation notification: an activated view takes the focus.
   virtual void OnActivateView(bool activate, CWnd* activated, CWnd* deactivated);
 
