@@ -8,7 +8,7 @@
 
 #include "core/log.h"
 #include "core/settings.h"
-#include "earth/ui/ge_mosaic_command.h"
+#include "earth/ui/ge_app_view.h"
 #include "earth/ui/ge_plugin_view.h"
 #include "earth/ui/html_wnd.h"
 #include "earth/ui/ve_view.h"
@@ -110,8 +110,8 @@ void RegisterServices(CKovraHomeExApp& app) {
 
   // The hidden script window of coordinate conversions, made with the main frame.
   velmora::RegisterHiddenScriptWindow(app);
-  // The earth page's snapshot mosaic, until the earth application view offers it.
-  velmora::RegisterGeMosaicCommand(app);
+  // The earth application view (kind 3), its tools and the side-bar page "谷歌地球".
+  velmora::RegisterGEAppView(app);
   // The place search box in the address bar and the place-name panel, made with the frame.
   velmora::RegisterPlaceSearch(app);
   // The address library pane "地址库" and "工具/地址数据下载...", made with the frame.

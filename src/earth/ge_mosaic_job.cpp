@@ -1,6 +1,8 @@
 // The snapshot mosaic job's files and numbers.
 #include "earth/ge_mosaic_job.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdarg>
@@ -162,6 +164,71 @@ std::string GeProjectFileText(const GeMosaicJob& job, const char* layer) {
                  double(job.bottom), double(job.next_lng), double(job.next_lat), double(job.altitude),
                  static_cast<int>(job.column), static_cast<int>(job.row));
   return text;
+}
+
+bool ParseGeProjectText(std::string_view text, GeMosaicJob* job, std::string* layer, std::string* error) {
+  auto fail = [error](const std::string& why) {
+    if (error) *error = why;
+    return false;
+  };
+  std::string_view name, layer_text, delay, full, coord, bound;
+  bool have[6] = {};
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::pair<const char*, std::string_view*> keys[] = {{"NAME: ", &name},         {"LAYER: ", &layer_text},
+                                                              {"DELAY: ", &delay},       {"FULLSCREEN: ", &full},
+                                                              {"COORD: ", &coord},       {"BOUND: ", &bound}};
+    for (size_t i = 0; i < 6; ++i) {
+      const std::string_view key = keys[i].first;
+      if (line.substr(0, key.size()) == key) {
+        *keys[i].second = line.substr(key.size());
+        have[i] = true;
+      }
+    }
+  }
+  for (bool h : have)
+    if (!h) return fail("the project lacks a line (NAME, LAYER, DELAY, FULLSCREEN, COORD, BOUND)");
+  auto integer = [](std::string_view t, int* out) {
+    auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), *out);
+    return ec == std::errc() && p == t.data() + t.size();
+  };
+  int d = 0, f = 0, c = 0;
+  if (!integer(delay, &d) || !integer(full, &f) || !integer(coord, &c) || d < 0)
+    return fail("the project's DELAY, FULLSCREEN or COORD is not a number");
+  // BOUND: lt lng,lat; br lng,lat; next lng,lat,alt; column,row
+  double v[7];
+  int cr[2];
+  std::string_view rest = bound;
+  const char seps[] = {',', ';', ',', ';', ',', ',', ';'};
+  for (int i = 0; i < 7; ++i) {
+    auto [p, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), v[i]);
+    if (ec != std::errc() || !std::isfinite(v[i]) || p == rest.data() + rest.size() || *p != seps[i])
+      return fail("the project's BOUND does not read");
+    rest.remove_prefix(static_cast<size_t>(p - rest.data()) + 1);
+  }
+  const size_t comma = rest.find(',');
+  if (comma == std::string_view::npos || !integer(rest.substr(0, comma), &cr[0]) || !integer(rest.substr(comma + 1), &cr[1]))
+    return fail("the project's BOUND does not read");
+  GeMosaicJob out;
+  out.output_path = std::string(name);
+  out.delay_ms = static_cast<uint32_t>(d);
+  out.full_screen = f != 0 ? 1 : 0;
+  out.coordinates = c != 0 ? 1 : 0;
+  out.left = static_cast<float>(v[0]);
+  out.top = static_cast<float>(v[1]);
+  out.right = static_cast<float>(v[2]);
+  out.bottom = static_cast<float>(v[3]);
+  out.next_lng = static_cast<float>(v[4]);
+  out.next_lat = static_cast<float>(v[5]);
+  out.altitude = static_cast<float>(v[6]);
+  out.column = static_cast<uint32_t>(std::max(cr[0], 0));
+  out.row = static_cast<uint32_t>(std::max(cr[1], 0));
+  *job = std::move(out);
+  if (layer) *layer = std::string(layer_text);
+  return true;
 }
 
 std::string GeJobLogHeader(const GeMosaicJob& job) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace velmora {
 
@@ -66,6 +67,10 @@ std::string GeProjectFilePath(const std::string& output_path, std::time_t now, c
 std::string MosaicProjectFilePath(const std::string& base, std::time_t now, const char* extension);
 // The project file's text (no line break after the last line), with the layer name it gives.
 std::string GeProjectFileText(const GeMosaicJob& job, const char* layer = "GE");
+// Reads a project text back: the job (output_path is the NAME line, without folder) and its layer
+// ("GE" for the earth application). False (reason in *error) for a text that lacks a line, holds
+// a number that does not read whole or is not finite, or a negative delay.
+bool ParseGeProjectText(std::string_view text, GeMosaicJob* job, std::string* layer, std::string* error = nullptr);
 // The job log's first line: ";%f,%f => %f,%f; %f,%f".
 std::string GeJobLogHeader(const GeMosaicJob& job);
 

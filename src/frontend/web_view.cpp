@@ -2,6 +2,7 @@
 // the QWebChannel bridge, silent script errors, calls into the page, and the widget binding.
 #include "frontend/web_view.h"
 
+#include <QGuiApplication>
 #include <QBuffer>
 #include <QImage>
 #include <QPixmap>
@@ -473,6 +474,11 @@ void CWebViewEngine::PostToPage(const std::string& message) { bridge_->Send(QStr
 
 void CWebViewEngine::SetLocalOnly(bool local_only) {
   page_->setUrlRequestInterceptor(local_only ? new CLocalOnlyInterceptor(page_) : nullptr);
+}
+
+bool CWebViewEngine::CanDrawWebGl() const {
+  // The offscreen platform has no OpenGL context for the web engine: its pages report no WebGL.
+  return QGuiApplication::platformName() != QLatin1String("offscreen");
 }
 
 bool CWebViewEngine::GrabPicture(CBitmap* out) {

@@ -74,6 +74,7 @@ class CWebViewEngine : public IHtmlDocumentEngine {
                          std::function<void(std::optional<ScriptValue>)> done) override;
   void PostToPage(const std::string& message) override;
   bool CanGrab() const override { return true; }
+  bool CanDrawWebGl() const override;
   bool GrabPicture(CBitmap* out) override;
   void SetLocalOnly(bool local_only) override;
 

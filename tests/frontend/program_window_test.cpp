@@ -85,8 +85,8 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/移动浏览", Effect::kChecks},
     {"工具/框选拼图", Effect::kChecks},
     {"工具/任选区域", Effect::kChecks},
-    {"工具/高程导出", Effect::kDisabled},  // the earth plug-in view's own
-    {"工具/拼图", Effect::kDisabled},      // the earth plug-in view's own
+    {"工具/高程导出", Effect::kDisabled},  // the earth views' own
+    {"工具/拼图", Effect::kDisabled},      // the earth views' own
     {"工具/地图服务(&M)...", Effect::kOpensDialog, "地图发布服务"},
     {"工具/选项(&O)...", Effect::kOpensDialog, "选项"},
     {"工具/坐标格式转换...", Effect::kOpensDialog, "坐标格式转换工具"},
@@ -105,7 +105,10 @@ const MenuExpectation kMenuExpectations[] = {
     {"工具/公交线路", Effect::kOpensDialog, "公交线路"},
     {"工具/行政边界", Effect::kOpensDialog, "行政边界"},
     {"文件/区域导出...", Effect::kOpensDialog, "导出区域设定"},
-    {"工具/地球图片拼接...", Effect::kOpensDialog, "区域设定"},
+    // The earth application view cannot start without WebGL (offscreen), which is said and leaves
+    // the 2D view current; its tools share the plug-in view's entries above.
+    {"视图/谷歌地球", Effect::kSays, "启动Google Earth出现错误"},
+    {"文件/导入拼图工程...", Effect::kOpensDialog, "导入拼图工程"},
     {"工具/图层离线缓存信息...", Effect::kOpensDialog, "图层离线缓存信息"},
     {"工具/高程数据/高程数据下载...", Effect::kArmsTool, "", 32716},
     {"工具/高程数据/获取高程...", Effect::kOpensDialog, "获取高程"},

@@ -83,7 +83,7 @@ bool CEarthPage::CreatePage(CWnd* parent, const RECT& rect) {
   link_->Attach(this);
   SetSilent(true);
   Engine().SetLocalOnly(true);
-  if (!Engine().CanGrab()) {
+  if (!Engine().CanGrab() || !Engine().CanDrawWebGl()) {
     link_->Fail("no web engine that draws WebGL pages");
     return true;
   }
@@ -182,6 +182,15 @@ std::shared_ptr<CEarthLink> StartEarthApplication(const Event* stop, unsigned ti
 void CloseEarthApplication() { g_window.reset(); }
 
 CEarthPage* EarthApplicationPage() { return g_window && g_window->IsWindow() ? &g_window->Page() : nullptr; }
+
+CWnd* EarthApplicationWindow() { return g_window && g_window->IsWindow() ? g_window.get() : nullptr; }
+
+void RestoreEarthApplicationPage() {
+  if (!g_window || !g_window->IsWindow()) return;
+  CEarthPage& page = g_window->Page();
+  if (page.GetParent() != g_window.get()) page.SetParent(g_window.get());
+  g_window->Place();
+}
 
 // ---- the terrain host ------------------------------------------------------------------------
 

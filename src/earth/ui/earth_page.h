@@ -75,6 +75,10 @@ std::shared_ptr<CEarthLink> StartEarthApplication(const Event* stop, unsigned ti
 void CloseEarthApplication();
 // The page window of the running application (user-interface thread), or null.
 CEarthPage* EarthApplicationPage();
+// The application's own top-level window (user-interface thread), or null.
+CWnd* EarthApplicationWindow();
+// Puts the page back into the application window at the window's size (after a view held it).
+void RestoreEarthApplicationPage();
 
 // ---- the hosts ----
 // "velmora://terrain/<level>/<x>/<y>": the 65 x 65 heights (float32, little-endian, row 0 north,

@@ -71,6 +71,9 @@ class IHtmlDocumentEngine {
   // ---- the picture (engines that draw pages on screen) ----
   // Whether GrabPicture can work: the engine draws its page into a widget.
   virtual bool CanGrab() const { return false; }
+  // Whether pages can have WebGL at all here (false on a display platform that has no OpenGL,
+  // such as the offscreen one): known before any page loads.
+  virtual bool CanDrawWebGl() const { return CanGrab(); }
   // The picture the page's widget shows now, in its pixels (user-interface thread). False when
   // the page has no widget or the engine draws nothing.
   virtual bool GrabPicture(CBitmap* out) {

@@ -85,6 +85,7 @@ bool CWnd::Create(CWnd* parent, int id, const std::string& text, uint32_t style,
 
 void CWnd::DestroyWindow() {
   if (hwnd_ == 0) return;
+  PreDestroyWindow();
   std::vector<CWnd*> children = children_;
   for (auto it = children.rbegin(); it != children.rend(); ++it) (*it)->DestroyWindow();
   WindowProc(WM_DESTROY, 0, 0);

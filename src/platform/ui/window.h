@@ -67,6 +67,9 @@ class CWnd {
   // Called when the object was bound to its dialog control (SubclassDlgItem or a dialog's
   // BindControl), for controls that set their looks then.
   virtual void PreSubclassWindow() {}
+  // Called by DestroyWindow before the children go: a window that holds a child of someone else's
+  // (re-parented into it) gives it back here.
+  virtual void PreDestroyWindow() {}
 
   // ---- state ----
   void SetWindowText(const std::string& text);

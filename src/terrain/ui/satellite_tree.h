@@ -17,13 +17,14 @@
 #include "platform/ui/tree_ctrl.h"
 #include "shell/panel_host.h"
 #include "shell/side_bar_panel.h"
+#include "terrain/sat_kml_feed.h"
 #include "terrain/sat_tree_item.h"
 
 namespace velmora {
 
 class IChildView;
 
-class CSatelliteTree : public CTreeCtrl, public ISideBarPanel {
+class CSatelliteTree : public CTreeCtrl, public ISideBarPanel, public ISatelliteLibrary {
  public:
   static constexpr const char* kPanelName = "卫星库";
   static constexpr UINT ID_IMPORT_ORBIT = 57601;
@@ -81,7 +82,7 @@ class CSatelliteTree : public CTreeCtrl, public ISideBarPanel {
   CSatTreeItem* ItemOf(HTREEITEM item) const;
   HTREEITEM HandleOf(const CSatTreeItem* item) const;
   // The records of the shown satellites, in tree order.
-  std::vector<SatElements> ShownSatellites() const;
+  std::vector<SatElements> ShownSatellites() const override;
   CSatTreeItem* CutItem() const { return cut_; }
   SatLibraryLoad LoadResult() const { return load_result_; }
   const std::string& LibraryPath() const { return path_; }
