@@ -11,7 +11,6 @@
 #include <QImage>
 #include <cmath>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 
 #include "core/log.h"
@@ -27,124 +26,44 @@
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/image_codec.h"
 #include "platform/sync.h"
-#include "support/xvfb_server.h"
-#include "terrain/height_file_writer.h"
+#include "support/earth/earth_page_fixture.h"
 
 namespace velmora {
 namespace {
 
 constexpr int kScreenWidth = 1024;
 constexpr int kScreenHeight = 768;
-constexpr double kDotSpacing = 0.5;  // degrees between the dots of the tiles
-constexpr double kHillLng = 117.5, kHillLat = 37.5, kHillTop = 4000.0;  // metres
 constexpr double kMicroDegree = 1e-6;
 
-double Hill(double lng, double lat) {
-  const double d2 = (lng - kHillLng) * (lng - kHillLng) + (lat - kHillLat) * (lat - kHillLat);
-  return kHillTop * std::exp(-d2 / (2 * 0.3 * 0.3));
-}
+using test::kDotSpacing;
+using test::kHillLat;
+using test::kHillLng;
+using test::kHillTop;
+using test::OnWorker;
 
-double MercatorY(double lat) {
-  const double s = std::sin(lat * M_PI / 180);
-  return 0.5 - std::log((1 + s) / (1 - s)) / (4 * M_PI);
-}
-
-// "/<source>/<z>/<x>/<y>": white, with a black disc of radius 3 pixels on every grid point (from
-// zoom 5 on, where the dots stand at least 12 pixels apart).
-std::optional<PageResource> DotTile(const std::string& path) {
-  int source, z, x, y;
-  if (std::sscanf(path.c_str(), "/%d/%d/%d/%d", &source, &z, &x, &y) != 4 || z < 0 || z > 12) return std::nullopt;
-  CBitmap tile;
-  if (!tile.Create(256, 256, 0xFFFFFFFFu)) return std::nullopt;
-  if (z >= 5) {
-    const double world = 256.0 * (1 << z);
-    const double west = x * 256.0 / world * 360 - 180, east = (x + 1) * 256.0 / world * 360 - 180;
-    for (double lng = std::floor(west / kDotSpacing) * kDotSpacing; lng <= east + kDotSpacing; lng += kDotSpacing)
-      for (double lat = -85; lat <= 85; lat += kDotSpacing) {
-        const double px = (lng + 180) / 360 * world - x * 256.0, py = MercatorY(lat) * world - y * 256.0;
-        if (py < -4 || py > 260) continue;
-        for (int dy = -3; dy <= 3; ++dy)
-          for (int dx = -3; dx <= 3; ++dx)
-            if (dx * dx + dy * dy <= 9) tile.SetPixel(int(std::floor(px)) + dx, int(std::floor(py)) + dy, 0xFF000000u);
-      }
-  }
-  std::vector<uint8_t> png;
-  if (!EncodeImage(tile, ImageType::kPng, &png)) return std::nullopt;
-  return PageResource{"image/png", std::string(png.begin(), png.end())};
-}
-
-// The program folder: the page and its library from the build, height files made here.
-struct ProgramFolder {
-  test::TempDir dir;
-  test::XvfbServer xvfb;
-  std::string xvfb_error;
-  ProgramFolder() {
-    const std::string built = VELMORA_BUILD_DIR "/data/";
-    std::error_code ec;
-    std::filesystem::create_directory_symlink(built + "cesium", dir.File("cesium"), ec);
-    std::filesystem::create_directory_symlink(built + "earth", dir.File("earth"), ec);
-    std::filesystem::create_symlink(built + "map_sources.txt", dir.File("map_sources.txt"), ec);
-    std::filesystem::create_directories(dir.File("data"), ec);
-    WriteHeightFile3s(dir.File("data/"), 60, 5, Hill);
-    WriteCoarseHeightFile(dir.File("data/"), Hill);
-    setenv("VELMORA_PROGRAM_DIR", dir.path().c_str(), 1);
-    if (xvfb.Start(kScreenWidth, kScreenHeight, &xvfb_error)) xvfb_error.clear();
-  }
-};
-ProgramFolder& Program() {
-  static ProgramFolder folder;
-  return folder;
-}
 // Before main: the X server must be there before the desktop session makes the QApplication.
-const bool kProgramReady = (Program(), true);
-
-// Log lines, collected from every thread.
-std::mutex g_log_mutex;
-std::vector<std::string> g_log;
+const bool kProgramReady = (test::EarthProgram({.screen_width = kScreenWidth, .screen_height = kScreenHeight}), true);
 
 class EarthAppTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    SetLogSink([](const std::string& line) {
-      std::lock_guard lock(g_log_mutex);
-      g_log.push_back(line);
-    });
-    SetPageResourceSource("tile", DotTile);
-    SetEarthWindowSize(kScreenWidth, kScreenHeight);
+    test::StartDotTileSuite();
   }
   static void TearDownTestSuite() {
     CloseEarthApplication();
     test::Settle();
-    SetLogSink(nullptr);
+    test::StopCollectingLog();
   }
   void SetUp() override {
-    ASSERT_EQ(Program().xvfb_error, "") << "no X server";
+    ASSERT_EQ(test::EarthProgram().xvfb_error, "") << "no X server";
     Stop().Reset();
   }
   void TearDown() override {
-    if (!HasFailure()) return;
-    std::lock_guard lock(g_log_mutex);
-    for (const std::string& line : g_log) std::fprintf(stderr, "log: %s\n", line.c_str());
+    if (HasFailure()) test::PrintCollectedLog();
   }
   static Event& Stop() {
     static Event stop;
     return stop;
-  }
-
-  // Runs `work` on a worker while this thread serves the user-interface loop.
-  static void OnWorker(const std::function<void()>& work, int ms = 120000) {
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-      try {
-        work();
-      } catch (const std::exception& e) {
-        ADD_FAILURE() << "raised: " << e.what();
-      }
-      done = true;
-    });
-    const bool finished = test::PumpUntil([&] { return done.load(); }, ms);
-    worker.join();
-    ASSERT_TRUE(finished) << "the worker did not finish in time";
   }
 
   // The application, made once per program on a worker.
@@ -164,40 +83,6 @@ class EarthAppTest : public ::testing::Test {
   }
 };
 
-// The centres of the dark blobs of a w x h picture (`dark(x, y)`): blobs of 8 to 200 pixels
-// that do not touch the border, found by flood fill.
-template <typename Dark>
-std::vector<std::pair<double, double>> DarkBlobCentres(int w, int h, Dark dark) {
-  std::vector<std::pair<double, double>> dots;
-  std::vector<char> seen(size_t(w) * h, 0);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      if (seen[size_t(y) * w + x] || !dark(x, y)) continue;
-      std::vector<std::pair<int, int>> stack{{x, y}};
-      seen[size_t(y) * w + x] = 1;
-      double sx = 0, sy = 0;
-      int n = 0;
-      bool edge = false;
-      while (!stack.empty()) {
-        auto [px, py] = stack.back();
-        stack.pop_back();
-        sx += px;
-        sy += py;
-        ++n;
-        edge = edge || px == 0 || py == 0 || px == w - 1 || py == h - 1;
-        for (auto [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
-          const int qx = px + dx, qy = py + dy;
-          if (qx < 0 || qy < 0 || qx >= w || qy >= h || seen[size_t(qy) * w + qx] || !dark(qx, qy)) continue;
-          seen[size_t(qy) * w + qx] = 1;
-          stack.push_back({qx, qy});
-        }
-      }
-      if (!edge && n >= 8 && n <= 200) dots.push_back({sx / n, sy / n});
-    }
-  return dots;
-}
-
-
 TEST_F(EarthAppTest, StartsWithWebGlAndLoadsOnlyOurAddresses) {
   CGoogleEarthApp& app = App();
   std::shared_ptr<CEarthLink> link = EarthApplication(false);
@@ -211,8 +96,7 @@ TEST_F(EarthAppTest, StartsWithWebGlAndLoadsOnlyOurAddresses) {
   OnWorker([&] { EXPECT_TRUE(app.GetClientSize(&w, &h)); });
   EXPECT_EQ(w, kScreenWidth);
   EXPECT_EQ(h, kScreenHeight);
-  std::lock_guard lock(g_log_mutex);
-  for (const std::string& line : g_log) EXPECT_EQ(line.find("blocked request"), std::string::npos) << line;
+  for (const std::string& line : test::CollectedLog()) EXPECT_EQ(line.find("blocked request"), std::string::npos) << line;
 }
 
 TEST_F(EarthAppTest, CameraSetIsCameraRead) {
@@ -297,10 +181,13 @@ TEST_F(EarthAppTest, CaptureShowsTheDotsWhereHitTestsPutThem) {
   test::SaveArtefact(picture, "earth_capture");
   // The dark blobs of the picture and their centres.
   const int w = shot->Width(), h = shot->Height();
-  const std::vector<std::pair<double, double>> dots = DarkBlobCentres(w, h, [&](int x, int y) {
-    const Argb c = shot->GetPixel(x, y);
-    return ArgbR(c) < 96 && ArgbG(c) < 96 && ArgbB(c) < 96;
-  });
+  const std::vector<test::DarkBlob> dots = test::DarkBlobCentres(
+      w, h,
+      [&](int x, int y) {
+        const Argb c = shot->GetPixel(x, y);
+        return ArgbR(c) < 96 && ArgbG(c) < 96 && ArgbB(c) < 96;
+      },
+      200);
   ASSERT_GE(dots.size(), 20u) << "the dots of the tiles are not in the picture";
   // Every dot lies where the hit test of its centre says a grid point is, within a pixel (of the
   // scale there: the view is a perspective of a curved globe).
@@ -321,7 +208,7 @@ TEST_F(EarthAppTest, CaptureShowsTheDotsWhereHitTestsPutThem) {
     EXPECT_NEAR(through_interface[0], normalised[0], kMicroDegree);
     EXPECT_NEAR(through_interface[1], normalised[1], kMicroDegree);
     for (size_t i = 0; i < dots.size(); i += 2) {
-      auto [x, y] = dots[i];
+      const double x = dots[i].x, y = dots[i].y;
       // Pixel i covers [i, i + 1): its centre is i + 0.5.
       const double px = x + 0.5 + kCaptureLeft, py = y + 0.5 + kCaptureTop;
       double p[3], right[3], down[3];
@@ -365,8 +252,8 @@ class BoxAnswerer {
 };
 
 // The dark blobs' centres of a raster read by GDAL (3 bands).
-std::vector<std::pair<double, double>> DarkBlobs(const std::string& path, int* width, int* height, double geo[6]) {
-  std::vector<std::pair<double, double>> dots;
+std::vector<test::DarkBlob> DarkBlobs(const std::string& path, int* width, int* height, double geo[6]) {
+  std::vector<test::DarkBlob> dots;
   GDALAllRegister();
   GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
   if (!ds) return dots;
@@ -378,7 +265,7 @@ std::vector<std::pair<double, double>> DarkBlobs(const std::string& path, int* w
   const CPLErr read = GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, w, h, red.data(), w, h, GDT_Byte, 0, 0);
   GDALClose(ds);
   if (read != CE_None) return dots;
-  return DarkBlobCentres(w, h, [&](int x, int y) { return red[size_t(y) * w + x] < 96; });
+  return test::DarkBlobCentres(w, h, [&](int x, int y) { return red[size_t(y) * w + x] < 96; }, 200);
 }
 
 TEST_F(EarthAppTest, MosaicJobsJoinGeoreferencedStopAndResume) {
@@ -414,7 +301,7 @@ TEST_F(EarthAppTest, MosaicJobsJoinGeoreferencedStopAndResume) {
   ASSERT_TRUE(ReadGeListFile(data + kGeListFile, &list));
   int w = 0, h = 0;
   double geo[6] = {};
-  std::vector<std::pair<double, double>> dots = DarkBlobs(out, &w, &h, geo);
+  std::vector<test::DarkBlob> dots = DarkBlobs(out, &w, &h, geo);
   // The shots are the capture rectangles of the render window (432 wide, its height less a
   // pixel or so of the holder's frame): 344 wide, its height less 163 high.
   int shot_w = 0, shot_h = 0;
@@ -428,7 +315,8 @@ TEST_F(EarthAppTest, MosaicJobsJoinGeoreferencedStopAndResume) {
   EXPECT_LT(geo[5], 0);
   ASSERT_GE(dots.size(), 4u);
   // Each dot where the world file puts a grid point, within 3 pixels.
-  for (auto [x, y] : dots) {
+  for (const test::DarkBlob& dot : dots) {
+    const double x = dot.x, y = dot.y;
     const double mx = geo[0] + (x + 0.5) * geo[1], my = geo[3] + (y + 0.5) * geo[5];
     const double lng = mx / 6378137.0 * 180 / M_PI;
     const double lat = (2 * std::atan(std::exp(my / 6378137.0)) - M_PI / 2) * 180 / M_PI;

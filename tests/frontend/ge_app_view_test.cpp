@@ -39,7 +39,7 @@
 #include "shell/kovra_home_ex_app.h"
 #include "shell/main_frame.h"
 #include "shell/screen_dem_extract.h"
-#include "support/xvfb_server.h"
+#include "support/earth/earth_page_fixture.h"
 #include "terrain/sat_orbit.h"
 #include "view/dlg_area_setting.h"
 
@@ -66,35 +66,14 @@ std::optional<PageResource> GridTile(const std::string&) {
   return PageResource{"image/png", std::string(png.begin(), png.end())};
 }
 
-// The program folder: the page and its library from the build.
-struct ProgramFolder {
-  test::TempDir dir;
-  test::XvfbServer xvfb;
-  std::string xvfb_error;
-  ProgramFolder() {
-    const std::string built = VELMORA_BUILD_DIR "/data/";
-    std::error_code ec;
-    std::filesystem::create_directory_symlink(built + "cesium", dir.File("cesium"), ec);
-    std::filesystem::create_directory_symlink(built + "images", dir.File("images"), ec);
-    std::filesystem::create_symlink(built + "map_sources.txt", dir.File("map_sources.txt"), ec);
-    std::filesystem::create_directories(dir.File("data"), ec);
-    setenv("VELMORA_PROGRAM_DIR", dir.path().c_str(), 1);
-    if (xvfb.Start(kScreenWidth, kScreenHeight, &xvfb_error)) xvfb_error.clear();
-  }
-  // The page's folder: missing until a test puts it there.
-  void SetPage(bool present) {
-    std::error_code ec;
-    if (present)
-      std::filesystem::create_directory_symlink(VELMORA_BUILD_DIR "/data/earth", dir.File("earth"), ec);
-    else
-      std::filesystem::remove(dir.File("earth"), ec);
-  }
-};
-ProgramFolder& Program() {
-  static ProgramFolder folder;
-  return folder;
-}
-const bool kProgramReady = (Program(), true);
+// The program folder: the page's library from the build, the page's folder missing until a test
+// puts it there.
+const bool kProgramReady = (test::EarthProgram({.screen_width = kScreenWidth,
+                                                .screen_height = kScreenHeight,
+                                                .page = false,
+                                                .images = true,
+                                                .heights = false}),
+                             true);
 
 // A 2D view stand-in for kind 0 with a camera of its own.
 class CPlainMapView : public CWnd, public IChildView {
@@ -129,7 +108,7 @@ class GEAppViewTest : public ::testing::Test {
     Settle();
   }
   void SetUp() override {
-    ASSERT_EQ(Program().xvfb_error, "") << "no X server";
+    ASSERT_EQ(test::EarthProgram().xvfb_error, "") << "no X server";
     AppCommands().Clear();
     app = std::make_unique<CKovraHomeExApp>();
     app->SetInstanceLockPath(folder.File("velmora.lock"));
@@ -150,7 +129,7 @@ class GEAppViewTest : public ::testing::Test {
 
   // Chooses "视图/谷歌地球" and waits for the globe inside the view.
   CGEAppView* ShowEarth() {
-    Program().SetPage(true);
+    test::EarthProgram().SetPage(true);
     QAction* action = Main()->ActionFor(ID_VIEW_KIND_FIRST + kViewEarthApp);
     if (!action) return nullptr;
     // A start that fails says so: the box is closed and the test fails instead of waiting.
@@ -213,7 +192,7 @@ class GEAppViewTest : public ::testing::Test {
 
 TEST_F(GEAppViewTest, WithoutThePageTheMapStaysAndWithItTheGlobeFillsTheView) {
   // No page: the message, and the 2D view stays current.
-  Program().SetPage(false);
+  test::EarthProgram().SetPage(false);
   std::string said;
   AnswerMessageBox(QMessageBox::Ok, &said);
   Main()->ActionFor(ID_VIEW_KIND_FIRST + kViewEarthApp)->trigger();

@@ -40,8 +40,7 @@
 #include "shapes/polygon_shape.h"
 #include "shell/map_status_bar.h"
 #include "shell/screen_dem_extract.h"
-#include "support/xvfb_server.h"
-#include "terrain/height_file_writer.h"
+#include "support/earth/earth_page_fixture.h"
 #include "tiles/map_view_state.h"
 #include "view/dlg_area_setting.h"
 
@@ -49,64 +48,13 @@ namespace velmora {
 namespace {
 
 constexpr int kWidth = 1024, kHeight = 768;
-constexpr double kDotSpacing = 0.5;
-constexpr double kHillLng = 117.5, kHillLat = 37.5, kHillTop = 4000.0;
 
-double Hill(double lng, double lat) {
-  const double d2 = (lng - kHillLng) * (lng - kHillLng) + (lat - kHillLat) * (lat - kHillLat);
-  return kHillTop * std::exp(-d2 / (2 * 0.3 * 0.3));
-}
+using test::kDotSpacing;
+using test::kHillLat;
+using test::kHillLng;
+using test::kHillTop;
 
-double MercatorY(double lat) {
-  const double s = std::sin(lat * M_PI / 180);
-  return 0.5 - std::log((1 + s) / (1 - s)) / (4 * M_PI);
-}
-
-std::optional<PageResource> DotTile(const std::string& path) {
-  int source, z, x, y;
-  if (std::sscanf(path.c_str(), "/%d/%d/%d/%d", &source, &z, &x, &y) != 4 || z < 0 || z > 12) return std::nullopt;
-  CBitmap tile;
-  if (!tile.Create(256, 256, 0xFFFFFFFFu)) return std::nullopt;
-  if (z >= 5) {
-    const double world = 256.0 * (1 << z);
-    const double west = x * 256.0 / world * 360 - 180, east = (x + 1) * 256.0 / world * 360 - 180;
-    for (double lng = std::floor(west / kDotSpacing) * kDotSpacing; lng <= east + kDotSpacing; lng += kDotSpacing)
-      for (double lat = -85; lat <= 85; lat += kDotSpacing) {
-        const double px = (lng + 180) / 360 * world - x * 256.0, py = MercatorY(lat) * world - y * 256.0;
-        if (py < -4 || py > 260) continue;
-        for (int dy = -3; dy <= 3; ++dy)
-          for (int dx = -3; dx <= 3; ++dx)
-            if (dx * dx + dy * dy <= 9) tile.SetPixel(int(std::floor(px)) + dx, int(std::floor(py)) + dy, 0xFF000000u);
-      }
-  }
-  std::vector<uint8_t> png;
-  if (!EncodeImage(tile, ImageType::kPng, &png)) return std::nullopt;
-  return PageResource{"image/png", std::string(png.begin(), png.end())};
-}
-
-struct ProgramFolder {
-  test::TempDir dir;
-  test::XvfbServer xvfb;
-  std::string xvfb_error;
-  ProgramFolder() {
-    const std::string built = VELMORA_BUILD_DIR "/data/";
-    std::error_code ec;
-    std::filesystem::create_directory_symlink(built + "cesium", dir.File("cesium"), ec);
-    std::filesystem::create_directory_symlink(built + "earth", dir.File("earth"), ec);
-    std::filesystem::create_directory_symlink(built + "images", dir.File("images"), ec);
-    std::filesystem::create_symlink(built + "map_sources.txt", dir.File("map_sources.txt"), ec);
-    std::filesystem::create_directories(dir.File("data"), ec);
-    WriteHeightFile3s(dir.File("data/"), 60, 5, Hill);
-    WriteCoarseHeightFile(dir.File("data/"), Hill);
-    setenv("VELMORA_PROGRAM_DIR", dir.path().c_str(), 1);
-    if (xvfb.Start(kWidth, kHeight, &xvfb_error)) xvfb_error.clear();
-  }
-};
-ProgramFolder& Program() {
-  static ProgramFolder folder;
-  return folder;
-}
-const bool kProgramReady = (Program(), true);
+const bool kProgramReady = (test::EarthProgram({.screen_width = kWidth, .screen_height = kHeight, .images = true}), true);
 
 // A 2D map standing in for the program's: only its camera is read.
 class FakeMap : public IMapViewState {
@@ -155,7 +103,7 @@ class CHost : public CDialog {
 class PluginViewTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    SetPageResourceSource("tile", DotTile);
+    SetPageResourceSource("tile", test::DotTile);
     host_ = std::make_unique<CHost>();
     if (!host_->Create(nullptr)) return;
     host_->ShowWindow(SW_SHOW);
@@ -173,23 +121,14 @@ class PluginViewTest : public ::testing::Test {
     test::Settle();
   }
   void SetUp() override {
-    ASSERT_EQ(Program().xvfb_error, "") << "no X server";
+    ASSERT_EQ(test::EarthProgram().xvfb_error, "") << "no X server";
     ASSERT_TRUE(View().HasPluginObject()) << "the page never handed the plug-in object over";
   }
 
   static CGEPluginView& View() { return host_->view; }
   static CDlgGEPluginOptions& Panel() { return host_->panel; }
 
-  static void OnWorker(const std::function<void()>& work, int ms = 60000) {
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-      work();
-      done = true;
-    });
-    const bool finished = test::PumpUntil([&] { return done.load(); }, ms);
-    worker.join();
-    ASSERT_TRUE(finished) << "the worker did not finish in time";
-  }
+  static void OnWorker(const std::function<void()>& work, int ms = 60000) { test::OnWorker(work, ms); }
   // The page's option state, read on this thread.
   static std::map<std::string, double> Options() {
     std::optional<std::map<std::string, double>> got;
@@ -227,37 +166,12 @@ class PluginViewTest : public ::testing::Test {
 };
 
 // The dark blobs of a picture (8 to 200 pixels, not at the border) and their centres.
-std::vector<std::pair<double, double>> DarkDots(const QImage& image) {
-  const int w = image.width(), h = image.height();
-  std::vector<std::pair<double, double>> dots;
-  std::vector<char> seen(size_t(w) * h, 0);
+std::vector<test::DarkBlob> DarkDots(const QImage& image) {
   auto dark = [&](int x, int y) {
     const QRgb c = image.pixel(x, y);
     return qRed(c) < 96 && qGreen(c) < 96 && qBlue(c) < 96;
   };
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      if (seen[size_t(y) * w + x] || !dark(x, y)) continue;
-      std::vector<std::pair<int, int>> stack{{x, y}};
-      seen[size_t(y) * w + x] = 1;
-      double sx = 0, sy = 0;
-      int n = 0;
-      bool edge = false;
-      while (!stack.empty()) {
-        auto [px, py] = stack.back();
-        stack.pop_back();
-        sx += px, sy += py, ++n;
-        edge = edge || px == 0 || py == 0 || px == w - 1 || py == h - 1;
-        for (auto [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
-          const int qx = px + dx, qy = py + dy;
-          if (qx < 0 || qy < 0 || qx >= w || qy >= h || seen[size_t(qy) * w + qx] || !dark(qx, qy)) continue;
-          seen[size_t(qy) * w + qx] = 1;
-          stack.push_back({qx, qy});
-        }
-      }
-      if (!edge && n >= 8 && n <= 200) dots.push_back({sx / n, sy / n});
-    }
-  return dots;
+  return test::DarkBlobCentres(image.width(), image.height(), dark, 200);
 }
 
 TEST_F(PluginViewTest, HandOverFillsThePanelAndAppliesTheAskedCameraOnce) {
@@ -349,13 +263,13 @@ TEST_F(PluginViewTest, HitTestsMoveLTAndTheCapture) {
   const QImage picture = Grab();
   ASSERT_FALSE(picture.isNull());
   test::SaveArtefact(picture, "plugin_view_dots");
-  const std::vector<std::pair<double, double>> dots = DarkDots(picture);
+  const std::vector<test::DarkBlob> dots = DarkDots(picture);
   ASSERT_GE(dots.size(), 20u) << "the dots of the tiles are not in the picture";
   // Both hit tests at dot centres give grid points within a pixel.
   OnWorker([&] {
     for (size_t i = 0; i < dots.size(); i += 5) {
       // The blob's centre in pixel indices; the dot's centre lies half a pixel further.
-      const int px = static_cast<int>(std::lround(dots[i].first + 0.5)), py = static_cast<int>(std::lround(dots[i].second + 0.5));
+      const int px = static_cast<int>(std::lround(dots[i].x + 0.5)), py = static_cast<int>(std::lround(dots[i].y + 0.5));
       EarthCoordRecord globe, right, down;
       double terrain[3];
       ASSERT_TRUE(View().GetCoordByPos(px, py, globe, nullptr));

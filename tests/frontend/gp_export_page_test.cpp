@@ -32,119 +32,22 @@
 #include "platform/gfx/image_codec.h"
 #include "platform/ui/window.h"
 #include "support/render_artefacts.h"
-#include "support/xvfb_server.h"
-#include "terrain/height_file_writer.h"
+#include "support/earth/earth_page_fixture.h"
 
 namespace velmora {
 namespace {
 
 constexpr int kScreenWidth = 1024, kScreenHeight = 768;
-constexpr double kDotSpacing = 0.5;
-constexpr double kHillLng = 117.5, kHillLat = 37.5;
 
-double Hill(double lng, double lat) {
-  const double d2 = (lng - kHillLng) * (lng - kHillLng) + (lat - kHillLat) * (lat - kHillLat);
-  return 4000.0 * std::exp(-d2 / (2 * 0.3 * 0.3));
-}
+using test::kDotSpacing;
+using test::OnWorker;
 
-double MercatorUnit(double lat) {
-  const double s = std::sin(lat * M_PI / 180);
-  return 0.5 - std::log((1 + s) / (1 - s)) / (4 * M_PI);
-}
-
-// White tiles with a black disc of radius 3 pixels on every half-degree point (zoom 5 to 12).
-std::optional<PageResource> DotTile(const std::string& path) {
-  int source, z, x, y;
-  if (std::sscanf(path.c_str(), "/%d/%d/%d/%d", &source, &z, &x, &y) != 4 || z < 0 || z > 12) return std::nullopt;
-  CBitmap tile;
-  if (!tile.Create(256, 256, 0xFFFFFFFFu)) return std::nullopt;
-  if (z >= 5) {
-    const double world = 256.0 * (1 << z);
-    const double west = x * 256.0 / world * 360 - 180, east = (x + 1) * 256.0 / world * 360 - 180;
-    for (double lng = std::floor(west / kDotSpacing) * kDotSpacing; lng <= east + kDotSpacing; lng += kDotSpacing)
-      for (double lat = -85; lat <= 85; lat += kDotSpacing) {
-        const double px = (lng + 180) / 360 * world - x * 256.0, py = MercatorUnit(lat) * world - y * 256.0;
-        if (py < -4 || py > 260) continue;
-        for (int dy = -3; dy <= 3; ++dy)
-          for (int dx = -3; dx <= 3; ++dx)
-            if (dx * dx + dy * dy <= 9) tile.SetPixel(int(std::floor(px)) + dx, int(std::floor(py)) + dy, 0xFF000000u);
-      }
-  }
-  std::vector<uint8_t> png;
-  if (!EncodeImage(tile, ImageType::kPng, &png)) return std::nullopt;
-  return PageResource{"image/png", std::string(png.begin(), png.end())};
-}
-
-struct ProgramFolder {
-  test::TempDir dir;
-  test::XvfbServer xvfb;
-  std::string xvfb_error;
-  ProgramFolder() {
-    const std::string built = VELMORA_BUILD_DIR "/data/";
-    std::error_code ec;
-    std::filesystem::create_directory_symlink(built + "cesium", dir.File("cesium"), ec);
-    std::filesystem::create_directory_symlink(built + "earth", dir.File("earth"), ec);
-    std::filesystem::create_symlink(built + "map_sources.txt", dir.File("map_sources.txt"), ec);
-    std::filesystem::create_directories(dir.File("data"), ec);
-    WriteHeightFile3s(dir.File("data/"), 60, 5, Hill);
-    WriteCoarseHeightFile(dir.File("data/"), Hill);
-    setenv("VELMORA_PROGRAM_DIR", dir.path().c_str(), 1);
-    if (xvfb.Start(kScreenWidth, kScreenHeight, &xvfb_error)) xvfb_error.clear();
-  }
-};
-ProgramFolder& Program() {
-  static ProgramFolder folder;
-  return folder;
-}
-const bool kProgramReady = (Program(), true);
-
-std::mutex g_log_mutex;
-std::vector<std::string> g_log;
-
-// The centres of the dark blobs (8 to 800 pixels, off the border) of a w x h picture: the tiles'
-// dots, larger where the globe draws a coarser tile level towards a view's edges.
-struct Blob {
-  double x, y;
-  int pixels;
-};
-template <typename Dark>
-std::vector<Blob> DarkBlobCentres(int w, int h, Dark dark) {
-  std::vector<Blob> dots;
-  std::vector<char> seen(size_t(w) * h, 0);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      if (seen[size_t(y) * w + x] || !dark(x, y)) continue;
-      std::vector<std::pair<int, int>> stack{{x, y}};
-      seen[size_t(y) * w + x] = 1;
-      double sx = 0, sy = 0;
-      int n = 0;
-      bool edge = false;
-      while (!stack.empty()) {
-        auto [px, py] = stack.back();
-        stack.pop_back();
-        sx += px, sy += py, ++n;
-        edge = edge || px == 0 || py == 0 || px == w - 1 || py == h - 1;
-        for (auto [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
-          const int qx = px + dx, qy = py + dy;
-          if (qx < 0 || qy < 0 || qx >= w || qy >= h || seen[size_t(qy) * w + qx] || !dark(qx, qy)) continue;
-          seen[size_t(qy) * w + qx] = 1;
-          stack.push_back({qx, qy});
-        }
-      }
-      if (!edge && n >= 8 && n <= 800) dots.push_back({sx / n, sy / n, n});
-    }
-  return dots;
-}
+const bool kProgramReady = (test::EarthProgram({.screen_width = kScreenWidth, .screen_height = kScreenHeight}), true);
 
 class GpExportPageTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    SetLogSink([](const std::string& line) {
-      std::lock_guard lock(g_log_mutex);
-      g_log.push_back(line);
-    });
-    SetPageResourceSource("tile", DotTile);
-    SetEarthWindowSize(kScreenWidth, kScreenHeight);
+    test::StartDotTileSuite();
   }
   static void TearDownTestSuite() {
     if (ctrl_) ctrl_->SetPluginObject(nullptr);
@@ -153,13 +56,11 @@ class GpExportPageTest : public ::testing::Test {
     test::Settle();
     ctrl_.reset();
     window_.reset();
-    SetLogSink(nullptr);
+    test::StopCollectingLog();
   }
-  void SetUp() override { ASSERT_EQ(Program().xvfb_error, "") << "no X server"; }
+  void SetUp() override { ASSERT_EQ(test::EarthProgram().xvfb_error, "") << "no X server"; }
   void TearDown() override {
-    if (!HasFailure()) return;
-    std::lock_guard lock(g_log_mutex);
-    for (const std::string& line : g_log) std::fprintf(stderr, "log: %s\n", line.c_str());
+    if (HasFailure()) test::PrintCollectedLog();
   }
 
   // The page as the plug-in view holds it: its hand-over gives the controller its plug-in object,
@@ -187,18 +88,6 @@ class GpExportPageTest : public ::testing::Test {
       EXPECT_TRUE(test::PumpUntil([] { return ctrl_->HasPluginObject(); }, 60000)) << "no plug-in object";
     }
     return *ctrl_;
-  }
-
-  // Runs `work` on a worker while this thread serves the user-interface loop.
-  static void OnWorker(const std::function<void()>& work, int ms = 120000) {
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-      work();
-      done = true;
-    });
-    const bool finished = test::PumpUntil([&] { return done.load(); }, ms);
-    worker.join();
-    ASSERT_TRUE(finished) << "the worker did not finish in time";
   }
 
   // A page call from this (user-interface) thread, waited for while pumping.
@@ -387,7 +276,10 @@ TEST_F(GpExportPageTest, TwoByTwoExportPutsTheDotsWhereTheWorldFileSays) {
   EXPECT_EQ(h, 2 * (kScreenHeight - 163));
   // Every dot on the half-degree grid within 3 pixels of where the world file puts it; every grid
   // point well inside the picture found once (none lost or doubled at the seams).
-  const std::vector<Blob> dots = DarkBlobCentres(w, h, [&](int x, int y) { return red[size_t(y) * w + x] < 96; });
+  // Blobs of up to 800 pixels: the tiles' dots, larger where the globe draws a coarser tile level
+  // towards a view's edges.
+  const std::vector<test::DarkBlob> dots =
+      test::DarkBlobCentres(w, h, [&](int x, int y) { return red[size_t(y) * w + x] < 96; }, 800);
   std::set<std::pair<long, long>> found;
   int misplaced = 0, doubled = 0;
   // Each capture's frame and corner texts (in its outer 12 and 28 pixels) are no dots.

@@ -21,9 +21,12 @@
 #include "platform/gfx/bitmap.h"
 #include "platform/sync.h"
 #include "platform/ui/ui_dispatcher.h"
+#include "support/earth/scripted_page_engine.h"
 
 namespace velmora {
 namespace {
+
+using test::OnWorkerPumping;
 
 constexpr int kWidth = 1024, kHeight = 768;
 constexpr double kHalfWidthDeg = 2.0, kHalfHeightDeg = 1.5;  // the view's half-size in degrees
@@ -42,20 +45,9 @@ struct ScriptedWorld {
 
 // The page: answers velmoraEarth.run on the user-interface thread, later (posted), as a web
 // engine does.
-class CScriptedPage : public IHtmlDocumentEngine {
+class CScriptedPage : public test::CScriptedPageEngine {
  public:
-  explicit CScriptedPage(ScriptedWorld& world) : world_(world) {}
-  void SetEvents(HtmlEngineEvents) override {}
-  bool LoadPage(const std::string&, const std::string&) override { return false; }
-  bool Navigate(const std::string&) override { return false; }
-  void Clear() override {}
-  bool HasDocument() const override { return true; }
-  void SetSilent(bool) override {}
-  int FindFunction(const std::string&) override { return 0; }
-  bool CallFunction(int, std::span<const ScriptValue>, ScriptValue*) override { return false; }
-  void PostToPage(const std::string&) override {}
-  bool CanGrab() const override { return true; }
-  bool GrabPicture(CBitmap* out) override { return out->Create(kWidth, kHeight, 0xFF336699u); }
+  explicit CScriptedPage(ScriptedWorld& world) : CScriptedPageEngine(kWidth, kHeight), world_(world) {}
   void CallFunctionAsync(const std::string& function, std::vector<ScriptValue> args,
                          std::function<void(std::optional<ScriptValue>)> done) override {
     EXPECT_TRUE(UiDispatcher().IsUiThread());
@@ -85,8 +77,8 @@ class CScriptedPage : public IHtmlDocumentEngine {
       ++world_.seq;
       done(ScriptValue::String(std::to_string(world_.seq) + " " + answer));
       if (world_.old_state_first)
-        world_.link->OnPageMessage("earth:state " + std::to_string(world_.seq - 1) + " 100 1 1024 768");
-      if (world_.push_states) world_.link->OnPageMessage("earth:state " + std::to_string(world_.seq) + " 100 1 1024 768");
+        world_.link->OnPageMessage(PictureDone(world_.seq - 1));
+      if (world_.push_states) world_.link->OnPageMessage(PictureDone(world_.seq));
     });
   }
 
@@ -102,29 +94,9 @@ class CScriptedPage : public IHtmlDocumentEngine {
 class EarthLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    UiDispatcher().AttachToCurrentThread();
-    world.link = std::make_shared<CEarthLink>();
-    view.SetEngine(std::make_unique<CScriptedPage>(world));
-    world.link->Attach(&view);
-    world.link->OnPageMessage("earth:ready 1.120\tscripted");
-    world.link->OnPageMessage("earth:state 0 100 1 1024 768");
+    world.link = test::OpenScriptedPage(view, std::make_unique<CScriptedPage>(world));
   }
   void TearDown() override { world.link->Detach(); }
-
-  // Runs `work` on a worker while this thread pumps the dispatcher.
-  void OnWorker(const std::function<void()>& work, const std::function<void()>& meanwhile = {}) {
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-      work();
-      done = true;
-      UiDispatcher().Wake();
-    });
-    EXPECT_TRUE(UiDispatcher().PumpUntil([&] {
-      if (meanwhile) meanwhile();
-      return done.load();
-    }, 60000));
-    worker.join();
-  }
 
   ScriptedWorld world;
   CHtmlViewEx view;
@@ -164,22 +136,22 @@ TEST_F(EarthLinkTest, StopTimeOutAndAGonePageEndWaits) {
   Event stop;
   std::string error;
   // A stop set while the worker waits.
-  OnWorker([&] { EXPECT_FALSE(world.link->Call("camera", {}, &stop, 60000, &error)); },
-           [&] {
-             if (!world.seen.empty()) stop.Set();
-           });
+  OnWorkerPumping([&] { EXPECT_FALSE(world.link->Call("camera", {}, &stop, 60000, &error)); },
+                  [&] {
+                    if (!world.seen.empty()) stop.Set();
+                  });
   EXPECT_EQ(error, "stopped");
   // A time-out.
-  OnWorker([&] { EXPECT_FALSE(world.link->Call("camera", {}, nullptr, 50, &error)); });
+  OnWorkerPumping([&] { EXPECT_FALSE(world.link->Call("camera", {}, nullptr, 50, &error)); });
   EXPECT_EQ(error, "the earth page did not answer in time");
   // The page going away while a call waits: the call fails at once, later calls too.
   const size_t before = world.seen.size();
-  OnWorker([&] { EXPECT_FALSE(world.link->Call("camera", {}, nullptr, 60000, &error)); },
-           [&] {
-             if (world.seen.size() > before && world.link->Status() == EarthPageStatus::kReady) world.link->Detach();
-           });
+  OnWorkerPumping([&] { EXPECT_FALSE(world.link->Call("camera", {}, nullptr, 60000, &error)); },
+                  [&] {
+                    if (world.seen.size() > before && world.link->Status() == EarthPageStatus::kReady) world.link->Detach();
+                  });
   EXPECT_EQ(error, "the earth page is gone");
-  OnWorker([&] { EXPECT_FALSE(world.link->Call("echo", {ScriptValue::String("x")}, nullptr, 60000, &error)); });
+  OnWorkerPumping([&] { EXPECT_FALSE(world.link->Call("echo", {ScriptValue::String("x")}, nullptr, 60000, &error)); });
   // The user-interface thread never waits on the page.
   EXPECT_FALSE(world.link->Call("echo", {ScriptValue::String("x")}, nullptr, 1000, &error));
 }
@@ -190,7 +162,7 @@ TEST_F(EarthLinkTest, OnlyAProgressOfTheLatestCommandEndsAPictureWait) {
   world.push_states = false;
   std::atomic<bool> waited{false};
   std::atomic<int> polls_before{1 << 30};  // set by the worker once its command ran
-  OnWorker([&] {
+  OnWorkerPumping([&] {
     app.SetCameraParams(20, 100, 0, 2, 1000, 0, 0, 4.0);  // the page pushes "seq-1 100" only
     polls_before = app.PollCount();
     waited = app.WaitPicture();
@@ -203,7 +175,7 @@ TEST_F(EarthLinkTest, OnlyAProgressOfTheLatestCommandEndsAPictureWait) {
   EXPECT_GE(app.PollCount() - polls_before.load(), 5);
   // A page whose state never moves: the stall time-out raises.
   app.SetStallTimeout(100);
-  OnWorker([&] {
+  OnWorkerPumping([&] {
     app.SetCameraParams(21, 101, 0, 2, 1000, 0, 0, 4.0);
     try {
       app.WaitPicture();
@@ -219,7 +191,7 @@ TEST_F(EarthLinkTest, StepsAndCornerMovesSettleOrStopTheJob) {
   CGoogleEarthApp app(world.link, &stop);
   FILE* log = std::tmpfile();
   ASSERT_NE(log, nullptr);
-  OnWorker([&] {
+  OnWorkerPumping([&] {
     ASSERT_TRUE(app.StepCamera(110.0, 30.0, 5000.0, true));
     // One pixel up and right of the centre.
     EXPECT_NEAR(app.LngStepPerPixel(), 2 * kHalfWidthDeg / kWidth, 1e-12);
@@ -250,13 +222,13 @@ TEST_F(EarthLinkTest, StepsAndCornerMovesSettleOrStopTheJob) {
 
   // A centre that never comes to the target: StepCamera ends, the stop event set.
   world.pick_bias = 1e-6;
-  OnWorker([&] { EXPECT_FALSE(app.StepCamera(112.0, 32.0, 5000.0, true)); });
+  OnWorkerPumping([&] { EXPECT_FALSE(app.StepCamera(112.0, 32.0, 5000.0, true)); });
   EXPECT_TRUE(stop.IsSet());
   // A view that overshoots every move: MoveLT ends, the stop event set.
   stop.Reset();
   world.pick_bias = 0;
   world.overshoot = 2.0;
-  OnWorker([&] { EXPECT_FALSE(app.MoveLT(113.0, 33.0, nullptr)); });
+  OnWorkerPumping([&] { EXPECT_FALSE(app.MoveLT(113.0, 33.0, nullptr)); });
   EXPECT_TRUE(stop.IsSet());
 }
 
@@ -264,9 +236,9 @@ TEST_F(EarthLinkTest, SmallRenderWindowsAndClosedPagesFailCleanly) {
   Event stop;
   CGoogleEarthApp app(world.link, &stop);
   world.link->OnPageMessage("earth:state 0 100 1 88 500");
-  OnWorker([&] { EXPECT_THROW(app.CaptureRender(), CEarthError); });
+  OnWorkerPumping([&] { EXPECT_THROW(app.CaptureRender(), CEarthError); });
   world.link->Detach();
-  OnWorker([&] {
+  OnWorkerPumping([&] {
     double param[3];
     app.GetCameraParam(param);
     EXPECT_EQ(param[0], 120.0);

@@ -21,10 +21,13 @@
 #include "platform/gfx/bitmap.h"
 #include "platform/sync.h"
 #include "platform/ui/ui_dispatcher.h"
+#include "support/earth/scripted_page_engine.h"
 #include "platform/ui/window.h"
 
 namespace velmora {
 namespace {
+
+using test::OnWorkerPumping;
 
 constexpr int kWidth = 800, kHeight = 600;
 constexpr double kDegPerPixel = 0.001;
@@ -42,20 +45,9 @@ struct PageWorld {
   std::atomic<int> off_ui_thread{0};
 };
 
-class CPluginPage : public IHtmlDocumentEngine {
+class CPluginPage : public test::CScriptedPageEngine {
  public:
-  explicit CPluginPage(PageWorld& world) : world_(world) {}
-  void SetEvents(HtmlEngineEvents) override {}
-  bool LoadPage(const std::string&, const std::string&) override { return false; }
-  bool Navigate(const std::string&) override { return false; }
-  void Clear() override {}
-  bool HasDocument() const override { return true; }
-  void SetSilent(bool) override {}
-  int FindFunction(const std::string&) override { return 0; }
-  bool CallFunction(int, std::span<const ScriptValue>, ScriptValue*) override { return false; }
-  void PostToPage(const std::string&) override {}
-  bool CanGrab() const override { return true; }
-  bool GrabPicture(CBitmap* out) override { return out->Create(kWidth, kHeight, 0xFF336699u); }
+  explicit CPluginPage(PageWorld& world) : CScriptedPageEngine(kWidth, kHeight), world_(world) {}
   void CallFunctionAsync(const std::string&, std::vector<ScriptValue> args,
                          std::function<void(std::optional<ScriptValue>)> done) override {
     if (!UiDispatcher().IsUiThread()) ++world_.off_ui_thread;
@@ -88,7 +80,7 @@ class CPluginPage : public IHtmlDocumentEngine {
         }
         ++world_.seq;
         done(ScriptValue::String(std::to_string(world_.seq) + " " + text));
-        world_.link->OnPageMessage("earth:state " + std::to_string(world_.seq) + " 100 1 800 600");
+        world_.link->OnPageMessage(PictureDone(world_.seq));
       };
       if (world_.hang.count(name))
         world_.held.push_back(answer);
@@ -104,12 +96,7 @@ class CPluginPage : public IHtmlDocumentEngine {
 class PluginCtrlTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    UiDispatcher().AttachToCurrentThread();
-    world.link = std::make_shared<CEarthLink>();
-    page.SetEngine(std::make_unique<CPluginPage>(world));
-    world.link->Attach(&page);
-    world.link->OnPageMessage("earth:ready 1.120\tscripted");
-    world.link->OnPageMessage("earth:state 0 100 1 800 600");
+    world.link = test::OpenScriptedPage(page, std::make_unique<CPluginPage>(world));
     ASSERT_TRUE(window.Create(nullptr, 4, "GEPluginView"));
     ctrl = std::make_unique<CGEPluginCtrl>();
     ctrl->AttachMessageWindow(&window);
@@ -125,20 +112,6 @@ class PluginCtrlTest : public ::testing::Test {
     UiDispatcher().PumpPending();
   }
 
-  // Runs `work` on a worker while this thread pumps the dispatcher.
-  void OnWorker(const std::function<void()>& work, const std::function<void()>& meanwhile = {}) {
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-      work();
-      done = true;
-      UiDispatcher().Wake();
-    });
-    EXPECT_TRUE(UiDispatcher().PumpUntil([&] {
-      if (meanwhile) meanwhile();
-      return done.load();
-    }, 60000));
-    worker.join();
-  }
 
   PageWorld world;
   CHtmlViewEx page;
@@ -159,7 +132,7 @@ TEST_F(PluginCtrlTest, AWorkersCallsOfEveryCodeRunOnTheInterfaceThread) {
   record.value = 7;
   double percent = -1;
   bool moved = false;
-  OnWorker([&] {
+  OnWorkerPumping([&] {
     check(ctrl->PushCamera(), "push");
     check(ctrl->SetCameraParam(110, 30, 8000, 0), "set camera");
     check(ctrl->GetCenter(center), "centre");
@@ -198,7 +171,7 @@ TEST_F(PluginCtrlTest, MoveLTPutsTheCoordinateUnderTheCornerAndStopsAtItsBound) 
   double corner[3] = {0, 0, 0};
   bool moved = false, stays = false;
   size_t moves_before = 0, moves_after = 0;
-  OnWorker([&] {
+  OnWorkerPumping([&] {
     moved = ctrl->MoveLT(101.25, 19.5);
     EarthCoordRecord r;
     ctrl->GetCoordByPos(5, 70, r, nullptr);
@@ -210,7 +183,7 @@ TEST_F(PluginCtrlTest, MoveLTPutsTheCoordinateUnderTheCornerAndStopsAtItsBound) 
   EXPECT_NEAR(corner[1], 19.5, 1e-6);
   // Already there: no camera move at all.
   moves_before = std::count(world.seen.begin(), world.seen.end(), "ge.setAbstractView");
-  OnWorker([&] { stays = ctrl->MoveLT(corner[0], corner[1]); });
+  OnWorkerPumping([&] { stays = ctrl->MoveLT(corner[0], corner[1]); });
   moves_after = std::count(world.seen.begin(), world.seen.end(), "ge.setAbstractView");
   EXPECT_TRUE(stays);
   EXPECT_EQ(moves_after, moves_before);
@@ -218,7 +191,7 @@ TEST_F(PluginCtrlTest, MoveLTPutsTheCoordinateUnderTheCornerAndStopsAtItsBound) 
   // A view that never settles: FALSE after the bound, with the trace.
   world.drift = 0.01;
   bool settled = true;
-  OnWorker([&] { settled = ctrl->MoveLT(90, 10); });
+  OnWorkerPumping([&] { settled = ctrl->MoveLT(90, 10); });
   EXPECT_FALSE(settled);
   EXPECT_EQ(std::count(world.seen.begin(), world.seen.end(), "ge.setAbstractView") - moves_after, kMoveLTMaxRounds);
   EXPECT_EQ(ctrl->LastTrace().rfind("MoveLT Error [0x80004005], [Unspecified error], ", 0), 0u) << ctrl->LastTrace();
@@ -226,7 +199,7 @@ TEST_F(PluginCtrlTest, MoveLTPutsTheCoordinateUnderTheCornerAndStopsAtItsBound) 
   // A failing page: the worker hears FALSE, not TRUE.
   world.drift = 0;
   world.refuse = {"ge.setAbstractView"};
-  OnWorker([&] { settled = ctrl->MoveLT(95, 15); });
+  OnWorkerPumping([&] { settled = ctrl->MoveLT(95, 15); });
   EXPECT_FALSE(settled);
 }
 
@@ -238,10 +211,10 @@ TEST_F(PluginCtrlTest, QuitTimeOutLateAnswersAndAGoneObjectEndWaits) {
   record.lat = -2;
   bool ok = true;
   // A quit request while the page has not answered.
-  OnWorker([&] { ok = ctrl->GetCoordByPos(10, 10, record, &quit); },
-           [&] {
-             if (!world.held.empty()) quit.Set();
-           });
+  OnWorkerPumping([&] { ok = ctrl->GetCoordByPos(10, 10, record, &quit); },
+                  [&] {
+                    if (!world.held.empty()) quit.Set();
+                  });
   EXPECT_FALSE(ok);
   // The late answer lands in the shared record; the worker's values stay as they were.
   ASSERT_EQ(world.held.size(), 1u);
@@ -253,7 +226,7 @@ TEST_F(PluginCtrlTest, QuitTimeOutLateAnswersAndAGoneObjectEndWaits) {
 
   // A time-out.
   ctrl->SetCallTimeout(50);
-  OnWorker([&] { ok = ctrl->GetCoordByPos(10, 10, record, nullptr); });
+  OnWorkerPumping([&] { ok = ctrl->GetCoordByPos(10, 10, record, nullptr); });
   EXPECT_FALSE(ok);
   world.held.clear();
 
@@ -262,7 +235,7 @@ TEST_F(PluginCtrlTest, QuitTimeOutLateAnswersAndAGoneObjectEndWaits) {
   world.hang.clear();
   world.refuse = {"ge.hitTest"};
   double l = 1, t = 2, r = 3, b = 4;
-  OnWorker([&] { ok = ctrl->GetCaptureBounds(&l, &t, &r, &b); });
+  OnWorkerPumping([&] { ok = ctrl->GetCaptureBounds(&l, &t, &r, &b); });
   EXPECT_FALSE(ok);
   EXPECT_EQ(l + t + r + b, 10);
   EXPECT_TRUE(std::isnan(ctrl->GetCaptureCornerLat()));
@@ -272,7 +245,7 @@ TEST_F(PluginCtrlTest, QuitTimeOutLateAnswersAndAGoneObjectEndWaits) {
   world.hang = {"ge.camera"};
   double percent = -1;
   bool streamed = true;
-  OnWorker([&] {
+  OnWorkerPumping([&] {
     ok = ctrl->PushCamera();
     percent = ctrl->GetStreamingPercent();
     streamed = ctrl->WaitStreaming(nullptr, 60000);
@@ -290,7 +263,7 @@ TEST_F(PluginCtrlTest, CodesAboveSevenDoNothing) {
   auto request = std::make_shared<GEPluginRequest>();
   std::optional<LRESULT> result;
   const size_t before = world.seen.size();
-  OnWorker([&] {
+  OnWorkerPumping([&] {
     result = UiDispatcher().SendMessage(window.GetSafeHwnd(), kGEPluginRequestMessage, 8,
                                         reinterpret_cast<LPARAM>(request.get()));
   });
