@@ -22,6 +22,7 @@
   var frameToken = 0;    // changes that need a frame drawn after them
   var drawnToken = 0;    // the token of the last frame drawn (and shown)
   var flights = 0;       // camera flights under way
+  var flightNumber = 0;  // camera commands that move the camera (the latest one wins)
   var kmlLoading = 0;    // KML files being read
   var kmlSources = [];   // the KML data sources opened, in order (the temporary places)
   var lastState = "";
@@ -186,21 +187,27 @@
     var orientation = { direction: direction, up: up };
     camera.cancelFlight();
     if (speed >= 5) {
+      flightNumber += 1;
       camera.setView({ destination: destination, orientation: orientation });
       return;
     }
     flights += 1;
+    flightNumber += 1;
+    var number = flightNumber;
     var ended = false;
-    var end = function () {
+    var end = function (completed) {
       if (ended) return;
       ended = true;
       flights -= 1;
-      // the flight's last frame may stop short of the destination: put the camera there exactly
-      camera.setView({ destination: destination, orientation: orientation });
+      // The flight's last frame may stop short of the destination: put the camera there exactly,
+      // unless a later camera command took over (a cancelled or superseded flight's end must
+      // not pull the camera back to where it was going).
+      if (completed && number === flightNumber) camera.setView({ destination: destination, orientation: orientation });
       needFrame();
       pushState();
     };
-    camera.flyTo({ destination: destination, orientation: orientation, duration: 0.25, complete: end, cancel: end,
+    camera.flyTo({ destination: destination, orientation: orientation, duration: 0.25,
+      complete: function () { end(true); }, cancel: function () { end(false); },
       easingFunction: C.EasingFunction.LINEAR_NONE });
   }
 

@@ -209,10 +209,13 @@ void CGEAppView::OnStateTimer() {
   if (++camera_tick_ % kCameraEveryTicks == 0 && !camera_asked_ && IsCaptured() && IsWindowVisible()) {
     camera_asked_ = true;
     std::weak_ptr<bool> alive = alive_;
-    link_->CallAsync("camera", {}, [this, alive](std::optional<std::string> answer) {
+    const uint64_t sets = camera_sets_;
+    link_->CallAsync("camera", {}, [this, alive, sets](std::optional<std::string> answer) {
       if (alive.expired()) return;
       camera_asked_ = false;
-      OnCameraAnswer(answer);
+      // An answer asked for before the latest camera we sent tells where the page was, not where
+      // it is going: the camera we sent stands.
+      if (sets == camera_sets_) OnCameraAnswer(answer);
     });
   }
   if (locate_start_) {
@@ -330,6 +333,7 @@ void CGEAppView::SetCamera(double lng, double lat, double level, bool history) {
   ClampViewMercator(lng, lat, level);
   const double altitude = ZoomToAltitude(static_cast<float>(level));
   camera_ = EarthCamera{lng, lat, 0, altitude, 0, 0};
+  ++camera_sets_;
   if (IsPageReady())
     link_->Post("setCamera", {ScriptValue::Number(lat), ScriptValue::Number(lng), ScriptValue::Number(altitude),
                               ScriptValue::Number(1), ScriptValue::Number(0), ScriptValue::Number(0),
@@ -351,6 +355,7 @@ void CGEAppView::LocateBound(float lon1, float lat1, float lon2, float lat2) {
   locate_start_ = std::max<uint64_t>(TickCount64(), 1);
   locate_seq_ = 0;
   camera_ = EarthCamera{lng, lat, 0, range, 0, 0};
+  ++camera_sets_;
   CallPage("setCamera",
            {ScriptValue::Number(lat), ScriptValue::Number(lng), ScriptValue::Number(0), ScriptValue::Number(1),
             ScriptValue::Number(range), ScriptValue::Number(0), ScriptValue::Number(0), ScriptValue::Number(4.0)},

@@ -9,6 +9,7 @@
 // answers when they come (CEarthLink::CallAsync); waits for the page (its start, a flight's end)
 // are timers. The camera the other views read is the last one the page reported.
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -148,6 +149,7 @@ class CGEAppView : public CWnd, public IChildView {
   EarthCamera camera_;         // last reported (range as the level's altitude when set here)
   bool camera_pending_ = false;  // set before the page was up: sent when it is
   bool camera_asked_ = false;
+  uint64_t camera_sets_ = 0;     // cameras sent to the page (SetCamera, LocateBound)
   int camera_tick_ = 0;
   uint64_t locate_start_ = 0;  // tick of the running LocateBound, 0 when none
   uint64_t locate_seq_ = 0;    // the page's command count that answered the flight, 0 before
