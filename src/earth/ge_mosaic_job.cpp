@@ -264,7 +264,8 @@ std::optional<GeGrid> GeGridSize(const GeRect& rect, double capture_left, double
     return quotient - whole <= slack ? std::max(whole, 1.0) : whole + 1;
   };
   const double columns = count(rw / cw), rows = count(rh / ch);
-  if (columns > 100000 || rows > 100000) return std::nullopt;
+  // The shot count (columns x rows) is counted in int by the jobs: at most 2^24 shots.
+  if (columns > 100000 || rows > 100000 || columns * rows > kGeMaxShots) return std::nullopt;
   return GeGrid{static_cast<int>(columns), static_cast<int>(rows)};
 }
 

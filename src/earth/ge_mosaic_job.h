@@ -86,9 +86,10 @@ double WrapLongitude(double lng);
 
 // Columns and rows of shots over the rectangle for a capture that spans the given corners, both
 // measured in spherical Mercator pixels at zoom 20, each rounded up. Nothing when the capture has
-// no extent. A fraction of a capture up to `slack` (of a capture's side) is not a shot of its
-// own: a rectangle taken from single-precision corners may pass a whole number of captures by a
-// rounding.
+// no extent or the grid would hold more than kGeMaxShots shots (the jobs count shots in int). A
+// fraction of a capture up to `slack` (of a capture's side) is not a shot of its own: a rectangle
+// taken from single-precision corners may pass a whole number of captures by a rounding.
+inline constexpr double kGeMaxShots = 16777216.0;
 struct GeGrid {
   int columns = 0, rows = 0;
 };

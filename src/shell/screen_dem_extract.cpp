@@ -11,9 +11,21 @@ ScreenDemExtractHandler& Handler() {
   return handler;
 }
 
+ScreenDemExtractCloser& Closer() {
+  static ScreenDemExtractCloser closer;
+  return closer;
+}
+
 }  // namespace
 
-void SetScreenDemExtractHandler(ScreenDemExtractHandler handler) { Handler() = std::move(handler); }
+void SetScreenDemExtractHandler(ScreenDemExtractHandler handler, ScreenDemExtractCloser closer) {
+  Handler() = std::move(handler);
+  Closer() = std::move(closer);
+}
+
+void CloseScreenDemExtract(IScreenTerrainSource* source) {
+  if (const ScreenDemExtractCloser& closer = Closer()) closer(source);
+}
 
 bool OpenScreenDemExtract(std::span<const LngLatF> pixels, IScreenTerrainSource* source) {
   const ScreenDemExtractHandler& handler = Handler();

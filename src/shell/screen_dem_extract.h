@@ -15,9 +15,14 @@ class IScreenTerrainSource;
 // nothing was opened.
 using ScreenDemExtractHandler = std::function<bool(std::span<const LngLatF> pixels, IScreenTerrainSource* source)>;
 
-// Installs (or, with an empty handler, removes) the program's handler.
-void SetScreenDemExtractHandler(ScreenDemExtractHandler handler);
+// Closes the extraction (stopping its worker) when it samples `source`.
+using ScreenDemExtractCloser = std::function<void(IScreenTerrainSource* source)>;
+
+// Installs (or, with empty handlers, removes) the program's handlers.
+void SetScreenDemExtractHandler(ScreenDemExtractHandler handler, ScreenDemExtractCloser closer = {});
 // Calls the installed handler; false when none is installed.
 bool OpenScreenDemExtract(std::span<const LngLatF> pixels, IScreenTerrainSource* source);
+// A view calls this before its terrain source goes, so that no extraction samples it afterwards.
+void CloseScreenDemExtract(IScreenTerrainSource* source);
 
 }  // namespace velmora

@@ -146,6 +146,13 @@ TEST(GeMosaicJobTest, GridAcross180AndEmptyRectangles) {
   job.top = NAN;
   EXPECT_FALSE(GeJobRect(job));
   EXPECT_FALSE(GeGridSize(*GeJobRect(SampleJob()), 116.0, 40.0, 116.0, 39.0));
+  // Tiny captures over a large rectangle: 80,000 columns of some 38,000 shots would overflow the
+  // jobs' int count.
+  GeRect wide{0.0, 60.0, 100.0, -60.0};
+  EXPECT_FALSE(GeGridSize(wide, 0.0, 60.0, 0.00125, 59.998));
+  std::optional<GeGrid> fits = GeGridSize(wide, 0.0, 60.0, 0.5, 59.5);
+  ASSERT_TRUE(fits);
+  EXPECT_NEAR(fits->columns, 200, 1);
 }
 
 TEST(GeMosaicJobTest, DiskNeedAndWorldFile) {

@@ -111,7 +111,7 @@ class MarshalledPlugin : public IGpExportPlugin {
 
   std::atomic<int> late_answers{0};
   Event abandoned{true, false};  // a call was given up
-  unsigned call_timeout_ms = 5000;
+  std::atomic<unsigned> call_timeout_ms{5000};
 
  private:
   // The page reports the end of a move on a later turn of the user-interface thread.
@@ -247,12 +247,14 @@ TEST_F(GpExportThreads, WholeJobWithCancelFromTheUserInterfaceThreadAndResume) {
 TEST_F(GpExportThreads, ACallThatTimesOutLeavesItsLateAnswerToTheSharedRecord) {
   // The user-interface thread stops serving after the first move until the worker has given up
   // on a call; then Cancel, and the stale call is served after its sender left.
-  plugin.call_timeout_ms = 50;
+  // The short time-out starts with the block, so that a slow machine's first calls do not end
+  // the job before it.
   GpExportParams p = Params("late.tif", true);
   p.view_change_timeout_ms = 20;
   bool blocked = false;
   GpExportResult r = RunJob(p, [&] {
     if (!blocked && view.moves >= 1) {
+      plugin.call_timeout_ms = 50;
       blocked = true;
       EXPECT_TRUE(plugin.abandoned.Wait(5000));
       worker.QuitRequest().Set();

@@ -123,7 +123,8 @@ TEST(SatKmlFeedTest, PositionFileReadWhileRewrittenNeverFails) {
   for (int i = 0; i < 1000; ++i) {
     pugi::xml_document doc;
     pugi::xml_parse_result result = doc.load_file(feed.PositionPath().c_str());
-    ASSERT_TRUE(result) << "read " << i << ": " << result.description();
+    EXPECT_TRUE(result) << "read " << i << ": " << result.description();
+    if (!result) break;  // the writer thread is joined below
     for (pugi::xml_node p : doc.child("kml").child("Document").children("Placemark")) {
       ++placemarks;
       EXPECT_EQ(Numbers(p.child("Point").child_value("coordinates")).size(), 3u);

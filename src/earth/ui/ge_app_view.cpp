@@ -52,7 +52,7 @@ std::optional<std::vector<double>> ParseNumbers(const std::optional<std::string>
     while (p < end && *p == ' ') ++p;
     double v = 0;
     auto [next, ec] = std::from_chars(p, end, v);
-    if (ec != std::errc() || next == p) break;
+    if (ec != std::errc() || next == p || !std::isfinite(v)) break;  // "NaN" or "Infinity" from the page
     values.push_back(v);
     p = next;
   }
@@ -165,6 +165,8 @@ void CGEAppView::OnDestroy() {
   }
   if (!feed_.Stop(kSatStopLimitMs)) AppLog("%s did not end in %u ms", kSatOrbitThreadName, kSatStopLimitMs);
   feed_.Clear();
+  // An extraction sampling the application through this view stops before it goes.
+  if (app_) CloseScreenDemExtract(app_.get());
   app_.reset();
   link_.reset();
   *alive_ = false;

@@ -142,6 +142,8 @@ int CGEPluginView::OnCreate() {
 }
 
 void CGEPluginView::OnDestroy() {
+  // An extraction sampling this view stops before the view goes.
+  CloseScreenDemExtract(static_cast<IScreenTerrainSource*>(this));
   SetPluginObject(nullptr);
   if (tracker_) tracker_->Cancel();
   region_.reset();

@@ -105,14 +105,21 @@ CDlgDemExtract* OpenDemExtractForScreen(std::span<const LngLatF> pixels, IScreen
   return dialog.get();
 }
 
+void CloseDemExtractFor(IScreenTerrainSource* source) {
+  CDlgDemExtract* dialog = DemExtractDialog();
+  if (source && dialog && dialog->Panel().ScreenSource() == source) CloseDemExtractDialog();
+}
+
 void RegisterDemExtractCommands(CKovraHomeExApp& app) {
   RegisterCommandStep(app, "elevation extraction", Commands(), [] {
     SetScreenDemExtractHandler({});
     CloseDemExtractDialog();
   });
-  SetScreenDemExtractHandler([](std::span<const LngLatF> pixels, IScreenTerrainSource* source) {
-    return OpenDemExtractForScreen(pixels, source) != nullptr;
-  });
+  SetScreenDemExtractHandler(
+      [](std::span<const LngLatF> pixels, IScreenTerrainSource* source) {
+        return OpenDemExtractForScreen(pixels, source) != nullptr;
+      },
+      CloseDemExtractFor);
 }
 
 }  // namespace velmora

@@ -29,6 +29,9 @@ void RegisterDemExtractCommands(CKovraHomeExApp& app);
 bool OnDemFetch(CPDView* view);
 // The earth views' extraction over screen points (render-window pixels of `source`'s view).
 CDlgDemExtract* OpenDemExtractForScreen(std::span<const LngLatF> pixels, IScreenTerrainSource* source);
+// Closes the program's dialog (its worker stopped first) when it samples `source`'s screen: a view
+// calls it (through the shell's hook) before its terrain source goes.
+void CloseDemExtractFor(IScreenTerrainSource* source);
 // The program's dialog (null before the first use).
 CDlgDemExtract* DemExtractDialog();
 void CloseDemExtractDialog();

@@ -49,6 +49,8 @@ class CDemGridCtrl : public CTaskStatic {
   bool SetDemData(std::span<const LngLatF> polygon, double sample_distance);
   // Screen mode: render-window pixels of `source`'s view, which the screen runs then sample.
   bool LoadScreenPoints(std::span<const LngLatF> pixels, double sample_distance, IScreenTerrainSource* source);
+  // The view whose screen the points belong to (null for a region).
+  IScreenTerrainSource* ScreenSource() const { return screen_; }
   void SetAddToCache(bool on) { data_.add_to_cache = on; }
   // Resets the tracer, empties the points and the drawing lists, paints the progress white.
   void Clear();

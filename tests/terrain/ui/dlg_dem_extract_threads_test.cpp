@@ -1,8 +1,11 @@
 // Closing the elevation extraction dialog while its worker samples: the worker stops before the
-// panel's arrays are cleared (run under ThreadSanitizer as well), and the dialog can run again.
+// panel's arrays are cleared (run under ThreadSanitizer as well), and the dialog can run again; an
+// earth view that goes closes the extraction sampling its screen first.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
 
 #include "core/settings.h"
 #include "platform/ui/headless_host.h"
@@ -11,7 +14,9 @@
 #include "terrain/elevation_store.h"
 #include "terrain/height_file.h"
 #include "terrain/height_file_writer.h"
+#include "terrain/ui/dem_extract_commands.h"
 #include "terrain/ui/dlg_dem_extract.h"
+#include "tiles/screen_terrain_source.h"
 
 namespace velmora {
 namespace {
@@ -54,6 +59,54 @@ TEST(DlgDemExtractThreads, ClosingMidExtractionStopsTheWorkerBeforeClearing) {
     EXPECT_TRUE(dialog.Panel().Data().points.empty());
     EXPECT_EQ(dialog.Panel().Data().tracer.nx(), 0);
   }
+  SetUiHost(nullptr);
+}
+
+// An earth view whose pixels map linearly onto 116-117 E, 40-39 N; it counts the worker's calls.
+class LinearScreen : public IScreenTerrainSource {
+ public:
+  bool GetClientSize(int* w, int* h) override {
+    *w = *h = 1000;
+    return true;
+  }
+  bool ScreenToTerrain(double x, double y, double* lng, double* lat, double* alt) override {
+    ++asked;
+    *lng = 116 + x / 1000;
+    *lat = 40 - y / 1000;
+    *alt = 100 + x;
+    return true;
+  }
+  bool PrepareTerrain(Event*) override { return true; }
+  void FinishTerrain() override {}
+  bool OpenKmlFile(const std::string&) override { return false; }
+  std::atomic<int> asked{0};
+};
+
+TEST(DlgDemExtractThreads, AViewThatGoesClosesTheExtractionSamplingItsScreenFirst) {
+  UiDispatcher().AttachToCurrentThread();
+  CHeadlessUiHost host;
+  SetUiHost(&host);
+  ScopedPageOptions built_in([] {
+    PageOptions o = GetPageOptions();
+    o.dem.contour_method = 0;
+    return o;
+  }());
+  auto screen = std::make_unique<LinearScreen>();
+  LinearScreen other;
+  const std::vector<LngLatF> ring{{0, 0}, {999, 0}, {999, 999}, {0, 999}, {0, 0}};
+  CDlgDemExtract* dialog = OpenDemExtractForScreen(ring, screen.get());
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_EQ(dialog->Panel().ScreenSource(), screen.get());
+  dialog->SendMessage(WM_COMMAND, CDlgDemExtract::kCmdExtract, 0);
+  UiDispatcher().PumpUntil([&] { return screen->asked.load() > 100; }, 10000);
+  // Another view going leaves it alone.
+  CloseDemExtractFor(&other);
+  EXPECT_EQ(DemExtractDialog(), dialog);
+  // This view going stops the worker and closes the dialog before the view is freed.
+  CloseDemExtractFor(screen.get());
+  EXPECT_EQ(DemExtractDialog(), nullptr);
+  EXPECT_GT(screen->asked.load(), 0);
+  screen.reset();
   SetUiHost(nullptr);
 }
 
