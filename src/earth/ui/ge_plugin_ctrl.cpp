@@ -563,6 +563,13 @@ bool CGEPluginCtrl::OpenKmz(const std::string& path, std::function<void(bool)> d
       if (done) done(false);
       return;
     }
+    // The page's report of the file may have come before this answer (they travel apart).
+    if (auto early = kml_early_.find(*token); early != kml_early_.end()) {
+      const bool added = early->second;
+      kml_early_.erase(early);
+      FinishKml(done, added);
+      return;
+    }
     kml_waiting_[*token] = done ? done : [](bool) {};
   });
   return true;
@@ -570,9 +577,18 @@ bool CGEPluginCtrl::OpenKmz(const std::string& path, std::function<void(bool)> d
 
 void CGEPluginCtrl::OnKmlLoaded(long long token, bool added) {
   auto it = kml_waiting_.find(token);
-  if (it == kml_waiting_.end()) return;
+  if (it == kml_waiting_.end()) {
+    // Not asked for yet: kept for the answer that names it (a few at most; the oldest go).
+    kml_early_[token] = added;
+    while (kml_early_.size() > 16) kml_early_.erase(kml_early_.begin());
+    return;
+  }
   std::function<void(bool)> done = std::move(it->second);
   kml_waiting_.erase(it);
+  FinishKml(done, added);
+}
+
+void CGEPluginCtrl::FinishKml(const std::function<void(bool)>& done, bool added) {
   if (!added) TraceError("OpenKmz Error", kGECallError, "the plug-in cannot parse the file");
   if (added) Refresh();
   if (done) done(added);

@@ -249,6 +249,8 @@ class CGEPluginCtrl : public CEarthCtrlBase, public IScreenTerrainSource {
   std::optional<GEPluginCamera> saved_camera_;
   std::vector<GEPluginFeature> features_;
   std::map<long long, std::function<void(bool)>> kml_waiting_;
+  std::map<long long, bool> kml_early_;  // reports of files whose answer has not come yet
+  void FinishKml(const std::function<void(bool)>& done, bool added);
   std::atomic<bool> terrain_switched_{false};   // PrepareTerrain turned terrain on
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
