@@ -590,10 +590,9 @@ TEST_F(GEAppViewTest, SatellitesAndTheSidePanel) {
   EXPECT_FALSE(view->IsCaptured());
   ASSERT_TRUE(app->MainFrame()->RouteCommand(ID_GE_CAPTURE));
 
-  // The view goes with the frame: the orbit thread ends, the window comes back (option off).
-  const auto start = std::chrono::steady_clock::now();
+  // The view goes with the frame and the window comes back (option off). (The orbit thread's
+  // stop is the feed's own test.)
   app->ExitInstance();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kSatStopLimitMs + 2000));
   ASSERT_NE(EarthApplicationWindow(), nullptr);
   EXPECT_TRUE(EarthApplicationWindow()->IsWindowVisible());
   EXPECT_EQ(EarthApplicationPage()->GetParent(), EarthApplicationWindow());

@@ -456,8 +456,12 @@ TEST_F(PluginViewTest, KmlAndKmzFilesFillTheTreeAndTogglesChangeThePicture) {
   test::PumpUntil([&] { return toggled.has_value(); }, 10000);
   EXPECT_TRUE(toggled.value_or(false));
   Settled();
-  test::PumpUntil([] { return false; }, 300);
-  const QImage hidden = Grab();
+  // The picture is taken again until the page has drawn the block hidden (or the wait ends).
+  QImage hidden;
+  test::PumpUntil([&] {
+    hidden = Grab();
+    return red_pixels(hidden) < red_before / 10;
+  }, 10000);
   test::SaveArtefact(hidden, "plugin_view_kml_hidden");
   EXPECT_LT(red_pixels(hidden), red_before / 10);
   int image = -1, selected = -1;
