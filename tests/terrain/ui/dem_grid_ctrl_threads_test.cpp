@@ -19,6 +19,7 @@
 #include "platform/text.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
+#include "support/counting_screen.h"
 #include "support/http_test_server.h"
 #include "support/isolated_folders.h"
 #include "terrain/dem_files.h"
@@ -178,26 +179,7 @@ TEST_F(DemPanelTest, AStopEndsARunWhoseWebRequestIsHeldAndKeepsWhatWasSampled) {
   WriteProfileString(kElevationProfileSection, kElevationHostKey, "");
 }
 
-// An earth view whose pixels map linearly onto 116-117 E, 40-39 N; it counts the calls the worker
-// makes, as a view that marshals them would see them.
-class CountingScreen : public IScreenTerrainSource {
- public:
-  bool GetClientSize(int* w, int* h) override {
-    *w = *h = 1000;
-    return true;
-  }
-  bool ScreenToTerrain(double x, double y, double* lng, double* lat, double* alt) override {
-    ++asked;
-    *lng = 116 + x / 1000;
-    *lat = 40 - y / 1000;
-    *alt = 100 + x;
-    return true;
-  }
-  bool PrepareTerrain(Event*) override { return ++prepared > 0; }
-  void FinishTerrain() override { ++finished; }
-  bool OpenKmlFile(const std::string&) override { return false; }
-  std::atomic<int> asked{0}, prepared{0}, finished{0};
-};
+using test::CountingScreen;
 
 TEST_F(DemPanelTest, AScreenRunSamplesTheViewThatHandedOverThePointsAndIsReadyAtItsEnd) {
   ScopedPageOptions options(Options(0, 0));

@@ -10,13 +10,13 @@
 #include "core/settings.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/ui_dispatcher.h"
+#include "support/counting_screen.h"
 #include "support/isolated_folders.h"
 #include "terrain/elevation_store.h"
 #include "terrain/height_file.h"
 #include "terrain/height_file_writer.h"
 #include "terrain/ui/dem_extract_commands.h"
 #include "terrain/ui/dlg_dem_extract.h"
-#include "tiles/screen_terrain_source.h"
 
 namespace velmora {
 namespace {
@@ -62,26 +62,6 @@ TEST(DlgDemExtractThreads, ClosingMidExtractionStopsTheWorkerBeforeClearing) {
   SetUiHost(nullptr);
 }
 
-// An earth view whose pixels map linearly onto 116-117 E, 40-39 N; it counts the worker's calls.
-class LinearScreen : public IScreenTerrainSource {
- public:
-  bool GetClientSize(int* w, int* h) override {
-    *w = *h = 1000;
-    return true;
-  }
-  bool ScreenToTerrain(double x, double y, double* lng, double* lat, double* alt) override {
-    ++asked;
-    *lng = 116 + x / 1000;
-    *lat = 40 - y / 1000;
-    *alt = 100 + x;
-    return true;
-  }
-  bool PrepareTerrain(Event*) override { return true; }
-  void FinishTerrain() override {}
-  bool OpenKmlFile(const std::string&) override { return false; }
-  std::atomic<int> asked{0};
-};
-
 TEST(DlgDemExtractThreads, AViewThatGoesClosesTheExtractionSamplingItsScreenFirst) {
   UiDispatcher().AttachToCurrentThread();
   CHeadlessUiHost host;
@@ -91,8 +71,8 @@ TEST(DlgDemExtractThreads, AViewThatGoesClosesTheExtractionSamplingItsScreenFirs
     o.dem.contour_method = 0;
     return o;
   }());
-  auto screen = std::make_unique<LinearScreen>();
-  LinearScreen other;
+  auto screen = std::make_unique<test::CountingScreen>();
+  test::CountingScreen other;
   const std::vector<LngLatF> ring{{0, 0}, {999, 0}, {999, 999}, {0, 999}, {0, 0}};
   CDlgDemExtract* dialog = OpenDemExtractForScreen(ring, screen.get());
   ASSERT_NE(dialog, nullptr);
