@@ -3,7 +3,6 @@
 #include "earth/ui/ge_app_view.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
@@ -18,6 +17,7 @@
 #include "earth/ui/dlg_ge_mosaic.h"
 #include "earth/ui/earth_link.h"
 #include "earth/ui/earth_page.h"
+#include "earth/ui/earth_plugin_object.h"
 #include "earth/ui/ge_mosaic_command.h"
 #include "exchange/kml_file.h"
 #include "platform/gfx/bitmap.h"
@@ -43,21 +43,10 @@ constexpr unsigned kStateTimerMs = 50;
 constexpr int kCameraEveryTicks = 10;  // the camera is asked for every 500 ms
 constexpr char kSatLibraryPanel[] = "卫星库";
 
+// The first `count` numbers of a page answer (finite, read without the locale), or nothing.
 std::optional<std::vector<double>> ParseNumbers(const std::optional<std::string>& text, size_t count) {
   if (!text) return std::nullopt;
-  std::vector<double> values;
-  const char* p = text->data();
-  const char* end = p + text->size();
-  while (p < end && values.size() < count) {
-    while (p < end && *p == ' ') ++p;
-    double v = 0;
-    auto [next, ec] = std::from_chars(p, end, v);
-    if (ec != std::errc() || next == p || !std::isfinite(v)) break;  // "NaN" or "Infinity" from the page
-    values.push_back(v);
-    p = next;
-  }
-  if (values.size() != count) return std::nullopt;
-  return values;
+  return ParsePluginNumbers(*text, count, ' ');
 }
 
 // The zoom of the 2D view (the default level without one): the export altitude's default.
@@ -682,25 +671,6 @@ namespace {
 
 void RegisterTableEntries() {
   CCommandTable& table = AppCommands();
-  // The views handle these in their own message maps; the table gives them their place.
-  if (!table.Find(ID_GE_TOOL_DEM)) {
-    AppCommand dem;
-    dem.id = ID_GE_TOOL_DEM;
-    dem.menu = "工具";
-    dem.text = "等高线生成、高程导出";
-    dem.prompt = "等高线生成、高程导出\n高程导出";
-    dem.order = 35;
-    table.Register(std::move(dem));
-  }
-  if (!table.Find(ID_GE_MOSAIC)) {
-    AppCommand mosaic;
-    mosaic.id = ID_GE_MOSAIC;
-    mosaic.menu = "工具";
-    mosaic.text = "拼图";
-    mosaic.prompt = "用地球页面逐幅截图,拼接选定范围的大图\n拼图";
-    mosaic.order = 34;
-    table.Register(std::move(mosaic));
-  }
   // Capture and release: reached from the side panel's buttons, no menu item.
   for (UINT id : {ID_GE_CAPTURE, ID_GE_RELEASE}) {
     if (table.Find(id)) continue;
@@ -747,7 +717,10 @@ void RegisterGEAppView(CKovraHomeExApp& app) {
   AppStep step;
   step.name = "earth application view";
   step.phase = AppPhase::kFrame;
-  step.start = [](CKovraHomeExApp& a) {
+  auto tools = std::make_shared<std::vector<UINT>>();
+  step.start = [tools](CKovraHomeExApp& a) {
+    // The shared tools keep the entries another earth view registered first.
+    *tools = RegisterEarthToolCommands();
     RegisterTableEntries();
     if (CMainFrame* frame = a.MainFrame(); frame && !frame->FindSideBarPanel(kGEFeaturesPanelName)) {
       auto panel = std::make_unique<CDlgGEFeatures>();
@@ -755,9 +728,10 @@ void RegisterGEAppView(CKovraHomeExApp& app) {
     }
     return true;
   };
-  step.stop = [](CKovraHomeExApp&) {
-    for (UINT id : {ID_GE_TOOL_DEM, ID_GE_MOSAIC, ID_GE_CAPTURE, ID_GE_RELEASE, ID_GE_IMPORT_PROJECT})
-      AppCommands().Unregister(id);
+  step.stop = [tools](CKovraHomeExApp&) {
+    for (UINT id : *tools) AppCommands().Unregister(id);
+    tools->clear();
+    for (UINT id : {ID_GE_CAPTURE, ID_GE_RELEASE, ID_GE_IMPORT_PROJECT}) AppCommands().Unregister(id);
   };
   app.RegisterStep(std::move(step));
 }

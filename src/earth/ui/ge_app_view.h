@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "earth/ui/earth_tool_commands.h"
 #include "earth/ui/google_earth_app.h"
 #include "platform/sync.h"
 #include "platform/ui/window.h"
@@ -42,8 +43,6 @@ inline constexpr char kRegionBoundPrefix[] = "region_bound";
 inline constexpr UINT ID_GE_TOOL_BROWSE = 32749;
 inline constexpr UINT ID_GE_TOOL_MOSAIC = 32716;
 inline constexpr UINT ID_GE_TOOL_REGION = 32779;
-inline constexpr UINT ID_GE_TOOL_DEM = 32782;
-inline constexpr UINT ID_GE_MOSAIC = 32770;
 inline constexpr UINT ID_GE_REGION_BOUND = 32768;
 inline constexpr UINT ID_GE_CAPTURE = 32708;
 inline constexpr UINT ID_GE_RELEASE = 32772;

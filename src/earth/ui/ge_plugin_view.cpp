@@ -24,6 +24,7 @@
 #include "shell/kovra_home_ex_app.h"
 #include "shell/main_frame.h"
 #include "shell/map_status_bar.h"
+#include "earth/ui/earth_tool_commands.h"
 #include "shell/screen_dem_extract.h"
 #include "tiles/map_view_state.h"
 #include "view/dlg_area_setting.h"
@@ -447,28 +448,7 @@ void RegisterGEPluginView(CKovraHomeExApp& app) {
   step.phase = AppPhase::kFrame;
   step.start = [registered](CKovraHomeExApp& a) {
     // The ids other modules registered first keep their entries; the view maps its handlers.
-    struct Entry {
-      UINT id;
-      const char* text;
-      const char* prompt;
-      int order;
-    };
-    const Entry entries[] = {
-        {CGEPluginView::ID_TOOL_DEM, "高程导出", "等高线生成、高程导出\n高程导出", 4},
-        {CGEPluginView::ID_MOSAIC, "拼图", "拼接谷歌地球插件视图中的区域图片\n拼图", 5},
-    };
-    CCommandTable& table = AppCommands();
-    for (const Entry& e : entries) {
-      if (table.Contains(e.id)) continue;
-      AppCommand c;
-      c.id = e.id;
-      c.menu = "工具";
-      c.text = e.text;
-      c.prompt = e.prompt;
-      c.order = e.order;
-      table.Register(std::move(c));
-      registered->push_back(e.id);
-    }
+    for (UINT id : RegisterEarthToolCommands()) registered->push_back(id);
     if (CMainFrame* frame = a.MainFrame(); frame && !frame->FindSideBarPanel(CGEPluginView::kPanelName)) {
       auto panel = std::make_unique<CDlgGEPluginOptions>();
       if (panel->CreatePanel(frame)) frame->AddSideBarPanel(std::move(panel));

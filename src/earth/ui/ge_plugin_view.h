@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "earth/ui/earth_page.h"
+#include "earth/ui/earth_tool_commands.h"
 #include "earth/ui/ge_plugin_ctrl.h"
 #include "view/child_view.h"
 #include "view/select_tracker.h"
@@ -32,8 +33,8 @@ class CGEPluginView : public CWnd, public IChildView, public CGEPluginCtrl {
   static constexpr UINT ID_TOOL_BROWSE = 32749;
   static constexpr UINT ID_TOOL_BOX = 32716;
   static constexpr UINT ID_TOOL_REGION = 32779;
-  static constexpr UINT ID_TOOL_DEM = 32782;
-  static constexpr UINT ID_MOSAIC = 32770;
+  static constexpr UINT ID_TOOL_DEM = ID_GE_TOOL_DEM;
+  static constexpr UINT ID_MOSAIC = ID_GE_MOSAIC;
   static constexpr UINT ID_REGION_BOUND = 32768;
   // Tool modes.
   static constexpr int kToolBrowse = 1;
