@@ -138,38 +138,34 @@
     P.needFrame();
   }
   function changed(o) { redraw(placemarkOf(o)); }
+  // A method that sets the object's child `field` to the object of handle h (of `kind`), and the
+  // one that answers that child's handle ("0" without one).
+  function setChild(field, kind) {
+    return function (o, h) {
+      var child = object(h, kind);
+      o[field] = child;
+      child.owner = o;
+      changed(o);
+      return "";
+    };
+  }
+  function getChild(field) {
+    return function (o) { return o[field] ? String(o[field].handle) : "0"; };
+  }
 
   // ---- the methods ----
   var methods = {
     placemark: {
       setName: function (o, name) { o.name = String(name); if (o.source) o.source.name = o.name; changed(o); return ""; },
       getName: function (o) { return o.name; },
-      setGeometry: function (o, h) {
-        var g = object(h, "polygon");
-        o.geometry = g;
-        g.owner = o;
-        changed(o);
-        return "";
-      },
-      getGeometry: function (o) { return o.geometry ? String(o.geometry.handle) : "0"; },
-      setStyleSelector: function (o, h) {
-        var s = object(h, "style");
-        o.style = s;
-        s.owner = o;
-        changed(o);
-        return "";
-      },
-      getStyleSelector: function (o) { return o.style ? String(o.style.handle) : "0"; },
+      setGeometry: setChild("geometry", "polygon"),
+      getGeometry: getChild("geometry"),
+      setStyleSelector: setChild("style", "style"),
+      getStyleSelector: getChild("style"),
     },
     polygon: {
-      setOuterBoundary: function (o, h) {
-        var r = object(h, "linearRing");
-        o.outer = r;
-        r.owner = o;
-        changed(o);
-        return "";
-      },
-      getOuterBoundary: function (o) { return o.outer ? String(o.outer.handle) : "0"; },
+      setOuterBoundary: setChild("outer", "linearRing"),
+      getOuterBoundary: getChild("outer"),
     },
     linearRing: {
       getCoordinates: function (o) { return String(o.coordinates.handle); },
