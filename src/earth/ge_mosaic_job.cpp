@@ -29,6 +29,17 @@ float FromBits(uint32_t u) {
   return f;
 }
 
+// A north-up world file: pixel sizes sx, sy (line 4 negative) and the centre of the top-left pixel,
+// whose corner is (x0, y0).
+void NorthUpWorldFile(double x0, double y0, double sx, double sy, double out[6]) {
+  out[0] = sx;
+  out[1] = 0;
+  out[2] = 0;
+  out[3] = -sy;
+  out[4] = x0 + sx / 2;
+  out[5] = y0 - sy / 2;
+}
+
 }  // namespace
 
 bool ReadMosaicArchive(const std::string& path, std::string* error, const std::function<void(ArchiveReader&)>& read) {
@@ -278,12 +289,7 @@ bool GeWorldFileValues(const double first_record[6], double lng_step_per_pixel, 
   double x = first_record[2], y = first_record[3];
   if (!(pixel > 0) || !std::isfinite(pixel) || !LonLatToMercator(&x, &y) || !std::isfinite(x) || !std::isfinite(y))
     return false;
-  out[0] = pixel;
-  out[1] = 0;
-  out[2] = 0;
-  out[3] = -pixel;
-  out[4] = x + pixel / 2;
-  out[5] = y - pixel / 2;
+  NorthUpWorldFile(x, y, pixel, pixel, out);
   return true;
 }
 
@@ -296,12 +302,7 @@ bool MosaicWorldFileValues(double left, double top, double right, double bottom,
   const double sx = (x1 - x0) / width, sy = (y0 - y1) / height;
   if (!(sx > 0) || !(sy > 0) || !std::isfinite(sx) || !std::isfinite(sy) || !std::isfinite(x0) || !std::isfinite(y0))
     return false;
-  out[0] = sx;
-  out[1] = 0;
-  out[2] = 0;
-  out[3] = -sy;
-  out[4] = x0 + sx / 2;
-  out[5] = y0 - sy / 2;
+  NorthUpWorldFile(x0, y0, sx, sy, out);
   return true;
 }
 
